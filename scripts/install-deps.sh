@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing the program needs.
+# Quick when everything is present; works as root or through sudo.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+    gstreamer1.0-tools
+    timgm6mb-soundfont
+    fonts-liberation
+    xvfb xauth
+    xdg-utils
+    espeak-ng
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all ${#packages[@]} packages present."
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+    sudo=(sudo)
+else
+    echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if ! "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    echo "install-deps: first attempt failed; refreshing the package lists and trying again" >&2
+    "${sudo[@]}" apt-get update -q || { echo "install-deps: apt-get update failed" >&2; exit 1; }
+    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" || {
+        echo "install-deps: could not install: ${missing[*]}" >&2
+        exit 1
+    }
+fi
+echo "install-deps: done."

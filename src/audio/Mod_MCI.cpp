@@ -1,0 +1,162 @@
+#include "audio/Mod_MCI.h"
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/mci/mci.h"
+
+namespace Mod_MCI {
+
+namespace {
+
+using Platform::Mci::MciError;
+
+constexpr std::size_t kOpenField = 255;
+constexpr std::size_t kCommandField = 128;
+constexpr unsigned kReplyLength = 128;
+constexpr unsigned kErrorLength = 128;
+
+using ReplyBuffer = std::array<char, kReplyLength>;
+
+std::string Bytes(const QString& text) {
+    return text.toStdString();
+}
+
+// Commands assembled in a fixed field go out padded with blanks to the field's length. A longer
+// command is sent whole: cutting it would name another file or drop its alias.
+std::string InField(std::string command, std::size_t field) {
+    if (command.size() < field) {
+        command.append(field - command.size(), ' ');
+    }
+    return command;
+}
+
+MciError Send(const std::string& command) {
+    return Platform::Mci::mciSendString(command, nullptr, 0, 0);
+}
+
+MciError Query(const std::string& command, ReplyBuffer& reply) {
+    reply.fill('\0');
+    return Platform::Mci::mciSendString(command, reply.data(), kReplyLength, 0);
+}
+
+QString Outcome(MciError code) {
+    if (code == Platform::Mci::kNoError) {
+        return QStringLiteral("Success");
+    }
+    std::array<char, kErrorLength> text{};
+    Platform::Mci::mciGetErrorString(code, text.data(), kErrorLength);
+    return QString::fromLocal8Bit(text.data());
+}
+
+bool IsOneSide(const QString& side) {
+    const QString lower = side.toLower();
+    return lower == u"left" || lower == u"right";
+}
+
+// A file name goes into the open command quoted when it holds a blank. A quote or a control
+// character cannot be carried safely at all.
+bool IsSafeFileName(const QString& name) {
+    for (const QChar c : name) {
+        if (c == u'"' || c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString QuotedIfBlank(const QString& name) {
+    return name.contains(u' ') || name.contains(u'\t') ? u'"' + name + u'"' : name;
+}
+
+}  // namespace
+
+qint32 ReplyToNumber(const char* reply, double divisor) {
+    char* end = nullptr;
+    double value = std::strtod(reply, &end);
+    if (end == reply || !std::isfinite(value)) {
+        value = 0.0;
+    }
+    // nearbyint rounds half to even in the default rounding mode.
+    const double rounded = std::nearbyint(value / divisor);
+    constexpr double kLow = std::numeric_limits<qint32>::min();
+    constexpr double kHigh = std::numeric_limits<qint32>::max();
+    return static_cast<qint32>(std::clamp(rounded, kLow, kHigh));
+}
+
+QString MciOpen(qint32 parentWindow, const QString& alias, const QString& fileName,
+                const QString& deviceType) {
+    const QString shortName = Platform::Files::ShortPathName(fileName);
+    if (!IsSafeFileName(shortName)) {
+        return Outcome(Platform::Mci::kErrUnsafeFileName);
+    }
+    const QString command = QStringLiteral("open ") + QuotedIfBlank(shortName) +
+                            QStringLiteral(" type ") + deviceType + QStringLiteral(" Alias ") +
+                            alias + QStringLiteral(" parent ") + QString::number(parentWindow) +
+                            QStringLiteral(" Style ") + QString::number(1073741824);
+    return Outcome(Send(InField(Bytes(command), kOpenField)));
+}
+
+QString MciPlay(const QString& alias, const QString& from, const QString& to) {
+    const QString start = from.isEmpty() ? QStringLiteral("0") : from;
+    const QString end = to.isEmpty() ? QString::number(MciGetLength(alias)) : to;
+    const QString command =
+        QStringLiteral("play ") + alias + QStringLiteral(" from ") + start + QStringLiteral(" to ") + end;
+    return Outcome(Send(InField(Bytes(command), kCommandField)));
+}
+
+QString MciClose(const QString& alias) {
+    return Outcome(Send(Bytes(QStringLiteral("Close ") + alias)));
+}
+
+QString MciCloseAll() {
+    return Outcome(Send("Close All"));
+}
+
+QString MciGetMode(const QString& alias) {
+    ReplyBuffer reply;
+    if (Query(Bytes(QStringLiteral("status ") + alias + QStringLiteral(" mode")), reply) !=
+        Platform::Mci::kNoError) {
+        return QStringLiteral("ERROR");
+    }
+    return QString::fromLocal8Bit(reply.data());
+}
+
+qint32 MciGetLength(const QString& alias) {
+    ReplyBuffer reply;
+    Query(Bytes(QStringLiteral("set ") + alias + QStringLiteral(" time format frames")), reply);
+    if (Query(Bytes(QStringLiteral("status ") + alias + QStringLiteral(" length")), reply) !=
+        Platform::Mci::kNoError) {
+        return -1;
+    }
+    return ReplyToNumber(reply.data());
+}
+
+QString MciSetVolume(const QString& alias, const QString& side, qint32 volume) {
+    if (volume < 0 || volume > 100) {
+        return QStringLiteral("out of volume");
+    }
+    const QString level = QString::number(volume * 10);
+    const QString command = IsOneSide(side) ? QStringLiteral("setaudio ") + alias + u' ' + side +
+                                                  QStringLiteral(" Volume to ") + level
+                                            : QStringLiteral("setaudio ") + alias +
+                                                  QStringLiteral(" Volume to ") + level;
+    return Outcome(Send(InField(Bytes(command), kCommandField)));
+}
+
+qint32 MciGetVolume(const QString& alias, const QString& side) {
+    const QString command = IsOneSide(side)
+                                ? QStringLiteral("status ") + alias + u' ' + side + QStringLiteral(" Volume")
+                                : QStringLiteral("status ") + alias + QStringLiteral(" Volume");
+    ReplyBuffer reply;
+    if (Query(InField(Bytes(command), kCommandField), reply) != Platform::Mci::kNoError) {
+        return -1;
+    }
+    return ReplyToNumber(reply.data(), 10.0);
+}
+
+}  // namespace Mod_MCI

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// The audio channels: every media device is opened, played, queried, set and closed here, by alias,
+// through media command strings. The layer keeps no state; the media service keeps the devices.
+namespace Mod_MCI {
+
+QString MciOpen(qint32 parentWindow, const QString& alias, const QString& fileName,
+                const QString& deviceType);
+QString MciPlay(const QString& alias, const QString& from, const QString& to);
+QString MciClose(const QString& alias);
+QString MciCloseAll();
+QString MciGetMode(const QString& alias);
+qint32 MciGetLength(const QString& alias);
+QString MciSetVolume(const QString& alias, const QString& side, qint32 volume);
+qint32 MciGetVolume(const QString& alias, const QString& side);
+
+// Reads the number at the start of a reply (0 when there is none), rounded half to even and held
+// in 32 bits.
+qint32 ReplyToNumber(const char* reply, double divisor = 1.0);
+
+}  // namespace Mod_MCI

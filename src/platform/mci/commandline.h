@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/mci/mci.h"
+
+// Turns a media command string into a structured command. Keywords are matched without regard to
+// case, blanks and tabs separate words, trailing blanks are ignored and a word in double quotes may
+// hold blanks.
+namespace Platform::Mci {
+
+enum class Verb { Open, Close, Play, Pause, Resume, Stop, Status, Set, SetAudio };
+enum class StatusItem { Mode, Length, Position, Volume, TimeFormat, Ready };
+enum class TimeFormat { Milliseconds, Frames };
+enum class Side { Both, Left, Right };
+
+struct Command {
+    Verb verb = Verb::Status;
+    std::string device;  // the alias; for open, the file name
+    bool all = false;    // "close all"
+
+    // open
+    std::string type;
+    std::string alias;
+
+    // play
+    std::optional<std::int64_t> from;
+    std::optional<std::int64_t> to;
+
+    // status, set, setaudio
+    StatusItem item = StatusItem::Mode;
+    TimeFormat timeFormat = TimeFormat::Milliseconds;
+    Side side = Side::Both;
+    std::int64_t volume = 0;
+};
+
+// Splits a command into words; fails on an unterminated quote.
+MciError Tokenize(std::string_view text, std::vector<std::string>& words);
+
+MciError ParseCommand(std::string_view text, Command& command);
+
+}  // namespace Platform::Mci

@@ -1,0 +1,361 @@
+#include "platform/mci/gstdevices.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace Platform::Mci {
+
+namespace {
+
+// playbin's flags: decode audio only, and apply the volume to the samples ourselves, so that the
+// level does not depend on the sound server remembering per-program volumes.
+constexpr guint kPlayFlagAudio = 1U << 1;
+constexpr guint kPlayFlagSoftVolume = 1U << 4;
+
+constexpr gint64 kNanosPerMillisecond = 1'000'000;
+constexpr gint64 kNanosPerFrame = 40 * kNanosPerMillisecond;
+
+constexpr std::int64_t kFullVolume = 1000;
+
+std::string Lower(std::string_view word) {
+    std::string result(word);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
+
+bool IsSupportedType(std::string_view type) {
+    const std::string lower = Lower(type);
+    return lower.empty() || lower == "mpegvideo" || lower == "waveaudio" || lower == "sequencer";
+}
+
+gint64 NanosPerUnit(TimeFormat format) {
+    return format == TimeFormat::Frames ? kNanosPerFrame : kNanosPerMillisecond;
+}
+
+}  // namespace
+
+struct GstDevices::Device {
+    enum class Mode { Stopped, Playing, Paused };
+
+    GstElement* playbin = nullptr;
+    GstElement* panorama = nullptr;  // owned by playbin; null when the element is missing
+    GstBus* bus = nullptr;
+    Mode mode = Mode::Stopped;
+    bool failed = false;
+    TimeFormat timeFormat = TimeFormat::Milliseconds;
+    std::int64_t left = kFullVolume;
+    std::int64_t right = kFullVolume;
+    gint64 durationNs = -1;
+
+    static void Destroy(Device* device) {
+        if (device->playbin != nullptr) {
+            gst_element_set_state(device->playbin, GST_STATE_NULL);
+            gst_object_unref(device->bus);
+            gst_object_unref(device->playbin);
+        }
+        delete device;
+    }
+
+    // Reads what the pipeline reported since the last look: the end of the file and errors.
+    void Poll() {
+        while (GstMessage* message = gst_bus_pop(bus)) {
+            switch (GST_MESSAGE_TYPE(message)) {
+                case GST_MESSAGE_EOS:
+                    if (mode == Mode::Playing) {
+                        mode = Mode::Stopped;
+                    }
+                    break;
+                case GST_MESSAGE_ERROR:
+                    mode = Mode::Stopped;
+                    failed = true;
+                    break;
+                case GST_MESSAGE_DURATION_CHANGED:
+                    durationNs = -1;
+                    break;
+                default:
+                    break;
+            }
+            gst_message_unref(message);
+        }
+        if (failed) {
+            // A broken pipeline (the sound server went away, say) holds nothing worth keeping.
+            gst_element_set_state(playbin, GST_STATE_NULL);
+        }
+    }
+
+    gint64 Duration() {
+        if (durationNs < 0) {
+            gint64 value = -1;
+            if (gst_element_query_duration(playbin, GST_FORMAT_TIME, &value) && value >= 0) {
+                durationNs = value;
+            }
+        }
+        return durationNs;
+    }
+
+    // The length in the current time format, rounded up; -1 when not known.
+    std::int64_t LengthUnits() {
+        const gint64 ns = Duration();
+        const gint64 unit = NanosPerUnit(timeFormat);
+        return ns < 0 ? -1 : (ns + unit - 1) / unit;
+    }
+
+    std::int64_t PositionUnits() {
+        gint64 ns = 0;
+        if (!gst_element_query_position(playbin, GST_FORMAT_TIME, &ns) || ns < 0) {
+            return 0;
+        }
+        return ns / NanosPerUnit(timeFormat);
+    }
+
+    MciError ApplyVolume() {
+        const std::int64_t loudest = std::max(left, right);
+        g_object_set(playbin, "volume", static_cast<double>(loudest) / kFullVolume, nullptr);
+        // The louder side plays at the device volume; the other is attenuated by the balance.
+        float balance = 0.0F;
+        if (loudest > 0 && left != right) {
+            balance = left < right ? 1.0F - static_cast<float>(left) / static_cast<float>(right)
+                                   : static_cast<float>(right) / static_cast<float>(left) - 1.0F;
+        }
+        if (panorama == nullptr) {
+            return balance == 0.0F ? kNoError : kErrUnsupportedFunction;
+        }
+        g_object_set(panorama, "panorama", balance, nullptr);
+        return kNoError;
+    }
+};
+
+GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds openTimeout)
+    : sinkFactory_(std::move(sinkFactory)), openTimeout_(openTimeout) {
+    if (!gst_is_initialized()) {
+        gst_init(nullptr, nullptr);
+    }
+}
+
+GstDevices::~GstDevices() = default;
+
+GstDevices::SinkFactory GstDevices::FakeSink() {
+    return [] {
+        GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+        g_object_set(sink, "sync", TRUE, nullptr);
+        return sink;
+    };
+}
+
+GstDevices::Device* GstDevices::Find(const std::string& alias) {
+    const auto found = devices_.find(Lower(alias));
+    return found == devices_.end() ? nullptr : found->second.get();
+}
+
+MciError GstDevices::Execute(std::string_view text, std::string& reply) {
+    Command command;
+    if (const MciError e = ParseCommand(text, command); e != kNoError) {
+        return e;
+    }
+    if (command.verb == Verb::Open) {
+        return Open(command);
+    }
+    if (command.verb == Verb::Close) {
+        return Close(command);
+    }
+    Device* device = Find(command.device);
+    if (device == nullptr) {
+        return kErrDeviceNotOpen;
+    }
+    device->Poll();
+    switch (command.verb) {
+        case Verb::Play:
+            return Play(*device, command);
+        case Verb::Pause:
+            if (device->mode == Device::Mode::Playing) {
+                gst_element_set_state(device->playbin, GST_STATE_PAUSED);
+                device->mode = Device::Mode::Paused;
+            }
+            return kNoError;
+        case Verb::Resume:
+            if (device->mode == Device::Mode::Paused) {
+                gst_element_set_state(device->playbin, GST_STATE_PLAYING);
+                device->mode = Device::Mode::Playing;
+            }
+            return kNoError;
+        case Verb::Stop:
+            if (!device->failed) {
+                gst_element_set_state(device->playbin, GST_STATE_PAUSED);
+            }
+            device->mode = Device::Mode::Stopped;
+            return kNoError;
+        case Verb::Status:
+            return Status(*device, command, reply);
+        case Verb::Set:
+            device->timeFormat = command.timeFormat;
+            return kNoError;
+        case Verb::SetAudio:
+            return SetAudio(*device, command);
+        case Verb::Open:
+        case Verb::Close:
+            break;
+    }
+    return kErrUnrecognizedCommand;
+}
+
+MciError GstDevices::Open(const Command& command) {
+    if (!IsSupportedType(command.type)) {
+        return kErrUnknownDeviceType;
+    }
+    const std::string key = Lower(command.alias);
+    if (devices_.count(key) != 0) {
+        return kErrAliasInUse;
+    }
+    struct stat info {};
+    if (::stat(command.device.c_str(), &info) != 0) {
+        return kErrFileNotFound;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return kErrCannotPlay;
+    }
+    gchar* uri = gst_filename_to_uri(command.device.c_str(), nullptr);
+    if (uri == nullptr) {
+        return kErrFileNotFound;
+    }
+
+    DevicePtr device(new Device, &Device::Destroy);
+    device->playbin = gst_element_factory_make("playbin", nullptr);
+    if (device->playbin == nullptr) {
+        g_free(uri);
+        return kErrDeviceFailed;
+    }
+    gst_object_ref_sink(device->playbin);
+    device->bus = gst_element_get_bus(device->playbin);
+    GstElement* sink =
+        sinkFactory_ ? sinkFactory_() : gst_element_factory_make("autoaudiosink", nullptr);
+    device->panorama = gst_element_factory_make("audiopanorama", nullptr);
+    if (device->panorama != nullptr) {
+        g_object_set(device->panorama, "method", 1 /* simple balance */, nullptr);
+        g_object_set(device->playbin, "audio-filter", device->panorama, nullptr);
+    }
+    g_object_set(device->playbin, "uri", uri, "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
+                 nullptr);
+    if (sink != nullptr) {
+        g_object_set(device->playbin, "audio-sink", sink, nullptr);
+    }
+    g_free(uri);
+
+    // Ready to play means prerolled; a file that cannot get there is refused, within a bounded wait.
+    if (gst_element_set_state(device->playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        return kErrCannotPlay;
+    }
+    const auto timeoutNs = static_cast<GstClockTime>(openTimeout_.count()) * GST_MSECOND;
+    const GstStateChangeReturn ready =
+        gst_element_get_state(device->playbin, nullptr, nullptr, timeoutNs);
+    if (ready == GST_STATE_CHANGE_FAILURE) {
+        return kErrCannotPlay;
+    }
+    if (ready == GST_STATE_CHANGE_ASYNC) {
+        return kErrOpenTimeout;
+    }
+    device->Poll();
+    if (device->failed) {
+        return kErrCannotPlay;
+    }
+    device->ApplyVolume();
+    devices_.emplace(key, std::move(device));
+    return kNoError;
+}
+
+MciError GstDevices::Close(const Command& command) {
+    if (command.all) {
+        devices_.clear();
+        return kNoError;
+    }
+    return devices_.erase(Lower(command.device)) != 0 ? kNoError : kErrDeviceNotOpen;
+}
+
+MciError GstDevices::Play(Device& device, const Command& command) {
+    if (device.failed) {
+        return kErrDeviceFailed;
+    }
+    const std::int64_t length = device.LengthUnits();
+    const std::int64_t from = command.from.value_or(device.PositionUnits());
+    if (length >= 0 && (from > length || (command.to && *command.to > length))) {
+        return kErrOutOfRange;
+    }
+    if (command.to && from > *command.to) {
+        return kErrOutOfRange;
+    }
+    const gint64 unit = NanosPerUnit(device.timeFormat);
+    // A stop at the length, rounded up as it is, means the end of the file.
+    const bool toEnd = !command.to || (length >= 0 && *command.to >= length);
+    const gint64 stopNs = toEnd ? -1 : *command.to * unit;
+    if (command.from || command.to || device.mode != Device::Mode::Paused) {
+        gst_element_seek(device.playbin, 1.0, GST_FORMAT_TIME,
+                         static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                         GST_SEEK_TYPE_SET, from * unit, GST_SEEK_TYPE_SET, stopNs);
+    }
+    if (gst_element_set_state(device.playbin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        device.failed = true;
+        device.mode = Device::Mode::Stopped;
+        return kErrDeviceFailed;
+    }
+    device.mode = Device::Mode::Playing;
+    return kNoError;
+}
+
+MciError GstDevices::Status(Device& device, const Command& command, std::string& reply) {
+    switch (command.item) {
+        case StatusItem::Mode:
+            switch (device.mode) {
+                case Device::Mode::Playing:
+                    reply = "playing";
+                    break;
+                case Device::Mode::Paused:
+                    reply = "paused";
+                    break;
+                case Device::Mode::Stopped:
+                    reply = "stopped";
+                    break;
+            }
+            return kNoError;
+        case StatusItem::Length:
+            reply = std::to_string(std::max<std::int64_t>(device.LengthUnits(), 0));
+            return kNoError;
+        case StatusItem::Position:
+            reply = std::to_string(device.PositionUnits());
+            return kNoError;
+        case StatusItem::Volume:
+            switch (command.side) {
+                case Side::Left:
+                    reply = std::to_string(device.left);
+                    break;
+                case Side::Right:
+                    reply = std::to_string(device.right);
+                    break;
+                case Side::Both:
+                    reply = std::to_string((device.left + device.right + 1) / 2);
+                    break;
+            }
+            return kNoError;
+        case StatusItem::TimeFormat:
+            reply = device.timeFormat == TimeFormat::Frames ? "frames" : "milliseconds";
+            return kNoError;
+        case StatusItem::Ready:
+            reply = device.failed ? "false" : "true";
+            return kNoError;
+    }
+    return kErrUnrecognizedKeyword;
+}
+
+MciError GstDevices::SetAudio(Device& device, const Command& command) {
+    if (command.side != Side::Right) {
+        device.left = command.volume;
+    }
+    if (command.side != Side::Left) {
+        device.right = command.volume;
+    }
+    return device.ApplyVolume();
+}
+
+}  // namespace Platform::Mci

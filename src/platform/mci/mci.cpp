@@ -1,0 +1,104 @@
+#include "platform/mci/mci.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Platform::Mci {
+
+namespace {
+
+std::unique_ptr<Service>& Installed() {
+    static std::unique_ptr<Service> service;
+    return service;
+}
+
+const char* Describe(MciError code) {
+    switch (code) {
+        case kNoError:
+            return "The command completed.";
+        case kErrUnrecognizedCommand:
+            return "The media command is not one this interface understands.";
+        case kErrUnrecognizedKeyword:
+            return "The media command holds a word that does not belong to it.";
+        case kErrMissingParameter:
+            return "The media command is missing a value it needs.";
+        case kErrBadInteger:
+            return "A value in the media command is not a whole number.";
+        case kErrOutOfRange:
+            return "A value in the media command is outside the range the device accepts.";
+        case kErrUnterminatedQuote:
+            return "A quoted name in the media command has no closing quote.";
+        case kErrDeviceNotOpen:
+            return "No device is open under that name.";
+        case kErrAliasInUse:
+            return "That alias already names an open device.";
+        case kErrUnknownDeviceType:
+            return "That device type is not supported.";
+        case kErrFileNotFound:
+            return "The media file cannot be found.";
+        case kErrCannotPlay:
+            return "The media file cannot be played: it is damaged or not in a known format.";
+        case kErrOpenTimeout:
+            return "The media file did not become ready in time.";
+        case kErrDeviceFailed:
+            return "The sound output failed while playing.";
+        case kErrUnsupportedFunction:
+            return "The device cannot carry out that command.";
+        case kErrNoService:
+            return "No media service is available.";
+        case kErrUnsafeFileName:
+            return "The file name holds a character that cannot be passed in a media command.";
+        default:
+            return nullptr;
+    }
+}
+
+void CopyOut(std::string_view text, char* buffer, unsigned length) {
+    if (buffer == nullptr || length == 0) {
+        return;
+    }
+    const std::size_t n = std::min<std::size_t>(text.size(), length - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+}  // namespace
+
+std::unique_ptr<Service> SetService(std::unique_ptr<Service> service) {
+    std::swap(Installed(), service);
+    return service;
+}
+
+Service* CurrentService() {
+    return Installed().get();
+}
+
+MciError mciSendString(std::string_view command, char* returnString, unsigned returnLength,
+                       std::intptr_t /*callbackWindow*/) {
+    Service* service = CurrentService();
+    if (service == nullptr) {
+        return kErrNoService;
+    }
+    std::string reply;
+    const MciError result = service->Execute(command, reply);
+    CopyOut(result == kNoError ? std::string_view(reply) : std::string_view(), returnString,
+            returnLength);
+    return result;
+}
+
+bool mciGetErrorString(MciError code, char* buffer, unsigned length) {
+    const char* text = Describe(code);
+    if (text == nullptr) {
+        CopyOut("", buffer, length);
+        return false;
+    }
+    CopyOut(text, buffer, length);
+    return true;
+}
+
+MciError Recorder::Execute(std::string_view command, std::string& reply) {
+    commands_.emplace_back(command);
+    return script_ ? script_(command, reply) : kNoError;
+}
+
+}  // namespace Platform::Mci

@@ -1,0 +1,286 @@
+#include "settings/Mod_INI.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <optional>
+#include <vector>
+
+#include "platform/files.h"
+#include "support/Mod_Diskinfo.h"
+
+namespace Mod_INI {
+
+namespace {
+
+struct Token {
+    enum Kind { Star, Any, Digit, Set, Literal };
+    explicit Token(Kind k, char c = 0) : kind(k), literal(c) {}
+
+    Kind kind;
+    char literal;
+    QByteArray set;  // for Set: the characters, ranges expanded
+    bool negate = false;
+
+    bool Matches(char c) const {
+        switch (kind) {
+            case Any:
+                return true;
+            case Digit:
+                return c >= '0' && c <= '9';
+            case Set:
+                return set.contains(c) != negate;
+            case Literal:
+                return c == literal;
+            case Star:
+                break;
+        }
+        return false;
+    }
+};
+
+std::vector<Token> ParsePattern(QByteArrayView pattern) {
+    std::vector<Token> tokens;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '*') {
+            if (tokens.empty() || tokens.back().kind != Token::Star) {
+                tokens.emplace_back(Token::Star);
+            }
+        } else if (c == '?') {
+            tokens.emplace_back(Token::Any);
+        } else if (c == '#') {
+            tokens.emplace_back(Token::Digit);
+        } else if (c == '[' && pattern.indexOf(']', i + 1) > i) {
+            const qsizetype close = pattern.indexOf(']', i + 1);
+            QByteArrayView body = pattern.sliced(i + 1, close - i - 1);
+            i = close;
+            if (body.isEmpty()) {
+                continue;  // "[]" stands for nothing at all
+            }
+            Token token(Token::Set);
+            if (body.front() == '!') {
+                token.negate = true;
+                body = body.sliced(1);
+            }
+            for (qsizetype k = 0; k < body.size(); ++k) {
+                if (k + 2 < body.size() && body[k + 1] == '-') {
+                    const auto from = static_cast<unsigned char>(body[k]);
+                    const auto to = static_cast<unsigned char>(body[k + 2]);
+                    for (unsigned v = from; v <= to; ++v) {
+                        token.set.append(static_cast<char>(v));
+                    }
+                    k += 2;
+                } else {
+                    token.set.append(body[k]);
+                }
+            }
+            tokens.push_back(token);
+        } else {
+            tokens.emplace_back(Token::Literal, c);
+        }
+    }
+    return tokens;
+}
+
+bool IsComment(QByteArrayView line) {
+    return ClassifyLine(line) == LineKind::Comment;
+}
+
+// The key of a key line (everything before the first "="), or nothing for a line without "=".
+std::optional<QByteArrayView> KeyOf(QByteArrayView line) {
+    const qsizetype eq = line.indexOf('=');
+    if (eq < 0) {
+        return std::nullopt;
+    }
+    return line.first(eq);
+}
+
+bool KeyMatches(QByteArrayView line, const QByteArray& upperKey) {
+    const auto key = KeyOf(line);
+    return key && key->toByteArray().toUpper() == upperKey;
+}
+
+QByteArray Encode(const QString& text) {
+    return text.toLocal8Bit();
+}
+
+QString ResolveFileName(const QString& fileName) {
+    return fileName.isEmpty() ? IniFilePath() : fileName;
+}
+
+std::optional<QByteArray> ReadWhole(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return std::nullopt;
+    }
+    return content;
+}
+
+}  // namespace
+
+LineKind ClassifyLine(QByteArrayView line) {
+    if ((line.size() >= 3 && line.first(3).toByteArray().toUpper() == "REM") ||
+        line.startsWith('\'')) {
+        return LineKind::Comment;
+    }
+    if (line.startsWith('[')) {
+        return LineKind::Header;
+    }
+    return LineKind::Other;
+}
+
+QByteArray HeaderName(QByteArrayView headerLine) {
+    // "[" alone names the empty section.
+    return headerLine.size() < 2 ? QByteArray() : headerLine.sliced(1, headerLine.size() - 2).toByteArray();
+}
+
+bool LikeMatch(QByteArrayView text, QByteArrayView pattern) {
+    const std::vector<Token> tokens = ParsePattern(pattern);
+    // Every token but "*" takes exactly one character, so one back-tracking point suffices.
+    std::size_t t = 0;
+    qsizetype n = 0;
+    std::optional<std::size_t> starToken;
+    qsizetype starText = 0;
+    while (n < text.size()) {
+        if (t < tokens.size() && tokens[t].kind == Token::Star) {
+            starToken = t++;
+            starText = n;
+        } else if (t < tokens.size() && tokens[t].Matches(text[n])) {
+            ++t;
+            ++n;
+        } else if (starToken) {
+            t = *starToken + 1;
+            n = ++starText;
+        } else {
+            return false;
+        }
+    }
+    while (t < tokens.size() && tokens[t].kind == Token::Star) {
+        ++t;
+    }
+    return t == tokens.size();
+}
+
+QList<QByteArray> SplitLines(const QByteArray& content) {
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < content.size(); ++i) {
+        const char c = content[i];
+        if (c == '\r' || c == '\n') {
+            lines.append(content.sliced(start, i - start));
+            if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') {
+                ++i;
+            }
+            start = i + 1;
+        }
+    }
+    if (start < content.size()) {
+        lines.append(content.sliced(start));
+    }
+    return lines;
+}
+
+QString GetIniValue(const QString& fileName, const QString& key, const QString& defaultValue,
+                    const QString& section) {
+    const QString path = ResolveFileName(fileName);
+    if (!Mod_Diskinfo::PathExists(path)) {
+        return defaultValue;
+    }
+    const std::optional<QByteArray> content = ReadWhole(path);
+    if (!content) {
+        return defaultValue;
+    }
+    const QByteArray wantedSection = Encode(section);
+    const QByteArray upperKey = Encode(key).toUpper();
+    bool inScope = section.isEmpty();
+    for (const QByteArray& line : SplitLines(*content)) {
+        switch (ClassifyLine(line)) {
+            case LineKind::Comment:
+                break;
+            case LineKind::Header:
+                inScope = section.isEmpty() || LikeMatch(wantedSection, HeaderName(line));
+                break;
+            case LineKind::Other:
+                if (inScope && KeyMatches(line, upperKey)) {
+                    return QString::fromLocal8Bit(line.sliced(line.indexOf('=') + 1));
+                }
+                break;
+        }
+    }
+    return defaultValue;
+}
+
+void PutIniValue(const QString& fileName, const QString& key, const QString& value,
+                 const QString& section) {
+    const QString path = ResolveFileName(fileName);
+    QList<QByteArray> lines;
+    if (Mod_Diskinfo::PathExists(path)) {
+        const std::optional<QByteArray> content = ReadWhole(path);
+        if (!content) {
+            return;  // rewriting what could not be read would lose it
+        }
+        lines = SplitLines(*content);
+    }
+
+    const QByteArray sectionPattern = Encode(section);
+    const QByteArray newLine = Encode(key) + '=' + Encode(value);
+    const QByteArray upperKey = Encode(key).toUpper();
+    static constexpr char kLineEnd[] = "\r\n";
+
+    QByteArray out;
+    bool written = false;
+    bool sectionSeen = false;
+    bool inScope = false;
+    QByteArray currentName;
+    for (QByteArray& line : lines) {
+        if (!IsComment(line)) {
+            if (ClassifyLine(line) == LineKind::Header) {
+                if (inScope && !written) {
+                    out += newLine + kLineEnd;
+                    written = true;
+                }
+                currentName = HeaderName(line);
+            }
+            const bool nameMatches = LikeMatch(currentName, sectionPattern);
+            inScope = nameMatches || section.isEmpty();
+            if (nameMatches && !section.isEmpty()) {
+                sectionSeen = true;
+            }
+            if (inScope && KeyMatches(line, upperKey)) {
+                line = newLine;
+                written = true;
+            }
+        }
+        out += line + kLineEnd;
+        if (inScope) {
+            sectionSeen = true;
+        }
+    }
+    if (!written) {
+        if (!sectionSeen && !section.isEmpty()) {
+            out += '[' + sectionPattern + ']' + kLineEnd;
+        }
+        out += newLine + kLineEnd;
+    }
+
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return;
+    }
+    if (file.write(out) != out.size()) {
+        file.cancelWriting();
+    }
+    file.commit();
+}
+
+QString IniFilePath() {
+    return Mod_Diskinfo::StripTrailingBackslash(Platform::Files::ExecutableFolder()) +
+           Platform::Files::kSeparator + Platform::Files::ExecutableBaseName() +
+           QStringLiteral(".ini");
+}
+
+}  // namespace Mod_INI

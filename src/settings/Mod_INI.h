@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The program's own reader and writer of a sectioned settings file of key lines ("key=value").
+// Every call opens the file, does all its work and closes it again; nothing is cached.
+namespace Mod_INI {
+
+// The key's value in `section` (a pattern; "" searches the whole file), or `defaultValue` when
+// the key is absent or the file cannot be read.
+QString GetIniValue(const QString& fileName, const QString& key, const QString& defaultValue = {},
+                    const QString& section = {});
+
+// Stores `value` for `key`: every matching line in scope is replaced, or one line is added. The
+// file is replaced atomically; when it cannot be read or written it is left as it was.
+void PutIniValue(const QString& fileName, const QString& key, const QString& value,
+                 const QString& section = {});
+
+// The default settings file: beside the executable, named after it, with ".ini".
+QString IniFilePath();
+
+// Building blocks, exposed for tests.
+enum class LineKind { Comment, Header, Other };
+LineKind ClassifyLine(QByteArrayView line);
+QByteArray HeaderName(QByteArrayView headerLine);
+// Whole-text match, case-sensitive: "?" one character, "*" any run, "#" one digit, "[list]" one
+// character of the list ("[!list]" one not in it, "a-z" a range); anything else stands for itself.
+bool LikeMatch(QByteArrayView text, QByteArrayView pattern);
+// Lines end at CR, CR LF or a lone LF; the last line needs no end.
+QList<QByteArray> SplitLines(const QByteArray& content);
+
+}  // namespace Mod_INI

@@ -1,0 +1,128 @@
+#include "MediaFixtures.h"
+
+#include <gst/gst.h>
+
+#include <QFile>
+#include <QList>
+
+namespace MediaFixtures {
+
+namespace {
+
+bool RunPipeline(const QString& description) {
+    if (!gst_is_initialized()) {
+        gst_init(nullptr, nullptr);
+    }
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.toUtf8().constData(), &error);
+    if (pipeline == nullptr || error != nullptr) {
+        if (error != nullptr) {
+            g_error_free(error);
+        }
+        if (pipeline != nullptr) {
+            gst_object_unref(pipeline);
+        }
+        return false;
+    }
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    if (message != nullptr) {
+        gst_message_unref(message);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(bus);
+    gst_object_unref(pipeline);
+    return ok;
+}
+
+QString ToneSource(int milliseconds, double frequency) {
+    // 1024 samples a buffer at 44.1 kHz; round up so the file is at least as long as asked.
+    const int buffers = (milliseconds * 44100 / 1000 + 1023) / 1024;
+    return QStringLiteral(
+               "audiotestsrc wave=sine freq=%1 volume=0.5 num-buffers=%2 samplesperbuffer=1024 ! "
+               "audio/x-raw,rate=44100,channels=2 ! audioconvert ! ")
+        .arg(frequency)
+        .arg(buffers);
+}
+
+QString Quoted(const QString& path) {
+    QString escaped = path;
+    escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+    return u'"' + escaped + u'"';
+}
+
+void AppendVarLen(QByteArray& out, quint32 value) {
+    QByteArray bytes;
+    bytes.prepend(static_cast<char>(value & 0x7F));
+    while ((value >>= 7) != 0) {
+        bytes.prepend(static_cast<char>((value & 0x7F) | 0x80));
+    }
+    out += bytes;
+}
+
+void AppendBigEndian(QByteArray& out, quint32 value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+}  // namespace
+
+bool MakeWav(const QString& path, int milliseconds, double frequency) {
+    return RunPipeline(ToneSource(milliseconds, frequency) + QStringLiteral("wavenc ! filesink location=") +
+                       Quoted(path));
+}
+
+bool MakeMp3(const QString& path, int milliseconds, double frequency) {
+    return RunPipeline(ToneSource(milliseconds, frequency) +
+                       QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true ! "
+                                      "xingmux ! filesink location=") +
+                       Quoted(path));
+}
+
+bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs, int program) {
+    constexpr quint32 kTicksPerQuarter = 480;
+    constexpr quint32 kMicrosPerQuarter = 500'000;  // 120 beats a minute
+    const auto ticks = static_cast<quint32>(
+        static_cast<qint64>(noteMs) * 1000 * kTicksPerQuarter / kMicrosPerQuarter);
+
+    QByteArray track;
+    AppendVarLen(track, 0);
+    track += QByteArray::fromHex("ff5103");
+    AppendBigEndian(track, kMicrosPerQuarter, 3);
+    AppendVarLen(track, 0);
+    track += static_cast<char>(0xC0);
+    track += static_cast<char>(program & 0x7F);
+    for (const int note : notes) {
+        AppendVarLen(track, 0);
+        track += static_cast<char>(0x90);
+        track += static_cast<char>(note & 0x7F);
+        track += static_cast<char>(100);
+        AppendVarLen(track, ticks);
+        track += static_cast<char>(0x80);
+        track += static_cast<char>(note & 0x7F);
+        track += static_cast<char>(0);
+    }
+    AppendVarLen(track, 0);
+    track += QByteArray::fromHex("ff2f00");
+
+    QByteArray file = "MThd";
+    AppendBigEndian(file, 6, 4);
+    AppendBigEndian(file, 0, 2);  // format 0: one track
+    AppendBigEndian(file, 1, 2);
+    AppendBigEndian(file, kTicksPerQuarter, 2);
+    file += "MTrk";
+    AppendBigEndian(file, static_cast<quint32>(track.size()), 4);
+    file += track;
+    return MakeFile(path, file);
+}
+
+bool MakeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace MediaFixtures
