@@ -1,0 +1,289 @@
+#include "console/Frm_Messages.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QTimer>
+
+#include "about/Frm_About.h"
+#include "audio/Mod_MCI.h"
+#include "desktop/Mod_Help.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr QSize kClientSize{421, 415};
+constexpr int kHeaderHeight = 61;
+
+QFont ArialFont(double points, bool bold = false) {
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);  // a metric-compatible face where Arial is missing
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& caption, const QRect& place,
+                  Qt::Alignment alignment = Qt::AlignHCenter | Qt::AlignVCenter) {
+    auto* label = new QLabel(caption, parent);
+    label->setGeometry(place);
+    label->setAlignment(alignment);
+    return label;
+}
+
+void MakeWhite(QLabel* label) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(palette);
+}
+
+}  // namespace
+
+QString Frm_Messages::ChannelAlias(int index) {
+    return QStringLiteral("ZEL") + QString::number(index);
+}
+
+QString Frm_Messages::ProgramFolder() {
+    return Platform::Files::ExecutableFolder();
+}
+
+QIcon Frm_Messages::ConsoleIcon() {
+    // A black tile with a white note and a green level column, at the two sizes a desktop uses.
+    QIcon icon;
+    for (const int size : {32, 16}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const double u = size / 32.0;
+        painter.setBrush(Qt::black);
+        painter.setPen(Qt::NoPen);
+        painter.drawRoundedRect(QRectF(0, 0, size, size), 5 * u, 5 * u);
+        painter.setBrush(QColor(0, 128, 0));
+        painter.drawRect(QRectF(24 * u, 10 * u, 5 * u, 19 * u));
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(QRectF(4 * u, 19 * u, 10 * u, 8 * u));
+        painter.drawRect(QRectF(12 * u, 5 * u, 2.5 * u, 18 * u));
+        QPainterPath flag;
+        flag.moveTo(14.5 * u, 5 * u);
+        flag.cubicTo(18 * u, 8 * u, 21 * u, 9 * u, 19 * u, 15 * u);
+        flag.cubicTo(19 * u, 11 * u, 17 * u, 10 * u, 14.5 * u, 10 * u);
+        painter.drawPath(flag);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+Frm_Messages::Frm_Messages(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("ZEL"));
+    setWindowIcon(ConsoleIcon());
+    BuildControls();
+    BuildMenus();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(kTickMilliseconds);
+    connect(Timer1, &QTimer::timeout, this, &Frm_Messages::Timer1_Timer);
+    Timer1->start();
+}
+
+Frm_Messages::~Frm_Messages() = default;
+
+void Frm_Messages::BuildControls() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(kClientSize);
+    setCentralWidget(client);
+
+    // Created back to front: a control made later is drawn over the ones before it.
+    Label1 = MakeLabel(client, {}, QRect(0, 0, kClientSize.width(), kHeaderHeight));
+    Label1->setAutoFillBackground(true);
+    QPalette band = Label1->palette();
+    band.setColor(QPalette::Window, Qt::black);
+    Label1->setPalette(band);
+
+    Label2 = MakeLabel(client, QStringLiteral("Corvane"), QRect(10, 4, 250, 34),
+                       Qt::AlignLeft | Qt::AlignVCenter);
+    Label2->setFont(ArialFont(18, true));
+    MakeWhite(Label2);
+    Label3 = MakeLabel(client, QStringLiteral("Music and announcements, without a break"),
+                       QRect(10, 38, 260, 16), Qt::AlignLeft | Qt::AlignVCenter);
+    Label3->setFont(ArialFont(8.25));
+    MakeWhite(Label3);
+    Lbl_Version = MakeLabel(client, QStringLiteral("V"), QRect(300, 38, 113, 16),
+                            Qt::AlignRight | Qt::AlignVCenter);
+    Lbl_Version->setFont(ArialFont(8.25));
+    MakeWhite(Lbl_Version);
+
+    const int half = kClientSize.width() / 2;
+    Label4 = MakeLabel(client, QStringLiteral("Music Playlist"), QRect(0, 66, half, 30));
+    Label5 = MakeLabel(client, QStringLiteral("Messages"), QRect(half, 66, half, 30));
+    for (int i = 0; i < 2; ++i) {
+        File1[i] = new FileListBox(client);
+        File1[i]->SetPattern(QString::fromLatin1(kFilePattern));
+        File1[i]->setGeometry(i * half + 5, 100, half - 10, 270);
+        Lbl_Status[i] = MakeLabel(client, {}, QRect(i * half, 374, half, 34));
+    }
+    for (QLabel* label : {Label4, Label5, Lbl_Status[0], Lbl_Status[1]}) {
+        label->setFont(ArialFont(18, true));
+    }
+
+    Fme_Settings = new QGroupBox(QStringLiteral("Settings"), client);
+    Fme_Settings->setGeometry(0, kHeaderHeight, kClientSize.width(),
+                              kClientSize.height() - kHeaderHeight);
+    Fme_Settings->setAutoFillBackground(true);
+    Fme_Settings->setVisible(false);
+
+    Label6 = MakeLabel(Fme_Settings, QStringLiteral("Message interval in seconds (0 for no messages)"),
+                       QRect(10, 24, 200, 34), Qt::AlignLeft | Qt::AlignVCenter);
+    Label6->setWordWrap(true);
+    HScroll1 = new ScrollBar(Qt::Horizontal, 0, 600, 1, 1, 0, Fme_Settings);
+    HScroll1->setGeometry(220, 28, 110, 24);
+    // The read-out covers the scroll bar's track, leaving its two arrows: together a spin box.
+    Txt_Interval = new QLineEdit(QStringLiteral("60"), Fme_Settings);
+    Txt_Interval->setGeometry(240, 28, 70, 24);
+    Txt_Interval->setAlignment(Qt::AlignCenter);
+    Txt_Interval->setReadOnly(true);
+    Cmd_OK = new QPushButton(QStringLiteral("&OK"), Fme_Settings);
+    Cmd_OK->setGeometry(345, 24, 64, 30);
+
+    Label7[0] = MakeLabel(Fme_Settings, QStringLiteral("Music Volume"), QRect(10, 72, 200, 18));
+    Label7[3] = MakeLabel(Fme_Settings, QStringLiteral("Message Volume"), QRect(240, 72, 160, 18));
+    sVolume[0] = new ScrollBar(Qt::Vertical, 100, 0, 1, 10, 100, Fme_Settings);
+    sVolume[0]->setGeometry(48, 96, 20, 200);
+    Pic_Volume = new VolumeMeter(Fme_Settings);
+    Pic_Volume->setGeometry(101, 96, 14, 200);
+    sVolume[1] = new ScrollBar(Qt::Vertical, 100, 0, 1, 10, 10, Fme_Settings);
+    sVolume[1]->setGeometry(148, 96, 20, 200);
+    sVolume[2] = new ScrollBar(Qt::Vertical, 100, 0, 1, 10, 100, Fme_Settings);
+    sVolume[2]->setGeometry(310, 96, 20, 200);
+    Label7[1] = MakeLabel(Fme_Settings, QStringLiteral("Normal Playback"), QRect(8, 300, 100, 34));
+    Label7[2] = MakeLabel(Fme_Settings, QStringLiteral("During Message"), QRect(108, 300, 100, 34));
+    Label7[1]->setWordWrap(true);
+    Label7[2]->setWordWrap(true);
+
+    for (int i = 0; i < 3; ++i) {
+        connect(sVolume[i], &ScrollBar::Change, this,
+                [this, i] { sVolume_Change(static_cast<qint16>(i)); });
+    }
+    connect(HScroll1, &ScrollBar::Change, this, &Frm_Messages::HScroll1_Change);
+    connect(Cmd_OK, &QPushButton::clicked, this, &Frm_Messages::Cmd_OK_Click);
+}
+
+void Frm_Messages::BuildMenus() {
+    Mnu_File = menuBar()->addMenu(QStringLiteral("&File"));
+    Mnu_File_Settings = Mnu_File->addAction(QStringLiteral("&Settings"));
+    Mnu_File_Sep1 = Mnu_File->addSeparator();
+    Mnu_File_Exit = Mnu_File->addAction(QStringLiteral("E&xit"));
+    Mnu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
+    Mnu_Help_Contents = Mnu_Help->addAction(QStringLiteral("&Contents"));
+    Mnu_Help_About = Mnu_Help->addAction(QStringLiteral("&About"));
+    Mnu_PopUp = new QMenu(QStringLiteral("POPUP"), this);
+    Mnu_PopUp_Show = Mnu_PopUp->addAction(QStringLiteral("&Show"));
+    Mnu_PopUp_Exit = Mnu_PopUp->addAction(QStringLiteral("E&xit"));
+
+    connect(Mnu_File_Settings, &QAction::triggered, this, &Frm_Messages::Mnu_File_Settings_Click);
+    connect(Mnu_File_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_File_Exit_Click);
+    connect(Mnu_Help_Contents, &QAction::triggered, this, &Frm_Messages::Mnu_Help_Contents_Click);
+    connect(Mnu_Help_About, &QAction::triggered, this, &Frm_Messages::Mnu_Help_About_Click);
+    connect(Mnu_PopUp_Show, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Show_Click);
+    connect(Mnu_PopUp_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Exit_Click);
+}
+
+void Frm_Messages::ShowVolume() {
+    Pic_Volume->Draw(Mod_MCI::MciGetVolume(ChannelAlias(kMusic), QStringLiteral("both")));
+}
+
+void Frm_Messages::sVolume_Change(qint16 /*index*/) {
+    if (shuttingDown_) {
+        return;  // the devices are being closed
+    }
+    if (Mod_MCI::MciGetMode(ChannelAlias(kMessages)) != u"playing") {
+        Mod_MCI::MciSetVolume(ChannelAlias(kMusic), QStringLiteral("Both"), sVolume[0]->Value());
+    } else {
+        Mod_MCI::MciSetVolume(ChannelAlias(kMusic), QStringLiteral("Both"), sVolume[1]->Value());
+        Mod_MCI::MciSetVolume(ChannelAlias(kMessages), QStringLiteral("Both"), sVolume[2]->Value());
+    }
+    ShowVolume();
+}
+
+void Frm_Messages::HScroll1_Change() {
+    Txt_Interval->setText(QString::number(HScroll1->Value()));
+}
+
+void Frm_Messages::Cmd_OK_Click() {
+    Fme_Settings->setVisible(false);
+}
+
+void Frm_Messages::Mnu_File_Settings_Click() {
+    Fme_Settings->setVisible(true);
+    ShowVolume();
+}
+
+void Frm_Messages::Mnu_Help_Contents_Click() {
+    QString helpFile;
+    Mod_Help::ShowHelp(this, helpFile);
+}
+
+void Frm_Messages::Mnu_Help_About_Click() {
+    Frm_About about(this);
+    about.SetWWW(QString::fromLatin1(Frm_About::kMakerWebAddress));
+    about.exec();
+}
+
+void Frm_Messages::Form_MouseMove(qint16 button, qint16 /*shift*/, float /*x*/, float /*y*/) {
+    if (button == 1) {
+        ProcessPendingEvents();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+        activateWindow();
+        raise();
+        ProcessPendingEvents();
+    }
+    if (button == 2) {
+        Mnu_PopUp->popup(QCursor::pos());
+    }
+}
+
+void Frm_Messages::Mnu_PopUp_Show_Click() {
+    show();
+    activateWindow();
+    raise();
+}
+
+void Frm_Messages::mouseMoveEvent(QMouseEvent* event) {
+    qint16 button = 0;
+    if (event->buttons() & Qt::LeftButton) {
+        button |= 1;
+    }
+    if (event->buttons() & Qt::RightButton) {
+        button |= 2;
+    }
+    if (event->buttons() & Qt::MiddleButton) {
+        button |= 4;
+    }
+    const QPointF at = event->position();
+    Form_MouseMove(button, static_cast<qint16>(event->modifiers() >> 25),
+                   static_cast<float>(at.x()), static_cast<float>(at.y()));
+}
+
+void Frm_Messages::mousePressEvent(QMouseEvent* event) {
+    // Accepting the press keeps the moves that follow, button held, coming to the window.
+    event->accept();
+}
+
+void Frm_Messages::ProcessPendingEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+qint32 Frm_Messages::WindowHandle() {
+    return static_cast<qint32>(winId() & 0x7fffffff);
+}

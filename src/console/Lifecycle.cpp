@@ -1,0 +1,154 @@
+// Start-up and shutdown of the console.
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QRandomGenerator>
+#include <QTime>
+#include <QTimer>
+#include <cmath>
+
+#include "audio/Mod_MCI.h"
+#include "console/Frm_Messages.h"
+#include "console/SettingValue.h"
+#include "desktop/Mod_SystemTray.h"
+#include "settings/Mod_INI.h"
+#include "support/Mod_Diskinfo.h"
+#include "support/Mod_Version.h"
+
+namespace {
+
+struct SettingKey {
+    const char* key;
+    int defaultValue;
+};
+
+constexpr SettingKey kInterval{"MessageInterval", 30};
+constexpr SettingKey kMusicHigh{"MusicVolumeHigh", 100};
+constexpr SettingKey kMusicLow{"MusicVolumeLow", 10};
+constexpr SettingKey kMessageVolume{"MessageVolume", 100};
+const QString kSection = QStringLiteral("Settings");
+
+int LoadSetting(const SettingKey& setting, const ScrollBar& control) {
+    const QString text =
+        Mod_INI::GetIniValue(QString(), QString::fromLatin1(setting.key),
+                             QString::number(setting.defaultValue), kSection);
+    return TextToSettingValue(text, std::min(control.Min(), control.Max()),
+                              std::max(control.Min(), control.Max()));
+}
+
+void SaveSetting(const SettingKey& setting, int value) {
+    Mod_INI::PutIniValue(QString(), QString::fromLatin1(setting.key), QString::number(value),
+                         kSection);
+}
+
+}  // namespace
+
+void Frm_Messages::Form_Load() {
+    Mod_SystemTray::TrayAddIcon(this, QStringLiteral("Corvane"));
+
+    const QString musicFolder = ProgramFolder() + QStringLiteral("/Music");
+    const QString messagesFolder = ProgramFolder() + QStringLiteral("/Messages");
+    for (const QString& folder : {musicFolder, messagesFolder}) {
+        if (!Mod_Diskinfo::PathExists(folder)) {
+            Mod_Diskinfo::CreatePath(folder);
+        }
+    }
+
+    // Seeded from the time of day, so each start picks other starting entries.
+    QRandomGenerator random(static_cast<quint32>(QTime::currentTime().msecsSinceStartOfDay()));
+
+    Lbl_Version->setText(QStringLiteral("V") + Mod_Version::VersionString());
+
+    File1[kMusic]->SetPath(musicFolder);
+    File1[kMessages]->SetPath(messagesFolder);
+    ProcessPendingEvents();
+    for (FileListBox* list : File1) {
+        if (list->ListCount() > 0) {
+            list->SetListIndex(static_cast<int>(std::floor(random.generateDouble() * list->ListCount())));
+        }
+    }
+
+    messageTicks_ = 0;
+
+    // Assigning a value runs the control's change handler, as a user's change would; a value that
+    // equals the control's current one changes nothing, so the read-out is written here as well.
+    HScroll1->SetValue(LoadSetting(kInterval, *HScroll1));
+    HScroll1_Change();
+    sVolume[0]->SetValue(LoadSetting(kMusicHigh, *sVolume[0]));
+    sVolume[1]->SetValue(LoadSetting(kMusicLow, *sVolume[1]));
+    sVolume[2]->SetValue(LoadSetting(kMessageVolume, *sVolume[2]));
+
+    ShowVolume();
+    PlayNextFile(kMusic);
+}
+
+void Frm_Messages::Form_QueryUnload(qint16& cancel, qint16& unloadMode) {
+    if (shutdownDone_ || shuttingDown_) {
+        return;  // already on the way out: close without running the shutdown again
+    }
+    if (unloadMode == 0) {
+        // The user's close command only puts the console away. Without a notification area there
+        // would be no way back to a hidden window, so it is minimised instead.
+        if (Mod_SystemTray::TrayAvailable()) {
+            hide();
+        } else {
+            showMinimized();
+        }
+        cancel = -1;
+        return;
+    }
+    Shutdown();
+}
+
+void Frm_Messages::Shutdown() {
+    shuttingDown_ = true;
+    Timer1->stop();
+    ProcessPendingEvents();
+    Mod_MCI::MciClose(ChannelAlias(kMusic));
+    Mod_MCI::MciClose(ChannelAlias(kMessages));
+    Mod_MCI::MciCloseAll();
+    ProcessPendingEvents();
+    SaveSetting(kInterval, HScroll1->Value());
+    SaveSetting(kMusicHigh, sVolume[0]->Value());
+    SaveSetting(kMusicLow, sVolume[1]->Value());
+    SaveSetting(kMessageVolume, sVolume[2]->Value());
+    ProcessPendingEvents();
+    Mod_SystemTray::TrayRemoveIcon();
+    shutdownDone_ = true;
+}
+
+void Frm_Messages::RequestShutdown(qint16 unloadMode) {
+    pendingUnloadMode_ = unloadMode;
+    if (!close() && !shutdownDone_) {
+        // The window system delivered no close request (a hidden window, say): ask directly.
+        qint16 cancel = 0;
+        qint16 mode = unloadMode;
+        Form_QueryUnload(cancel, mode);
+    }
+    pendingUnloadMode_.reset();
+    if (shutdownDone_) {
+        QCoreApplication::quit();
+    }
+}
+
+void Frm_Messages::Mnu_File_Exit_Click() {
+    RequestShutdown(1);
+}
+
+void Frm_Messages::Mnu_PopUp_Exit_Click() {
+    RequestShutdown(1);
+}
+
+void Frm_Messages::closeEvent(QCloseEvent* event) {
+    // The window system's own close request (close box, Alt+F4) arrives spontaneously; a close
+    // the program asks for, its own quit included, does not.
+    qint16 mode = pendingUnloadMode_.value_or(event->spontaneous() ? 0 : 1);
+    qint16 cancel = 0;
+    Form_QueryUnload(cancel, mode);
+    if (cancel != 0) {
+        event->ignore();
+    } else {
+        event->accept();
+    }
+}

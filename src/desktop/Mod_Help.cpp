@@ -1,0 +1,78 @@
+#include "desktop/Mod_Help.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include "platform/files.h"
+
+namespace Mod_Help {
+
+namespace {
+
+const QString kWindowName = QStringLiteral("HelpWindow");
+
+QWidget* MakeHelpWindow(QWidget* owner) {
+    auto* window = new QDialog(owner);
+    window->setObjectName(kWindowName);
+    window->setWindowTitle(QStringLiteral("Corvane Help"));
+    window->setModal(false);
+    window->resize(560, 520);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* browser = new QTextBrowser(window);
+    browser->setObjectName(QStringLiteral("HelpText"));
+    browser->setOpenExternalLinks(true);
+    layout->addWidget(browser);
+    return window;
+}
+
+}  // namespace
+
+QString ConfiguredHelpFile() {
+    return Platform::Files::ExecutableFolder() + QStringLiteral("/MESSAGES.html");
+}
+
+QWidget* HelpWindow(QWidget* owner) {
+    return owner == nullptr ? nullptr : owner->findChild<QWidget*>(kWindowName, Qt::FindDirectChildrenOnly);
+}
+
+void ShowHelp(QWidget* owner, QString& helpFile) {
+    QString error;
+    if (helpFile.isEmpty()) {
+        helpFile = ConfiguredHelpFile();
+    }
+    if (owner == nullptr) {
+        error = QStringLiteral("The help has no window to belong to.");
+    } else {
+        QWidget* window = HelpWindow(owner);
+        if (window == nullptr) {
+            window = MakeHelpWindow(owner);
+        }
+        auto* browser = window->findChild<QTextBrowser*>(QStringLiteral("HelpText"));
+        const QFileInfo file(helpFile);
+        if (file.isFile() && file.isReadable()) {
+            browser->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
+        } else {
+            browser->setHtml(
+                QStringLiteral("<h2>The help file cannot be found</h2><p>It should be at "
+                               "<code>%1</code>.</p>")
+                    .arg(helpFile.toHtmlEscaped()));
+        }
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+    if (!error.isEmpty()) {
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+            QMessageBox::information(nullptr, QStringLiteral("Corvane"), error, QMessageBox::Ok);
+        }
+    }
+}
+
+}  // namespace Mod_Help

@@ -1,0 +1,72 @@
+#include "desktop/Mod_SystemTray.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace Mod_SystemTray {
+
+namespace {
+
+constexpr int kTipCapacity = 63;
+
+IconRecord& TheRecord() {
+    static IconRecord record;
+    return record;
+}
+
+void ReportButton(QWidget* window, Qt::MouseButton button) {
+    if (window == nullptr) {
+        return;
+    }
+    const QPointF global = QCursor::pos();
+    QMouseEvent move(QEvent::MouseMove, window->mapFromGlobal(global), global, Qt::NoButton,
+                     button, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+}
+
+}  // namespace
+
+void TrayAddIcon(QWidget* window, const QString& tip) {
+    IconRecord& record = TheRecord();
+    if (record.icon != nullptr) {
+        return;  // one icon for the whole run
+    }
+    record.window = window;
+    record.tip = tip.left(kTipCapacity);
+    record.icon = new QSystemTrayIcon(window->windowIcon(), window);
+    record.icon->setToolTip(record.tip);
+    QPointer<QWidget> owner(window);
+    QObject::connect(record.icon, &QSystemTrayIcon::activated,
+                     [owner](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger) {
+                             ReportButton(owner, Qt::LeftButton);
+                         } else if (reason == QSystemTrayIcon::Context) {
+                             ReportButton(owner, Qt::RightButton);
+                         }
+                     });
+    record.icon->show();
+}
+
+void TrayRemoveIcon() {
+    IconRecord& record = TheRecord();
+    if (record.icon == nullptr) {
+        return;
+    }
+    record.icon->hide();
+    delete record.icon;
+    record = IconRecord{};
+}
+
+const IconRecord& Record() {
+    return TheRecord();
+}
+
+bool TrayAvailable() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+}  // namespace Mod_SystemTray

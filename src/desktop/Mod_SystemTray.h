@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+class QSystemTrayIcon;
+class QWidget;
+
+// The program's one icon in the notification area. Its clicks reach the owning window as mouse
+// moves with the button held: the left button as Qt::LeftButton, the right one as Qt::RightButton.
+namespace Mod_SystemTray {
+
+// What the icon was made from; all empty before the first TrayAddIcon.
+struct IconRecord {
+    QWidget* window = nullptr;
+    QString tip;
+    QSystemTrayIcon* icon = nullptr;
+};
+
+// Adds the icon showing `window`'s own icon, with `tip` as its tool tip (cut to 63 characters).
+void TrayAddIcon(QWidget* window, const QString& tip);
+// Removes the icon; without an icon it changes nothing.
+void TrayRemoveIcon();
+
+const IconRecord& Record();
+// True when the desktop offers a notification area to put the icon in.
+bool TrayAvailable();
+
+}  // namespace Mod_SystemTray

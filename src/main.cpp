@@ -1,0 +1,77 @@
+// Corvane: background music without a break, with a recorded announcement at a set interval.
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+
+#include "console/Frm_Messages.h"
+#include "platform/mci/gstdevices.h"
+
+namespace {
+
+// Signals are turned into a byte on a socket and handled in the event loop: a signal handler may
+// do nothing but write.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int signalNumber) {
+    const char byte = static_cast<char>(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+}
+
+void CatchEndingSignals() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        std::perror("corvane: socketpair");
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    CatchEndingSignals();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvane"));
+    // The program ends through its shutdown, never because its window was put away.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    Platform::Mci::SetService(std::make_unique<Platform::Mci::GstDevices>());
+
+    Frm_Messages console;
+    if (signalPipe[1] >= 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &console, [&console] {
+            char byte = 0;
+            if (::read(signalPipe[1], &byte, 1) == 1) {
+                console.RequestShutdown(3);
+            }
+        });
+    }
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &console,
+                     [&console](QSessionManager&) { console.RequestShutdown(2); });
+    // Whatever ends the event loop, the settings are saved and the devices closed.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &console, [&console] {
+        if (!console.ShutdownDone()) {
+            qint16 cancel = 0;
+            qint16 mode = 1;
+            console.Form_QueryUnload(cancel, mode);
+        }
+    });
+
+    console.Form_Load();
+    console.show();
+    const int result = QApplication::exec();
+    Platform::Mci::SetService(nullptr);
+    return result;
+}
