@@ -12,7 +12,7 @@ packages=(
     timgm6mb-soundfont
     fonts-liberation
     xvfb xauth
-    xdg-utils
+    xdg-utils libx11-dev
     espeak-ng
 )
 

@@ -31,11 +31,10 @@ int main(int argc, char* argv[]) {
                                 64, 67, 71, 76, 71, 67, 65, 64, 62, 60, 62, 64};
     const QList<int> evening = {57, 60, 64, 69, 64, 60, 55, 59, 62, 67, 62, 59,
                                 53, 57, 60, 65, 60, 57, 52, 56, 59, 64, 59, 56};
-    const bool ok =
-        MediaFixtures::MakeMidi(folder.filePath(QStringLiteral("Morning Walk.mid")),
-                                Repeat(morning, 4), 300, 0) &&
-        MediaFixtures::MakeMidi(folder.filePath(QStringLiteral("Evening Light.mid")),
-                                Repeat(evening, 4), 320, 4);
+    const bool ok = MediaFixtures::MakeMidi(folder.filePath(QStringLiteral("Morning Walk.mid")),
+                                            Repeat(morning, 4), 300, 0) &&
+                    MediaFixtures::MakeMidi(folder.filePath(QStringLiteral("Evening Light.mid")),
+                                            Repeat(evening, 4), 320, 4);
     if (!ok) {
         std::fprintf(stderr, "make_demo_media: could not write the tunes into %s\n", argv[1]);
         return 1;

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include "desktop/Mod_StartDoc.h"
@@ -63,8 +64,8 @@ Frm_About::Frm_About(QWidget* parent) : QDialog(parent) {
                              kCentred, Qt::black);
     Lbl_Company = MakeLine(Picture1, QStringLiteral("(company)"), QRect(8, 32, 380, 20), line,
                            kCentred, Qt::black);
-    Lbl_Trademarks = MakeLine(Picture1, QStringLiteral("(trademarks)"), QRect(8, 56, 380, 20),
-                              line, kCentred, Qt::black);
+    Lbl_Trademarks = MakeLine(Picture1, QStringLiteral("(trademarks)"), QRect(8, 56, 380, 20), line,
+                              kCentred, Qt::black);
     Lbl_Comments = MakeLine(Picture1, QStringLiteral("(comments)"), QRect(8, 80, 380, 62), line,
                             Qt::AlignHCenter | Qt::AlignTop, Qt::black);
     Lbl_Comments->setWordWrap(true);
@@ -81,6 +82,9 @@ Frm_About::Frm_About(QWidget* parent) : QDialog(parent) {
     Lbl_WWW->installEventFilter(this);
 
     connect(Cmd_OK, &QPushButton::clicked, this, &Frm_About::Cmd_OK_Click);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
     Form_Load();
 }
 

@@ -104,8 +104,8 @@ QString MciOpen(qint32 parentWindow, const QString& alias, const QString& fileNa
 QString MciPlay(const QString& alias, const QString& from, const QString& to) {
     const QString start = from.isEmpty() ? QStringLiteral("0") : from;
     const QString end = to.isEmpty() ? QString::number(MciGetLength(alias)) : to;
-    const QString command =
-        QStringLiteral("play ") + alias + QStringLiteral(" from ") + start + QStringLiteral(" to ") + end;
+    const QString command = QStringLiteral("play ") + alias + QStringLiteral(" from ") + start +
+                            QStringLiteral(" to ") + end;
     return Outcome(Send(InField(Bytes(command), kCommandField)));
 }
 
@@ -149,9 +149,10 @@ QString MciSetVolume(const QString& alias, const QString& side, qint32 volume) {
 }
 
 qint32 MciGetVolume(const QString& alias, const QString& side) {
-    const QString command = IsOneSide(side)
-                                ? QStringLiteral("status ") + alias + u' ' + side + QStringLiteral(" Volume")
-                                : QStringLiteral("status ") + alias + QStringLiteral(" Volume");
+    const QString command =
+        IsOneSide(side)
+            ? QStringLiteral("status ") + alias + u' ' + side + QStringLiteral(" Volume")
+            : QStringLiteral("status ") + alias + QStringLiteral(" Volume");
     ReplyBuffer reply;
     if (Query(InField(Bytes(command), kCommandField), reply) != Platform::Mci::kNoError) {
         return -1;

@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include "about/Frm_About.h"
@@ -89,6 +90,10 @@ Frm_Messages::Frm_Messages(QWidget* parent) : QMainWindow(parent) {
     BuildControls();
     BuildMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(kTickMilliseconds);
@@ -142,8 +147,9 @@ void Frm_Messages::BuildControls() {
     Fme_Settings->setAutoFillBackground(true);
     Fme_Settings->setVisible(false);
 
-    Label6 = MakeLabel(Fme_Settings, QStringLiteral("Message interval in seconds (0 for no messages)"),
-                       QRect(10, 24, 200, 34), Qt::AlignLeft | Qt::AlignVCenter);
+    Label6 =
+        MakeLabel(Fme_Settings, QStringLiteral("Message interval in seconds (0 for no messages)"),
+                  QRect(10, 24, 200, 34), Qt::AlignLeft | Qt::AlignVCenter);
     Label6->setWordWrap(true);
     HScroll1 = new ScrollBar(Qt::Horizontal, 0, 600, 1, 1, 0, Fme_Settings);
     HScroll1->setGeometry(220, 28, 110, 24);

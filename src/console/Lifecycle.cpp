@@ -30,9 +30,8 @@ constexpr SettingKey kMessageVolume{"MessageVolume", 100};
 const QString kSection = QStringLiteral("Settings");
 
 int LoadSetting(const SettingKey& setting, const ScrollBar& control) {
-    const QString text =
-        Mod_INI::GetIniValue(QString(), QString::fromLatin1(setting.key),
-                             QString::number(setting.defaultValue), kSection);
+    const QString text = Mod_INI::GetIniValue(QString(), QString::fromLatin1(setting.key),
+                                              QString::number(setting.defaultValue), kSection);
     return TextToSettingValue(text, std::min(control.Min(), control.Max()),
                               std::max(control.Min(), control.Max()));
 }
@@ -65,7 +64,8 @@ void Frm_Messages::Form_Load() {
     ProcessPendingEvents();
     for (FileListBox* list : File1) {
         if (list->ListCount() > 0) {
-            list->SetListIndex(static_cast<int>(std::floor(random.generateDouble() * list->ListCount())));
+            list->SetListIndex(
+                static_cast<int>(std::floor(random.generateDouble() * list->ListCount())));
         }
     }
 

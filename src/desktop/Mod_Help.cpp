@@ -39,7 +39,8 @@ QString ConfiguredHelpFile() {
 }
 
 QWidget* HelpWindow(QWidget* owner) {
-    return owner == nullptr ? nullptr : owner->findChild<QWidget*>(kWindowName, Qt::FindDirectChildrenOnly);
+    return owner == nullptr ? nullptr
+                            : owner->findChild<QWidget*>(kWindowName, Qt::FindDirectChildrenOnly);
 }
 
 void ShowHelp(QWidget* owner, QString& helpFile) {

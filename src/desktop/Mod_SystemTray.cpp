@@ -23,8 +23,8 @@ void ReportButton(QWidget* window, Qt::MouseButton button) {
         return;
     }
     const QPointF global = QCursor::pos();
-    QMouseEvent move(QEvent::MouseMove, window->mapFromGlobal(global), global, Qt::NoButton,
-                     button, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, window->mapFromGlobal(global), global, Qt::NoButton, button,
+                     Qt::NoModifier);
     QCoreApplication::sendEvent(window, &move);
 }
 

@@ -66,7 +66,8 @@ bool FindFirstMatch(const QString& path) {
         struct stat info {};
         return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
     }
-    const QString folder = cut < 0 ? QStringLiteral(".") : (cut == 0 ? QStringLiteral("/") : path.left(cut));
+    const QString folder =
+        cut < 0 ? QStringLiteral(".") : (cut == 0 ? QStringLiteral("/") : path.left(cut));
     if (HasWildcard(folder)) {
         return false;
     }

@@ -63,7 +63,8 @@ int Open(const QString& document, const QString& workingFolder) {
     }
     const QString folder =
         !workingFolder.isEmpty() && QFileInfo(workingFolder).isDir() ? workingFolder : QString();
-    return CurrentLauncher()(opener.isEmpty() ? QStringLiteral("xdg-open") : opener, {target}, folder)
+    return CurrentLauncher()(opener.isEmpty() ? QStringLiteral("xdg-open") : opener, {target},
+                             folder)
                ? kOpened
                : kNoAssociation;
 }

@@ -135,7 +135,8 @@ LineKind ClassifyLine(QByteArrayView line) {
 
 QByteArray HeaderName(QByteArrayView headerLine) {
     // "[" alone names the empty section.
-    return headerLine.size() < 2 ? QByteArray() : headerLine.sliced(1, headerLine.size() - 2).toByteArray();
+    return headerLine.size() < 2 ? QByteArray()
+                                 : headerLine.sliced(1, headerLine.size() - 2).toByteArray();
 }
 
 bool LikeMatch(QByteArrayView text, QByteArrayView pattern) {
@@ -271,7 +272,9 @@ void PutIniValue(const QString& fileName, const QString& key, const QString& val
     if (!file.open(QIODevice::WriteOnly)) {
         return;
     }
-    if (file.write(out) != out.size()) {
+    // QSaveFile buffers what it is given; a failure while the buffer goes to disk (a full disk)
+    // shows only in flush(), and commit() would still put the cut-short file in place.
+    if (file.write(out) != out.size() || !file.flush()) {
         file.cancelWriting();
     }
     file.commit();

@@ -72,8 +72,8 @@ void AppendBigEndian(QByteArray& out, quint32 value, int bytes) {
 }  // namespace
 
 bool MakeWav(const QString& path, int milliseconds, double frequency) {
-    return RunPipeline(ToneSource(milliseconds, frequency) + QStringLiteral("wavenc ! filesink location=") +
-                       Quoted(path));
+    return RunPipeline(ToneSource(milliseconds, frequency) +
+                       QStringLiteral("wavenc ! filesink location=") + Quoted(path));
 }
 
 bool MakeMp3(const QString& path, int milliseconds, double frequency) {
@@ -86,8 +86,8 @@ bool MakeMp3(const QString& path, int milliseconds, double frequency) {
 bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs, int program) {
     constexpr quint32 kTicksPerQuarter = 480;
     constexpr quint32 kMicrosPerQuarter = 500'000;  // 120 beats a minute
-    const auto ticks = static_cast<quint32>(
-        static_cast<qint64>(noteMs) * 1000 * kTicksPerQuarter / kMicrosPerQuarter);
+    const auto ticks = static_cast<quint32>(static_cast<qint64>(noteMs) * 1000 * kTicksPerQuarter /
+                                            kMicrosPerQuarter);
 
     QByteArray track;
     AppendVarLen(track, 0);

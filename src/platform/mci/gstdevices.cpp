@@ -244,7 +244,8 @@ MciError GstDevices::Open(const Command& command) {
     }
     g_free(uri);
 
-    // Ready to play means prerolled; a file that cannot get there is refused, within a bounded wait.
+    // Ready to play means prerolled; a file that cannot get there is refused, within a bounded
+    // wait.
     if (gst_element_set_state(device->playbin, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
         return kErrCannotPlay;
     }

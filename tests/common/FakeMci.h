@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/mci/mci.h"
+
+// A media service double for tests of the console: it keeps, for each alias, the open file, its
+// mode and its volume, records every command (trailing blanks removed) and lets a test end a
+// file or refuse to open one. Commands are parsed by the real command parser.
+class FakeMci : public Platform::Mci::Service {
+public:
+    struct Device {
+        std::string file;
+        std::string mode = "stopped";
+        int volume = 1000;  // 0..1000
+        int lengthFrames = 750;
+    };
+
+    Platform::Mci::MciError Execute(std::string_view command, std::string& reply) override;
+
+    // Ends what plays on `alias`: its mode becomes "stopped".
+    void Finish(const std::string& alias);
+    bool IsOpen(const std::string& alias) const;
+    const Device* Find(const std::string& alias) const;
+
+    // Commands recorded so far, and those beginning with `prefix`.
+    std::vector<std::string> commands;
+    std::vector<std::string> CommandsStartingWith(const std::string& prefix) const;
+    // The volumes (0..100) sent with "setaudio <alias> Volume to", in order.
+    std::vector<int> VolumesSentTo(const std::string& alias) const;
+
+    std::map<std::string, Device> devices;  // keyed by alias as sent
+    std::set<std::string> unplayable;       // file names (without folder) that fail to open
+    // Called after each command has been carried out.
+    std::function<void(const std::string& command)> onCommand;
+};
+
+// Installs a FakeMci as the media service for the lifetime of this object.
+class FakeMciInstaller {
+public:
+    FakeMciInstaller();
+    ~FakeMciInstaller();
+    FakeMciInstaller(const FakeMciInstaller&) = delete;
+    FakeMciInstaller& operator=(const FakeMciInstaller&) = delete;
+    FakeMci& operator*() const { return *fake_; }
+    FakeMci* operator->() const { return fake_; }
+
+private:
+    FakeMci* fake_;
+    std::unique_ptr<Platform::Mci::Service> previous_;
+};

@@ -1,0 +1,268 @@
+// Starts the real program, copied into a fresh program folder with real media files, and checks
+// from outside what a user would see: folders made, music and messages playing, the settings
+// written when the program is told to end, and nothing written when the window is only closed.
+
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+
+#include "MediaFixtures.h"
+#include "WindowClose.h"
+
+namespace {
+
+const QByteArray kSettingsHeader = "[Settings]\r\n";
+
+// The media files the program holds open: GStreamer keeps each open device's file open, so these
+// show which files are playing (or have just played) on the two channels.
+QStringList OpenMediaFiles(qint64 pid) {
+    QStringList files;
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd :
+         fds.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+        const QString target = fd.symLinkTarget();
+        if (target.contains(QStringLiteral("/Music/")) ||
+            target.contains(QStringLiteral("/Messages/"))) {
+            files.append(target);
+        }
+    }
+    return files;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds) {
+        if (condition()) {
+            return true;
+        }
+        QTest::qWait(100);
+    }
+    return condition();
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// An X server of the test's own, so that the window can be closed as a window manager would.
+class VirtualDisplay {
+public:
+    VirtualDisplay() {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty()) {
+            return;
+        }
+        for (int number = 91; number < 120 && name_.isEmpty(); ++number) {
+            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
+                QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number))) {
+                continue;
+            }
+            server_.start(xvfb, {QStringLiteral(":%1").arg(number), QStringLiteral("-screen"),
+                                 QStringLiteral("0"), QStringLiteral("800x600x24"),
+                                 QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+            const QString candidate = QStringLiteral(":%1").arg(number);
+            if (WaitFor(
+                    [&] {
+                        return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number));
+                    },
+                    5000)) {
+                name_ = candidate;
+            } else {
+                server_.kill();
+                server_.waitForFinished();
+            }
+        }
+    }
+    ~VirtualDisplay() {
+        if (server_.state() != QProcess::NotRunning) {
+            server_.terminate();
+            server_.waitForFinished(3000);
+        }
+    }
+    QString Name() const { return name_; }
+
+private:
+    QProcess server_;
+    QString name_;
+};
+
+}  // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir folder_;
+    QProcess program_;
+
+    QString Path(const QString& name) const { return folder_.filePath(name); }
+    QString SettingsFile() const { return Path(QStringLiteral("corvane.ini")); }
+
+    void InstallProgram() {
+        const QString built = qEnvironmentVariable("CORVANE_PROGRAM_DIR");
+        QVERIFY2(!built.isEmpty(), "CORVANE_PROGRAM_DIR names the built program's folder");
+        QVERIFY(QFile::copy(built + QStringLiteral("/corvane"), Path(QStringLiteral("corvane"))));
+        QFile::copy(built + QStringLiteral("/MESSAGES.html"),
+                    Path(QStringLiteral("MESSAGES.html")));
+    }
+
+    void AddMedia() {
+        QVERIFY(QDir(folder_.path()).mkpath(QStringLiteral("Music")));
+        QVERIFY(QDir(folder_.path()).mkpath(QStringLiteral("Messages")));
+        QVERIFY(MediaFixtures::MakeWav(Path(QStringLiteral("Music/Tune A.wav")), 4000, 330));
+        QVERIFY(MediaFixtures::MakeMp3(Path(QStringLiteral("Music/tune b.mp3")), 4000, 440));
+        QVERIFY(MediaFixtures::MakeWav(Path(QStringLiteral("Messages/Notice.wav")), 600, 880));
+    }
+
+    void Start(const QString& display = {}) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (display.isEmpty()) {
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        } else {
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        }
+        program_.setProcessEnvironment(environment);
+        program_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Started from elsewhere: the program must find its folder by itself.
+        program_.setWorkingDirectory(QDir::tempPath());
+        program_.start(Path(QStringLiteral("corvane")), {});
+        QVERIFY(program_.waitForStarted(5000));
+    }
+
+    void Terminate() {
+        ::kill(static_cast<pid_t>(program_.processId()), SIGTERM);
+        QVERIFY2(program_.waitForFinished(10000), "the program ends on SIGTERM");
+        QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program_.exitCode(), 0);
+    }
+
+private slots:
+    void init() {
+        QVERIFY(folder_.isValid());
+        QDir(folder_.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(folder_.path()));
+        InstallProgram();
+    }
+
+    void cleanup() {
+        if (program_.state() != QProcess::NotRunning) {
+            program_.kill();
+            program_.waitForFinished(5000);
+        }
+    }
+
+    void firstStartCreatesFoldersAndSavesDefaults() {
+        Start();
+        QVERIFY(WaitFor(
+            [&] {
+                return QFileInfo(Path(QStringLiteral("Music"))).isDir() &&
+                       QFileInfo(Path(QStringLiteral("Messages"))).isDir();
+            },
+            10000));
+        QVERIFY(!QFileInfo::exists(SettingsFile()));
+        Terminate();
+        QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader +
+                                              "MessageInterval=30\r\nMusicVolumeHigh=100\r\n"
+                                              "MusicVolumeLow=10\r\nMessageVolume=100\r\n");
+    }
+
+    void playsMusicAndMessagesAndSavesOnTerminate() {
+        AddMedia();
+        QVERIFY(MediaFixtures::MakeFile(
+            SettingsFile(), kSettingsHeader + "MessageInterval=2\r\nMusicVolumeLow=20\r\n"));
+        Start();
+        const qint64 pid = program_.processId();
+        QVERIFY2(
+            WaitFor(
+                [&] { return OpenMediaFiles(pid).filter(QStringLiteral("/Music/")).size() == 1; },
+                10000),
+            "a music file is open");
+        QVERIFY2(WaitFor(
+                     [&] {
+                         return !OpenMediaFiles(pid)
+                                     .filter(QStringLiteral("/Messages/Notice.wav"))
+                                     .isEmpty();
+                     },
+                     15000),
+                 "the message is started at the interval");
+        // Music files follow one another: the second tune is started when the first one ends.
+        const QString firstTune = OpenMediaFiles(pid).filter(QStringLiteral("/Music/")).value(0);
+        QVERIFY2(WaitFor(
+                     [&] {
+                         const QStringList music =
+                             OpenMediaFiles(pid).filter(QStringLiteral("/Music/"));
+                         return !music.isEmpty() && music.first() != firstTune;
+                     },
+                     15000),
+                 "the next music file starts after the first ends");
+        Terminate();
+        QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader +
+                                              "MessageInterval=2\r\nMusicVolumeLow=20\r\n"
+                                              "MusicVolumeHigh=100\r\nMessageVolume=100\r\n");
+    }
+
+    void oddStoredValuesAreBroughtIntoRange_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QByteArray>("saved");
+        QTest::newRow("not numbers") << QByteArray("MessageInterval=abc\r\nMusicVolumeHigh=\r\n")
+                                     << QByteArray(
+                                            "MessageInterval=0\r\nMusicVolumeHigh=0\r\n"
+                                            "MusicVolumeLow=10\r\nMessageVolume=100\r\n");
+        QTest::newRow("out of range") << QByteArray(
+                                             "MessageInterval=99999\r\nMusicVolumeHigh=-7\r\n"
+                                             "MusicVolumeLow=1E9\r\nMessageVolume=&H40\r\n")
+                                      << QByteArray(
+                                             "MessageInterval=600\r\nMusicVolumeHigh=0\r\n"
+                                             "MusicVolumeLow=100\r\nMessageVolume=64\r\n");
+    }
+
+    void oddStoredValuesAreBroughtIntoRange() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QByteArray, saved);
+        AddMedia();
+        QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + stored));
+        Start();
+        QVERIFY(WaitFor([&] { return !OpenMediaFiles(program_.processId()).isEmpty(); }, 10000));
+        QTest::qWait(1500);
+        QCOMPARE(program_.state(), QProcess::Running);
+        Terminate();
+        QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader + saved);
+    }
+
+    void closingTheWindowKeepsPlayingAndWritesNothing() {
+        VirtualDisplay display;
+        if (display.Name().isEmpty()) {
+            QSKIP("Xvfb is not installed");
+        }
+        AddMedia();
+        const QByteArray stored = kSettingsHeader + "MessageInterval=45\r\n";
+        QVERIFY(MediaFixtures::MakeFile(SettingsFile(), stored));
+        Start(display.Name());
+        const qint64 pid = program_.processId();
+        QVERIFY(WaitFor([&] { return !OpenMediaFiles(pid).isEmpty(); }, 10000));
+        QVERIFY2(
+            WaitFor(
+                [&] { return SendCloseRequest(display.Name().toLocal8Bit().constData(), "ZEL"); },
+                5000),
+            "the console window is found");
+        QTest::qWait(2000);
+        QCOMPARE(program_.state(), QProcess::Running);
+        QVERIFY(!OpenMediaFiles(pid).filter(QStringLiteral("/Music/")).isEmpty());
+        QCOMPARE(ReadAll(SettingsFile()), stored);
+        Terminate();
+        QVERIFY(ReadAll(SettingsFile()).startsWith(kSettingsHeader + "MessageInterval=45\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(EndToEndTest)
+#include "tst_e2e.moc"
