@@ -288,8 +288,9 @@ MciError GstDevices::Play(Device& device, const Command& command) {
         return kErrOutOfRange;
     }
     const gint64 unit = NanosPerUnit(device.timeFormat);
-    // A stop at the length, rounded up as it is, means the end of the file.
-    const bool toEnd = !command.to || (length >= 0 && *command.to >= length);
+    // A stop at the length, rounded up as it is, means the end of the file. A file whose length
+    // is not known reports 0, so "to 0" then means its end too.
+    const bool toEnd = !command.to || *command.to >= std::max<std::int64_t>(length, 0);
     const gint64 stopNs = toEnd ? -1 : *command.to * unit;
     if (command.from || command.to || device.mode != Device::Mode::Paused) {
         gst_element_seek(device.playbin, 1.0, GST_FORMAT_TIME,
