@@ -39,6 +39,9 @@ void TrayAddIcon(QWidget* window, const QString& tip) {
     record.tip = tip.left(kTipCapacity);
     record.icon = new QSystemTrayIcon(window->windowIcon(), window);
     record.icon->setToolTip(record.tip);
+    // The icon belongs to its window: when the window goes without a TrayRemoveIcon, the record
+    // must not go on naming an icon and a window that no longer exist.
+    QObject::connect(record.icon, &QObject::destroyed, [] { TheRecord() = IconRecord{}; });
     QPointer<QWidget> owner(window);
     QObject::connect(record.icon, &QSystemTrayIcon::activated,
                      [owner](QSystemTrayIcon::ActivationReason reason) {

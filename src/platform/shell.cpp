@@ -27,10 +27,12 @@ bool HasScheme(const QString& document) {
            (scheme.match(document).hasMatch() && !QFileInfo(document).isAbsolute());
 }
 
-// A host name followed by an optional path: "www.example.org", "example.org/help".
+// A host name beginning with "www." followed by an optional path: "www.example.org/help". Any
+// other dotted name ("song.mp3") is a file name, and a missing file must not open a browser.
 bool LooksLikeWebAddress(const QString& document) {
     static const QRegularExpression host(
-        QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+(:[0-9]+)?(/\\S*)?$"));
+        QStringLiteral("^www(\\.[A-Za-z0-9-]+)+(:[0-9]+)?(/\\S*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
     return host.match(document).hasMatch();
 }
 
