@@ -4,12 +4,14 @@
 
 #include <QFile>
 #include <QList>
+#include <algorithm>
 
 namespace MediaFixtures {
 
 namespace {
 
-bool RunPipeline(const QString& description) {
+// Waits at most `limit` for the pipeline to finish, so a broken encoder never hangs a test.
+bool RunPipeline(const QString& description, GstClockTime limit) {
     if (!gst_is_initialized()) {
         gst_init(nullptr, nullptr);
     }
@@ -27,7 +29,7 @@ bool RunPipeline(const QString& description) {
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     GstBus* bus = gst_element_get_bus(pipeline);
     GstMessage* message = gst_bus_timed_pop_filtered(
-        bus, 60 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        bus, limit, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
     if (message != nullptr) {
         gst_message_unref(message);
@@ -40,12 +42,18 @@ bool RunPipeline(const QString& description) {
 
 QString ToneSource(int milliseconds, double frequency) {
     // 1024 samples a buffer at 44.1 kHz; round up so the file is at least as long as asked.
-    const int buffers = (milliseconds * 44100 / 1000 + 1023) / 1024;
+    // In 64 bits: an hour of samples does not fit the product in an int.
+    const qint64 buffers = (qint64{milliseconds} * 44100 / 1000 + 1023) / 1024;
     return QStringLiteral(
                "audiotestsrc wave=sine freq=%1 volume=0.5 num-buffers=%2 samplesperbuffer=1024 ! "
                "audio/x-raw,rate=44100,channels=2 ! audioconvert ! ")
         .arg(frequency)
         .arg(buffers);
+}
+
+// A minute, and more for long files: encoding runs far faster than real time, but not unboundedly.
+GstClockTime EncodingLimit(int milliseconds) {
+    return 60 * GST_SECOND + static_cast<GstClockTime>(std::max(milliseconds, 0)) * GST_MSECOND / 4;
 }
 
 QString Quoted(const QString& path) {
@@ -73,14 +81,16 @@ void AppendBigEndian(QByteArray& out, quint32 value, int bytes) {
 
 bool MakeWav(const QString& path, int milliseconds, double frequency) {
     return RunPipeline(ToneSource(milliseconds, frequency) +
-                       QStringLiteral("wavenc ! filesink location=") + Quoted(path));
+                           QStringLiteral("wavenc ! filesink location=") + Quoted(path),
+                       EncodingLimit(milliseconds));
 }
 
 bool MakeMp3(const QString& path, int milliseconds, double frequency) {
     return RunPipeline(ToneSource(milliseconds, frequency) +
-                       QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true ! "
-                                      "xingmux ! filesink location=") +
-                       Quoted(path));
+                           QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true ! "
+                                          "xingmux ! filesink location=") +
+                           Quoted(path),
+                       EncodingLimit(milliseconds));
 }
 
 bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs, int program) {
