@@ -68,8 +68,8 @@ int main(int argc, char* argv[]) {
     // query. Its peer is one bare mode query.
     const double tick = MedianMs(500, [&] { console.Timer1_Timer(); });
     const double modeQuery = MedianMs(500, [] { Mod_MCI::MciGetMode(QStringLiteral("ZEL0")); });
-    std::printf("tick that starts no file: median %.3f ms (one mode query %.3f ms, ratio %.1f)\n",
-                tick, modeQuery, tick / modeQuery);
+    std::printf("tick that starts no file: median %.1f us (one mode query %.1f us, ratio %.1f)\n",
+                tick * 1000, modeQuery * 1000, tick / modeQuery);
 
     // A fade-up from the low level (10) to the high level (100): 91 steps. Peer: 91 bare sleeps
     // of the step's 10 ms.
