@@ -247,6 +247,7 @@ void Frm_Messages::Mnu_Help_About_Click() {
 
 void Frm_Messages::Form_MouseMove(qint16 button, qint16 /*shift*/, float /*x*/, float /*y*/) {
     if (button == 1) {
+        CloseAboutWindow();
         ProcessPendingEvents();
         setWindowState(windowState() & ~Qt::WindowMinimized);
         show();
@@ -260,6 +261,7 @@ void Frm_Messages::Form_MouseMove(qint16 button, qint16 /*shift*/, float /*x*/, 
 }
 
 void Frm_Messages::Mnu_PopUp_Show_Click() {
+    CloseAboutWindow();
     show();
     activateWindow();
     raise();
@@ -284,6 +286,14 @@ void Frm_Messages::mouseMoveEvent(QMouseEvent* event) {
 void Frm_Messages::mousePressEvent(QMouseEvent* event) {
     // Accepting the press keeps the moves that follow, button held, coming to the window.
     event->accept();
+}
+
+void Frm_Messages::CloseAboutWindow() {
+    // The console coming forward takes the activation from an open About window, which closes
+    // it; a desktop may not pass the activation on while the About window holds the input.
+    if (auto* about = qobject_cast<Frm_About*>(QApplication::activeModalWidget())) {
+        about->Form_Deactivate();
+    }
 }
 
 void Frm_Messages::ProcessPendingEvents() {

@@ -108,6 +108,7 @@ private:
     void BuildControls();
     void BuildMenus();
     void FadeMusic(int from, int to, int step, const QString& side);
+    void CloseAboutWindow();
     void ProcessPendingEvents();
     void Shutdown();
     qint32 WindowHandle();
