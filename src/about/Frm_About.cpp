@@ -49,7 +49,8 @@ QLabel* MakeLine(QWidget* parent, const QString& caption, const QRect& place, co
 Frm_About::Frm_About(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About (product name)"));
     setFixedSize(396, 257);
-    setModal(true);
+    // Modal to the console only: the tray icon must still answer while the window is open.
+    setWindowModality(Qt::WindowModal);
 
     // Back to front, so that the labels lie over their panels and OK over the band.
     Picture2 = MakePanel(this, Qt::black, QRect(0, 0, 396, 64));
