@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -19,12 +20,14 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 void OnSignal(int signalNumber) {
+    const int savedErrno = errno;
     const char byte = static_cast<char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+    errno = savedErrno;
 }
 
 void CatchEndingSignals() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
         std::perror("corvane: socketpair");
         return;
     }
@@ -49,11 +52,14 @@ int main(int argc, char* argv[]) {
     Platform::Mci::SetService(std::make_unique<Platform::Mci::GstDevices>());
 
     Frm_Messages console;
+    console.Form_Load();
+    // Ending requests are taken only once the settings are loaded: a request during start-up waits
+    // in the socket until then, so it can never save the controls' initial values over the file.
     if (signalPipe[1] >= 0) {
         auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &console, [&console] {
             char byte = 0;
-            if (::read(signalPipe[1], &byte, 1) == 1) {
+            while (::read(signalPipe[1], &byte, 1) == 1) {
                 console.RequestShutdown(3);
             }
         });
@@ -68,8 +74,6 @@ int main(int argc, char* argv[]) {
             console.Form_QueryUnload(cancel, mode);
         }
     });
-
-    console.Form_Load();
     console.show();
     const int result = QApplication::exec();
     Platform::Mci::SetService(nullptr);

@@ -205,6 +205,9 @@ void Frm_Messages::BuildMenus() {
 }
 
 void Frm_Messages::ShowVolume() {
+    if (shuttingDown_) {
+        return;
+    }
     Pic_Volume->Draw(Mod_MCI::MciGetVolume(ChannelAlias(kMusic), QStringLiteral("both")));
 }
 
@@ -240,9 +243,12 @@ void Frm_Messages::Mnu_Help_Contents_Click() {
 }
 
 void Frm_Messages::Mnu_Help_About_Click() {
-    Frm_About about(this);
-    about.SetWWW(QString::fromLatin1(Frm_About::kMakerWebAddress));
-    about.exec();
+    // Shown modal to the console without a nested event loop, so that a tick that opened it from
+    // within a fade can finish and the scheduler goes on while the window is open.
+    auto* about = new Frm_About(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->SetWWW(QString::fromLatin1(Frm_About::kMakerWebAddress));
+    about->open();
 }
 
 void Frm_Messages::Form_MouseMove(qint16 button, qint16 /*shift*/, float /*x*/, float /*y*/) {

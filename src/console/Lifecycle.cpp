@@ -80,7 +80,11 @@ void Frm_Messages::Form_Load() {
     sVolume[2]->SetValue(LoadSetting(kMessageVolume, *sVolume[2]));
 
     ShowVolume();
+    // Counted as a tick, so that a tick falling due while the first file opens cannot start
+    // another one over it.
+    inTick_ = true;
     PlayNextFile(kMusic);
+    inTick_ = false;
 }
 
 void Frm_Messages::Form_QueryUnload(qint16& cancel, qint16& unloadMode) {

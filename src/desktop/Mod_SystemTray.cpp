@@ -41,7 +41,12 @@ void TrayAddIcon(QWidget* window, const QString& tip) {
     record.icon->setToolTip(record.tip);
     // The icon belongs to its window: when the window goes without a TrayRemoveIcon, the record
     // must not go on naming an icon and a window that no longer exist.
-    QObject::connect(record.icon, &QObject::destroyed, [] { TheRecord() = IconRecord{}; });
+    QSystemTrayIcon* icon = record.icon;
+    QObject::connect(icon, &QObject::destroyed, [icon] {
+        if (TheRecord().icon == icon) {
+            TheRecord() = IconRecord{};
+        }
+    });
     QPointer<QWidget> owner(window);
     QObject::connect(record.icon, &QSystemTrayIcon::activated,
                      [owner](QSystemTrayIcon::ActivationReason reason) {
@@ -60,7 +65,9 @@ void TrayRemoveIcon() {
         return;
     }
     record.icon->hide();
-    delete record.icon;
+    // Removal can come from within the icon's own click (its Exit item): delete it once that is
+    // over.
+    record.icon->deleteLater();
     record = IconRecord{};
 }
 

@@ -104,6 +104,12 @@ QByteArray Encode(const QString& text) {
     return text.toLocal8Bit();
 }
 
+// A literal test: the folder or name of a settings file may hold "*" or "?", which a wildcard
+// search would take for a pattern and so lose the file.
+bool FileExists(const QString& path) {
+    return !Platform::Files::ShortPathName(path).isEmpty();
+}
+
 QString ResolveFileName(const QString& fileName) {
     return fileName.isEmpty() ? IniFilePath() : fileName;
 }
@@ -188,7 +194,7 @@ QList<QByteArray> SplitLines(const QByteArray& content) {
 QString GetIniValue(const QString& fileName, const QString& key, const QString& defaultValue,
                     const QString& section) {
     const QString path = ResolveFileName(fileName);
-    if (!Mod_Diskinfo::PathExists(path)) {
+    if (!FileExists(path)) {
         return defaultValue;
     }
     const std::optional<QByteArray> content = ReadWhole(path);
@@ -219,7 +225,7 @@ void PutIniValue(const QString& fileName, const QString& key, const QString& val
                  const QString& section) {
     const QString path = ResolveFileName(fileName);
     QList<QByteArray> lines;
-    if (Mod_Diskinfo::PathExists(path)) {
+    if (FileExists(path)) {
         const std::optional<QByteArray> content = ReadWhole(path);
         if (!content) {
             return;  // rewriting what could not be read would lose it

@@ -310,11 +310,18 @@ private slots:
         const QByteArray before = Read(ini);
         int chosen = -2;
         bool early = false;  // a step out of order at the first command or at the first close
+        bool probed = false;
         c->fake->onCommand = [&](const std::string& command) {
             if (chosen == -2) {
                 chosen = c->w.File1[0]->ListIndex();
                 early = !Mod_SystemTray::Record().icon || !QDir(Prog("Messages")).exists() ||
                         c->w.Lbl_Version->text() != "V1.00.0009";
+            }
+            if (command.rfind("open ", 0) == 0 && !probed) {
+                probed = true;  // a tick due while the first file opens is dropped
+                const std::size_t sent = c->fake->commands.size();
+                c->w.Timer1_Timer();
+                early |= c->fake->commands.size() != sent;
             }
             if (command == "Close ZEL0")
                 early |= c->w.Timer1->isActive() || Read(ini) != before ||

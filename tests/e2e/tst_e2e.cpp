@@ -239,6 +239,19 @@ private slots:
         QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader + saved);
     }
 
+    // An ending request during start-up ends the program without saving anything but what it
+    // loaded: the stored values survive.
+    void terminateDuringStartUpKeepsStoredSettings() {
+        AddMedia();
+        const QByteArray stored = kSettingsHeader + "MessageInterval=45\r\nMusicVolumeHigh=70\r\n";
+        QVERIFY(MediaFixtures::MakeFile(SettingsFile(), stored));
+        Start();
+        QTest::qWait(50);
+        Terminate();
+        const QByteArray saved = ReadAll(SettingsFile());
+        QVERIFY2(saved.startsWith(stored), saved.constData());
+    }
+
     void closingTheWindowKeepsPlayingAndWritesNothing() {
         VirtualDisplay display;
         if (display.Name().isEmpty()) {

@@ -166,6 +166,18 @@ private slots:
         QCOMPARE(Entries(), (QStringList{"folder.ini", "settings.ini"}));
     }
 
+    // Wildcard characters in the folder or name are plain characters of the path, not a pattern.
+    void wildcardCharactersInPath() {
+        const QString path = dir_->filePath("Shop?Music*/corv?ne.ini");
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        for (const char* key : {"MessageInterval", "MessageVolume"}) {
+            Mod_INI::PutIniValue(path, key, "7", "Settings");
+        }
+        QCOMPARE(ReadBytes(path),
+                 QByteArray("[Settings]\r\nMessageInterval=7\r\nMessageVolume=7\r\n"));
+        QCOMPARE(Mod_INI::GetIniValue(path, "MessageInterval", "30", "Settings"), QString("7"));
+    }
+
     void iniFilePath() {
         QCOMPARE(Mod_INI::IniFilePath(),
                  QCoreApplication::applicationDirPath() + "/tst_settings.ini");

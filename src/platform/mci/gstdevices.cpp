@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 
 namespace Platform::Mci {
 
@@ -310,6 +311,10 @@ MciError GstDevices::Play(Device& device, const Command& command) {
         return kErrOutOfRange;
     }
     const gint64 unit = NanosPerUnit(device.timeFormat);
+    const std::int64_t limit = std::numeric_limits<gint64>::max() / unit;
+    if (from > limit || (command.to && *command.to > limit)) {
+        return kErrOutOfRange;  // a file of unknown length bounds nothing, but time must fit
+    }
     // A stop at the length, rounded up as it is, means the end of the file. A file whose length
     // is not known reports 0, so "to 0" then means its end too.
     const bool toEnd = !command.to || *command.to >= std::max<std::int64_t>(length, 0);
