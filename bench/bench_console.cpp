@@ -91,9 +91,9 @@ int main(int argc, char* argv[]) {
         console.File1[0]->SetPath(big);
         const double refresh = MedianMs(9, [&] { console.RefreshFileLists(); });
         const double peer = MedianMs(9, [&] {
-            QDir(big).entryList({QStringLiteral("*.mp3"), QStringLiteral("*.wav"),
-                                 QStringLiteral("*.mid")},
-                                QDir::Files, QDir::Name | QDir::IgnoreCase);
+            QDir(big).entryList(
+                {QStringLiteral("*.mp3"), QStringLiteral("*.wav"), QStringLiteral("*.mid")},
+                QDir::Files, QDir::Name | QDir::IgnoreCase);
         });
         std::printf(
             "RefreshFileLists, %6d files: median %.1f ms (QDir::entryList of the same folder "
