@@ -29,6 +29,22 @@ double ReadDigits(const std::string& text, std::size_t start, int base) {
     return value;
 }
 
+// Moves a leading sign at `i` over to `out`.
+void TakeSign(const std::string& s, std::size_t& i, std::string& out) {
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        out += s[i++];
+    }
+}
+
+// Moves the decimal digits at `i` over to `out`; false when there are none.
+bool TakeDigits(const std::string& s, std::size_t& i, std::string& out) {
+    const std::size_t start = i;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
+        out += s[i++];
+    }
+    return i > start;
+}
+
 }  // namespace
 
 double TextToNumber(const QString& text) {
@@ -51,20 +67,11 @@ double TextToNumber(const QString& text) {
     // Take the longest prefix of the form [sign] digits [. digits] [E|D [sign] digits].
     std::size_t i = 0;
     std::string number;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        number += s[i++];
-    }
-    bool digits = false;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-        number += s[i++];
-        digits = true;
-    }
+    TakeSign(s, i, number);
+    bool digits = TakeDigits(s, i, number);
     if (i < s.size() && s[i] == '.') {
         number += s[i++];
-        while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-            number += s[i++];
-            digits = true;
-        }
+        digits = TakeDigits(s, i, number) || digits;
     }
     if (!digits) {
         return 0.0;
@@ -73,15 +80,8 @@ double TextToNumber(const QString& text) {
                          std::toupper(static_cast<unsigned char>(s[i])) == 'D')) {
         std::string exponent = "e";
         std::size_t j = i + 1;
-        if (j < s.size() && (s[j] == '+' || s[j] == '-')) {
-            exponent += s[j++];
-        }
-        bool exponentDigits = false;
-        while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) {
-            exponent += s[j++];
-            exponentDigits = true;
-        }
-        if (exponentDigits) {
+        TakeSign(s, j, exponent);
+        if (TakeDigits(s, j, exponent)) {
             number += exponent;
         }
     }
