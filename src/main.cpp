@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <cerrno>
@@ -12,6 +13,8 @@
 
 #include "console/Frm_Messages.h"
 #include "platform/mci/gstdevices.h"
+#include "support/Mod_Diskinfo.h"
+#include "support/ProgramLocation.h"
 
 namespace {
 
@@ -43,6 +46,7 @@ void CatchEndingSignals() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    Program();  // where the program is now, before anything can replace its executable
     CatchEndingSignals();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
@@ -50,6 +54,10 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     Platform::Mci::SetService(std::make_unique<Platform::Mci::GstDevices>());
+    Mod_Diskinfo::SetErrorBox([](const QString& text, const QString& title) {
+        QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
+        box.exec();
+    });
 
     Frm_Messages console;
     console.Form_Load();
@@ -60,17 +68,18 @@ int main(int argc, char* argv[]) {
         QObject::connect(notifier, &QSocketNotifier::activated, &console, [&console] {
             char byte = 0;
             while (::read(signalPipe[1], &byte, 1) == 1) {
-                console.RequestShutdown(3);
+                console.RequestShutdown(Frm_Messages::kEndRequested);
             }
         });
     }
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &console,
-                     [&console](QSessionManager&) { console.RequestShutdown(2); });
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &console,
+        [&console](QSessionManager&) { console.RequestShutdown(Frm_Messages::kSessionEnd); });
     // Whatever ends the event loop, the settings are saved and the devices closed.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &console, [&console] {
         if (!console.ShutdownDone()) {
             qint16 cancel = 0;
-            qint16 mode = 1;
+            qint16 mode = Frm_Messages::kProgramEnd;
             console.Form_QueryUnload(cancel, mode);
         }
     });

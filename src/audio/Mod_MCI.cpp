@@ -19,6 +19,8 @@ constexpr std::size_t kOpenField = 255;
 constexpr std::size_t kCommandField = 128;
 constexpr unsigned kReplyLength = 128;
 constexpr unsigned kErrorLength = 128;
+// The window style an opened device is given: a child of its parent window.
+constexpr qint64 kChildWindowStyle = 0x40000000;
 
 using ReplyBuffer = std::array<char, kReplyLength>;
 
@@ -97,7 +99,7 @@ QString MciOpen(qint32 parentWindow, const QString& alias, const QString& fileNa
     const QString command = QStringLiteral("open ") + QuotedIfBlank(shortName) +
                             QStringLiteral(" type ") + deviceType + QStringLiteral(" Alias ") +
                             alias + QStringLiteral(" parent ") + QString::number(parentWindow) +
-                            QStringLiteral(" Style ") + QString::number(1073741824);
+                            QStringLiteral(" Style ") + QString::number(kChildWindowStyle);
     return Outcome(Send(InField(Bytes(command), kOpenField)));
 }
 
@@ -146,6 +148,17 @@ QString MciSetVolume(const QString& alias, const QString& side, qint32 volume) {
                                             : QStringLiteral("setaudio ") + alias +
                                                   QStringLiteral(" Volume to ") + level;
     return Outcome(Send(InField(Bytes(command), kCommandField)));
+}
+
+void MciSetNotify(std::function<void(const QString& alias)> handler) {
+    if (!handler) {
+        Platform::Mci::SetNoticeHandler({});
+        return;
+    }
+    Platform::Mci::SetNoticeHandler(
+        [handler = std::move(handler)](const std::string& alias, Platform::Mci::Notice) {
+            handler(QString::fromStdString(alias));
+        });
 }
 
 qint32 MciGetVolume(const QString& alias, const QString& side) {

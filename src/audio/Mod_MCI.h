@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 // The audio channels: every media device is opened, played, queried, set and closed here, by alias,
 // through media command strings. The layer keeps no state; the media service keeps the devices.
@@ -15,6 +16,10 @@ QString MciGetMode(const QString& alias);
 qint32 MciGetLength(const QString& alias);
 QString MciSetVolume(const QString& alias, const QString& side, qint32 volume);
 qint32 MciGetVolume(const QString& alias, const QString& side);
+
+// Tells `handler`, from the event loop, the alias of a device that has stopped by itself: it
+// played to its end or it failed. An empty handler tells no one.
+void MciSetNotify(std::function<void(const QString& alias)> handler);
 
 // Reads the number at the start of a reply (0 when there is none), rounded half to even and held
 // in 32 bits.

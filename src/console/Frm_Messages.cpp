@@ -48,14 +48,6 @@ void MakeWhite(QLabel* label) {
 
 }  // namespace
 
-QString Frm_Messages::ChannelAlias(int index) {
-    return QStringLiteral("ZEL") + QString::number(index);
-}
-
-QString Frm_Messages::ProgramFolder() {
-    return Platform::Files::ExecutableFolder();
-}
-
 QIcon Frm_Messages::ConsoleIcon() {
     // A black tile with a white note and a green level column, at the two sizes a desktop uses.
     QIcon icon;
@@ -87,8 +79,18 @@ QIcon Frm_Messages::ConsoleIcon() {
 Frm_Messages::Frm_Messages(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("ZEL"));
     setWindowIcon(ConsoleIcon());
+    scheduler_ = new Scheduler(Scheduler::Inputs{
+                                   [this] { return HScroll1->Value(); },
+                                   [this] { return sVolume[0]->Value(); },
+                                   [this] { return sVolume[1]->Value(); },
+                                   [this] { return sVolume[2]->Value(); },
+                               },
+                               lists_[kMusic], lists_[kMessages], this);
     BuildControls();
     BuildMenus();
+    connect(scheduler_, &Scheduler::StatusChanged, this,
+            [this](int channel, const QString& mode) { Lbl_Status[channel]->setText(mode); });
+    connect(scheduler_, &Scheduler::VolumeShown, Pic_Volume, &VolumeMeter::Draw);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -132,8 +134,8 @@ void Frm_Messages::BuildControls() {
     Label4 = MakeLabel(client, QStringLiteral("Music Playlist"), QRect(0, 66, half, 30));
     Label5 = MakeLabel(client, QStringLiteral("Messages"), QRect(half, 66, half, 30));
     for (int i = 0; i < 2; ++i) {
-        File1[i] = new FileListBox(client);
-        File1[i]->SetPattern(QString::fromLatin1(kFilePattern));
+        lists_[i].SetPattern(QString::fromLatin1(kFilePattern));
+        File1[i] = new FileListBox(lists_[i], client);
         File1[i]->setGeometry(i * half + 5, 100, half - 10, 270);
         Lbl_Status[i] = MakeLabel(client, {}, QRect(i * half, 374, half, 34));
     }
@@ -204,22 +206,33 @@ void Frm_Messages::BuildMenus() {
     connect(Mnu_PopUp_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Exit_Click);
 }
 
+void Frm_Messages::Timer1_Timer() {
+    scheduler_->Tick();
+}
+
+void Frm_Messages::PlayNextFile(qint16 index) {
+    scheduler_->PlayNextFile(index);
+}
+
+void Frm_Messages::RefreshFileLists() {
+    scheduler_->RefreshFileLists();
+}
+
 void Frm_Messages::ShowVolume() {
-    if (shuttingDown_) {
-        return;
-    }
-    Pic_Volume->Draw(Mod_MCI::MciGetVolume(ChannelAlias(kMusic), QStringLiteral("both")));
+    scheduler_->ShowVolume();
 }
 
 void Frm_Messages::sVolume_Change(qint16 /*index*/) {
     if (shuttingDown_) {
         return;  // the devices are being closed
     }
-    if (Mod_MCI::MciGetMode(ChannelAlias(kMessages)) != u"playing") {
-        Mod_MCI::MciSetVolume(ChannelAlias(kMusic), QStringLiteral("Both"), sVolume[0]->Value());
+    const QString music = Scheduler::ChannelAlias(kMusic);
+    const QString messages = Scheduler::ChannelAlias(kMessages);
+    if (Mod_MCI::MciGetMode(messages) != u"playing") {
+        Mod_MCI::MciSetVolume(music, QStringLiteral("Both"), sVolume[0]->Value());
     } else {
-        Mod_MCI::MciSetVolume(ChannelAlias(kMusic), QStringLiteral("Both"), sVolume[1]->Value());
-        Mod_MCI::MciSetVolume(ChannelAlias(kMessages), QStringLiteral("Both"), sVolume[2]->Value());
+        Mod_MCI::MciSetVolume(music, QStringLiteral("Both"), sVolume[1]->Value());
+        Mod_MCI::MciSetVolume(messages, QStringLiteral("Both"), sVolume[2]->Value());
     }
     ShowVolume();
 }
@@ -243,16 +256,13 @@ void Frm_Messages::Mnu_Help_Contents_Click() {
 }
 
 void Frm_Messages::Mnu_Help_About_Click() {
-    // Shown modal to the console without a nested event loop, so that a tick that opened it from
-    // within a fade can finish and the scheduler goes on while the window is open.
-    auto* about = new Frm_About(this);
-    about->setAttribute(Qt::WA_DeleteOnClose);
-    about->SetWWW(QString::fromLatin1(Frm_About::kMakerWebAddress));
-    about->open();
+    Frm_About about(this);
+    about.SetWWW(QString::fromLatin1(Frm_About::kMakerWebAddress));
+    about.exec();
 }
 
 void Frm_Messages::Form_MouseMove(qint16 button, qint16 /*shift*/, float /*x*/, float /*y*/) {
-    if (button == 1) {
+    if (button == kLeftButton) {
         CloseAboutWindow();
         ProcessPendingEvents();
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -261,7 +271,7 @@ void Frm_Messages::Form_MouseMove(qint16 button, qint16 /*shift*/, float /*x*/, 
         raise();
         ProcessPendingEvents();
     }
-    if (button == 2) {
+    if (button == kRightButton) {
         Mnu_PopUp->popup(QCursor::pos());
     }
 }
@@ -276,13 +286,13 @@ void Frm_Messages::Mnu_PopUp_Show_Click() {
 void Frm_Messages::mouseMoveEvent(QMouseEvent* event) {
     qint16 button = 0;
     if (event->buttons() & Qt::LeftButton) {
-        button |= 1;
+        button |= kLeftButton;
     }
     if (event->buttons() & Qt::RightButton) {
-        button |= 2;
+        button |= kRightButton;
     }
     if (event->buttons() & Qt::MiddleButton) {
-        button |= 4;
+        button |= kMiddleButton;
     }
     const QPointF at = event->position();
     Form_MouseMove(button, static_cast<qint16>(event->modifiers() >> 25),

@@ -7,6 +7,8 @@
 #include "console/FileListBox.h"
 #include "console/ScrollBar.h"
 #include "console/VolumeMeter.h"
+#include "scheduler/MediaList.h"
+#include "scheduler/Scheduler.h"
 
 class QAction;
 class QGroupBox;
@@ -17,31 +19,37 @@ class QPushButton;
 class QTimer;
 
 // The console: the program's main window. It shows the music and message lists with the state of
-// each channel, carries the settings panel, and its one-second timer drives playback: music on
-// channel 0 without a break and, at the set interval, a message on channel 1 with the music faded
-// down around it.
+// each channel and carries the settings panel; its one-second timer ticks the playback core, which
+// plays music on channel 0 without a break and, at the set interval, a message on channel 1 with
+// the music faded down around it.
 class Frm_Messages : public QMainWindow {
     Q_OBJECT
 
 public:
-    // Channel 0 plays music, channel 1 messages; "ZEL" + the channel's digit is its media alias.
-    static constexpr int kMusic = 0;
-    static constexpr int kMessages = 1;
-    static QString ChannelAlias(int index);
-
+    static constexpr int kMusic = Scheduler::kMusic;
+    static constexpr int kMessages = Scheduler::kMessages;
     static constexpr int kTickMilliseconds = 1000;
-    static constexpr int kFadeStepMilliseconds = 10;
     static constexpr const char* kFilePattern = "*.mp3;*.wav;*.mid";
+
+    // Why the window is asked to close. Only the user's close command leaves the program running.
+    enum UnloadMode : qint16 {
+        kUserClose = 0,     // the close box, Alt+F4
+        kProgramEnd = 1,    // File > Exit, the icon's Exit, the application quitting
+        kSessionEnd = 2,    // logging out or shutting down
+        kEndRequested = 3,  // a termination request from outside (a signal)
+    };
+    // Mouse buttons as the icon reports them, a bit each.
+    enum MouseButton : qint16 { kLeftButton = 1, kRightButton = 2, kMiddleButton = 4 };
 
     explicit Frm_Messages(QWidget* parent = nullptr);
     ~Frm_Messages() override;
 
     // Start-up: icon, media folders, random starting entries, settings, first music file.
     void Form_Load();
-    // A request to close the window. `unloadMode` 0 is the user's close command, which only hides
-    // the window; any other cause shuts the program down (once) and leaves `cancel` false.
+    // A request to close the window. The user's close command only hides the window; any other
+    // cause shuts the program down (once) and leaves `cancel` false.
     void Form_QueryUnload(qint16& cancel, qint16& unloadMode);
-    // Buttons as a bit set: 1 left, 2 right, 4 middle. The tray icon reports its clicks here.
+    // `button` is a set of MouseButton bits. The tray icon reports its clicks here.
     void Form_MouseMove(qint16 button, qint16 shift, float x, float y);
 
     void Timer1_Timer();
@@ -59,14 +67,12 @@ public:
     void Mnu_PopUp_Show_Click();
     void Mnu_PopUp_Exit_Click();
 
-    // Ends the program for a cause other than the user's close command: 1 the program itself,
-    // 2 the session ending, 3 a termination request from outside.
+    // Ends the program for a cause other than the user's close command.
     void RequestShutdown(qint16 unloadMode);
     bool ShutdownDone() const { return shutdownDone_; }
-    qint16 MessageTicks() const { return messageTicks_; }
+    qint16 MessageTicks() const { return scheduler_->MessageTicks(); }
+    Scheduler& Playback() const { return *scheduler_; }
 
-    // The folder that holds the program; the media folders and settings file sit in it.
-    static QString ProgramFolder();
     static QIcon ConsoleIcon();
 
     // Controls, by the names the rest of the program knows them by.
@@ -107,14 +113,13 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
-    void FadeMusic(int from, int to, int step, const QString& side);
     void CloseAboutWindow();
     void ProcessPendingEvents();
     void Shutdown();
     qint32 WindowHandle();
 
-    qint16 messageTicks_ = 0;
-    bool inTick_ = false;
+    std::array<MediaList, 2> lists_;
+    Scheduler* scheduler_;
     bool shuttingDown_ = false;
     bool shutdownDone_ = false;
     std::optional<qint16> pendingUnloadMode_;

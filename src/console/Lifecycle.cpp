@@ -15,6 +15,7 @@
 #include "settings/Mod_INI.h"
 #include "support/Mod_Diskinfo.h"
 #include "support/Mod_Version.h"
+#include "support/ProgramLocation.h"
 
 namespace {
 
@@ -46,8 +47,8 @@ void SaveSetting(const SettingKey& setting, int value) {
 void Frm_Messages::Form_Load() {
     Mod_SystemTray::TrayAddIcon(this, QStringLiteral("Corvane"));
 
-    const QString musicFolder = ProgramFolder() + QStringLiteral("/Music");
-    const QString messagesFolder = ProgramFolder() + QStringLiteral("/Messages");
+    const QString musicFolder = Program().folder + QStringLiteral("/Music");
+    const QString messagesFolder = Program().folder + QStringLiteral("/Messages");
     for (const QString& folder : {musicFolder, messagesFolder}) {
         if (!Mod_Diskinfo::PathExists(folder)) {
             Mod_Diskinfo::CreatePath(folder);
@@ -59,17 +60,15 @@ void Frm_Messages::Form_Load() {
 
     Lbl_Version->setText(QStringLiteral("V") + Mod_Version::VersionString());
 
-    File1[kMusic]->SetPath(musicFolder);
-    File1[kMessages]->SetPath(messagesFolder);
+    lists_[kMusic].SetPath(musicFolder);
+    lists_[kMessages].SetPath(messagesFolder);
     ProcessPendingEvents();
-    for (FileListBox* list : File1) {
-        if (list->ListCount() > 0) {
-            list->SetListIndex(
-                static_cast<int>(std::floor(random.generateDouble() * list->ListCount())));
+    for (MediaList& list : lists_) {
+        if (list.ListCount() > 0) {
+            list.SetListIndex(
+                static_cast<int>(std::floor(random.generateDouble() * list.ListCount())));
         }
     }
-
-    messageTicks_ = 0;
 
     // Assigning a value runs the control's change handler, as a user's change would; a value that
     // equals the control's current one changes nothing, so the read-out is written here as well.
@@ -80,18 +79,15 @@ void Frm_Messages::Form_Load() {
     sVolume[2]->SetValue(LoadSetting(kMessageVolume, *sVolume[2]));
 
     ShowVolume();
-    // Counted as a tick, so that a tick falling due while the first file opens cannot start
-    // another one over it.
-    inTick_ = true;
-    PlayNextFile(kMusic);
-    inTick_ = false;
+    scheduler_->SetParentWindow(WindowHandle());
+    scheduler_->StartMusic();
 }
 
 void Frm_Messages::Form_QueryUnload(qint16& cancel, qint16& unloadMode) {
     if (shutdownDone_ || shuttingDown_) {
         return;  // already on the way out: close without running the shutdown again
     }
-    if (unloadMode == 0) {
+    if (unloadMode == kUserClose) {
         // The user's close command only puts the console away. Without a notification area there
         // would be no way back to a hidden window, so it is minimised instead.
         if (Mod_SystemTray::TrayAvailable()) {
@@ -108,9 +104,10 @@ void Frm_Messages::Form_QueryUnload(qint16& cancel, qint16& unloadMode) {
 void Frm_Messages::Shutdown() {
     shuttingDown_ = true;
     Timer1->stop();
+    scheduler_->Stop();
     ProcessPendingEvents();
-    Mod_MCI::MciClose(ChannelAlias(kMusic));
-    Mod_MCI::MciClose(ChannelAlias(kMessages));
+    Mod_MCI::MciClose(Scheduler::ChannelAlias(kMusic));
+    Mod_MCI::MciClose(Scheduler::ChannelAlias(kMessages));
     Mod_MCI::MciCloseAll();
     ProcessPendingEvents();
     SaveSetting(kInterval, HScroll1->Value());
@@ -137,17 +134,17 @@ void Frm_Messages::RequestShutdown(qint16 unloadMode) {
 }
 
 void Frm_Messages::Mnu_File_Exit_Click() {
-    RequestShutdown(1);
+    RequestShutdown(kProgramEnd);
 }
 
 void Frm_Messages::Mnu_PopUp_Exit_Click() {
-    RequestShutdown(1);
+    RequestShutdown(kProgramEnd);
 }
 
 void Frm_Messages::closeEvent(QCloseEvent* event) {
     // The window system's own close request (close box, Alt+F4) arrives spontaneously; a close
     // the program asks for, its own quit included, does not.
-    qint16 mode = pendingUnloadMode_.value_or(event->spontaneous() ? 0 : 1);
+    qint16 mode = pendingUnloadMode_.value_or(event->spontaneous() ? kUserClose : kProgramEnd);
     qint16 cancel = 0;
     Form_QueryUnload(cancel, mode);
     if (cancel != 0) {

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "platform/files.h"
+#include "support/ProgramLocation.h"
 
 namespace Mod_Help {
 
@@ -35,7 +36,7 @@ QWidget* MakeHelpWindow(QWidget* owner) {
 }  // namespace
 
 QString ConfiguredHelpFile() {
-    return Platform::Files::ExecutableFolder() + QStringLiteral("/MESSAGES.html");
+    return Program().folder + QStringLiteral("/MESSAGES.html");
 }
 
 QWidget* HelpWindow(QWidget* owner) {

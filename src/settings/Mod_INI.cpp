@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "support/Mod_Diskinfo.h"
+#include "support/ProgramLocation.h"
 
 namespace Mod_INI {
 
@@ -287,9 +288,8 @@ void PutIniValue(const QString& fileName, const QString& key, const QString& val
 }
 
 QString IniFilePath() {
-    return Mod_Diskinfo::StripTrailingBackslash(Platform::Files::ExecutableFolder()) +
-           Platform::Files::kSeparator + Platform::Files::ExecutableBaseName() +
-           QStringLiteral(".ini");
+    return Mod_Diskinfo::StripTrailingBackslash(Program().folder) + Platform::Files::kSeparator +
+           Program().baseName + QStringLiteral(".ini");
 }
 
 }  // namespace Mod_INI

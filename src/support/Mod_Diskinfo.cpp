@@ -1,7 +1,5 @@
 #include "support/Mod_Diskinfo.h"
 
-#include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
 
 #include "platform/files.h"
@@ -12,13 +10,9 @@ namespace {
 
 constexpr QChar kSep = Platform::Files::kSeparator;
 
+// Until a window system is there to show a box, the error goes to the standard error stream.
 void ShowErrorBox(const QString& text, const QString& title) {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-        return;
-    }
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
-    box.exec();
+    std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
 }
 
 ErrorBox& CurrentErrorBox() {

@@ -16,7 +16,8 @@ QString PathRoot(const QString& path);
 bool IsUncPath(const QString& path);
 bool HasDriveLetter(const QString& path);
 
-// Shows CreatePath's error. The default is a modal message box; tests put a recorder here.
+// Shows CreatePath's error. The program installs a modal message box; until then the error goes
+// to the standard error stream.
 using ErrorBox = std::function<void(const QString& text, const QString& title)>;
 void SetErrorBox(ErrorBox box);
 

@@ -4,9 +4,10 @@
 
 namespace Mod_Version {
 
-inline constexpr quint16 kMajor = 1;
-inline constexpr quint16 kMinor = 0;
-inline constexpr quint16 kRevision = 9;
+// The release is the project's version, set once in the build.
+inline constexpr quint16 kMajor = CORVANE_VERSION_MAJOR;
+inline constexpr quint16 kMinor = CORVANE_VERSION_MINOR;
+inline constexpr quint16 kRevision = CORVANE_VERSION_PATCH;
 
 // "major.mm.rrrr" for this release.
 QString VersionString();

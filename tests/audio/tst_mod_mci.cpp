@@ -2,6 +2,7 @@
 #include <functional>
 
 #include "MediaFixtures.h"
+#include "Recorder.h"
 #include "audio/Mod_MCI.h"
 #include "platform/mci/mci.h"
 

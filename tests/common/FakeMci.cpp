@@ -85,6 +85,7 @@ MciError FakeMci::Execute(std::string_view text, std::string& reply) {
 void FakeMci::Finish(const std::string& alias) {
     if (auto found = devices.find(alias); found != devices.end()) {
         found->second.mode = "stopped";
+        PostNotice(alias, Notice::Ended);
     }
 }
 

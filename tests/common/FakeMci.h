@@ -22,7 +22,7 @@ public:
 
     Platform::Mci::MciError Execute(std::string_view command, std::string& reply) override;
 
-    // Ends what plays on `alias`: its mode becomes "stopped".
+    // Ends what plays on `alias`: its mode becomes "stopped", and the end is posted as a notice.
     void Finish(const std::string& alias);
     bool IsOpen(const std::string& alias) const;
     const Device* Find(const std::string& alias) const;

@@ -294,6 +294,30 @@ private slots:
         QVERIFY(left > 0.0 || set.left < 1e-6);
     }
 
+    // The end of a file and a failure reach the notice handler from the event loop, never inside a
+    // command. A device closed at its end keeps its stream a moment; one closed playing does not.
+    void notices() {
+        QCoreApplication::processEvents();  // what earlier cases' devices posted
+        GstDevices d(GstDevices::FakeSink());
+        QStringList heard;
+        SetNoticeHandler([&](const std::string& alias, Notice notice) {
+            heard << QString::fromStdString(alias) +
+                         (notice == Notice::Ended ? " ended" : " failed");
+        });
+        const auto reset = qScopeGuard([] { SetNoticeHandler({}); });
+        QCOMPARE(Ask(d, "open tone.wav type MPEGVideo alias Tone"), "");
+        QCOMPARE(Ask(d, "play Tone to 100"), "");
+        QTRY_COMPARE(heard, QStringList{"Tone ended"});
+        QCOMPARE(Ask(d, "status tone mode"), "stopped");  // the bus was read by the watch already
+        Ask(d, "close tone");
+        QCOMPARE(d.LingeringDeviceCount(), std::size_t(1));
+        for (const char* command : {"open tone.wav alias long", "play long", "close long"})
+            QCOMPARE(Ask(d, command), "");
+        QCOMPARE(d.LingeringDeviceCount(), std::size_t(1));
+        QTRY_COMPARE(d.LingeringDeviceCount(), std::size_t(0));
+        QCOMPARE(heard.size(), 1);
+    }
+
     // Opening and closing for days, as the console does, keeps no descriptors, refused or not.
     void soak() {
         GstDevices d(GstDevices::FakeSink(), std::chrono::seconds(3));
@@ -315,6 +339,7 @@ private slots:
             QVERIFY2(cycle(i), qPrintable(QString::number(i)));
         }
         QCOMPARE(d.OpenDeviceCount(), std::size_t(0));
+        QTRY_COMPARE(d.LingeringDeviceCount(), std::size_t(0));
         QVERIFY2(descriptors() <= before + 2, qPrintable(QString::number(before)));
     }
 };

@@ -1,7 +1,12 @@
 #include "platform/mci/gstdevices.h"
 
+#include <gst/audio/gstaudiobasesink.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -10,6 +15,8 @@
 namespace Platform::Mci {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcMedia, "corvane.media")
 
 // playbin's flags: decode audio only, and apply the volume to the samples ourselves, so that the
 // level does not depend on the sound server remembering per-program volumes.
@@ -58,6 +65,43 @@ void RaiseSynthesizerGain(GstElement* playbin) {
     gst_iterator_free(elements);
 }
 
+// The sound server's stream is kept short, so a file is heard within a few hundredths of a second
+// of its start; the default fifth of a second would leave that much silence at every track change.
+constexpr gint64 kOutputBufferMicroseconds = 80'000;
+constexpr gint64 kOutputPeriodMicroseconds = 10'000;
+
+// The desktop's sound output, found by autoaudiosink and made ready here: with no sound server
+// (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and the open must
+// fail at once instead of playing a file silently to its end.
+GstElement* MakeOutputSink() {
+    GstElement* sink = gst_element_factory_make("autoaudiosink", nullptr);
+    if (sink == nullptr) {
+        return nullptr;
+    }
+    gst_object_ref_sink(sink);
+    bool usable = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    bool found = false;
+    GstIterator* children = gst_bin_iterate_elements(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (usable && gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
+        GstElement* child = GST_ELEMENT(g_value_get_object(&item));
+        if (GST_IS_AUDIO_BASE_SINK(child)) {
+            found = true;
+            g_object_set(child, "buffer-time", kOutputBufferMicroseconds, "latency-time",
+                         kOutputPeriodMicroseconds, nullptr);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(children);
+    if (!usable || !found) {
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+        return nullptr;
+    }
+    return sink;
+}
+
 }  // namespace
 
 struct GstDevices::Device {
@@ -66,7 +110,10 @@ struct GstDevices::Device {
     GstElement* playbin = nullptr;
     GstElement* panorama = nullptr;  // owned by playbin; null when the element is missing
     GstBus* bus = nullptr;
+    QSocketNotifier* busWatch = nullptr;
+    std::string alias;  // as opened, for notices
     Mode mode = Mode::Stopped;
+    bool ended = false;  // played to the end of the file or of its "to" position
     bool failed = false;
     TimeFormat timeFormat = TimeFormat::Milliseconds;
     std::int64_t left = kFullVolume;
@@ -74,6 +121,7 @@ struct GstDevices::Device {
     gint64 durationNs = -1;
 
     static void Destroy(Device* device) {
+        delete device->busWatch;
         if (device->playbin != nullptr) {
             gst_element_set_state(device->playbin, GST_STATE_NULL);
             gst_object_unref(device->bus);
@@ -89,11 +137,17 @@ struct GstDevices::Device {
                 case GST_MESSAGE_EOS:
                     if (mode == Mode::Playing) {
                         mode = Mode::Stopped;
+                        ended = true;
+                        PostNotice(alias, Notice::Ended);
                     }
                     break;
                 case GST_MESSAGE_ERROR:
+                    LogError(message);
                     mode = Mode::Stopped;
-                    failed = true;
+                    if (!failed) {
+                        failed = true;
+                        PostNotice(alias, Notice::Failed);
+                    }
                     break;
                 case GST_MESSAGE_DURATION_CHANGED:
                     durationNs = -1;
@@ -106,6 +160,27 @@ struct GstDevices::Device {
         if (failed) {
             // A broken pipeline (the sound server went away, say) holds nothing worth keeping.
             gst_element_set_state(playbin, GST_STATE_NULL);
+        }
+    }
+
+    void LogError(GstMessage* message) const {
+        GError* error = nullptr;
+        gchar* details = nullptr;
+        gst_message_parse_error(message, &error, &details);
+        qCWarning(lcMedia, "%s: %s (%s)", alias.c_str(), error != nullptr ? error->message : "",
+                  details != nullptr ? details : "");
+        g_clear_error(&error);
+        g_free(details);
+    }
+
+    // Reads the bus as soon as it has something, from the event loop of the thread that opened
+    // the device. Without an event loop, commands still read it.
+    void WatchBus() {
+        GPollFD poll{};
+        gst_bus_get_pollfd(bus, &poll);
+        if (poll.fd >= 0 && QCoreApplication::instance() != nullptr) {
+            busWatch = new QSocketNotifier(poll.fd, QSocketNotifier::Read);
+            QObject::connect(busWatch, &QSocketNotifier::activated, busWatch, [this] { Poll(); });
         }
     }
 
@@ -159,6 +234,17 @@ GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds openTi
 }
 
 GstDevices::~GstDevices() = default;
+
+void GstDevices::Linger(DevicePtr device) {
+    // One stream is all it takes; an older one of the same alias has long been silent.
+    const std::string key = Lower(device->alias);
+    lingering_.remove_if([&key](const auto& entry) { return Lower(entry.second->alias) == key; });
+    const std::uint64_t serial = nextSerial_++;
+    lingering_.emplace_back(serial, std::move(device));
+    QTimer::singleShot(kLingerAfterEnd, &timerContext_, [this, serial] {
+        lingering_.remove_if([serial](const auto& entry) { return entry.first == serial; });
+    });
+}
 
 GstDevices::SinkFactory GstDevices::FakeSink() {
     return [] {
@@ -244,16 +330,25 @@ MciError GstDevices::Open(const Command& command) {
         return kErrFileNotFound;
     }
 
+    GstElement* sink = nullptr;
+    if (sinkFactory_) {
+        sink = sinkFactory_();
+    } else if (sink = MakeOutputSink(); sink == nullptr) {
+        g_free(uri);
+        return kErrNoOutput;
+    }
     DevicePtr device(new Device, &Device::Destroy);
+    device->alias = command.alias;
     device->playbin = gst_element_factory_make("playbin", nullptr);
     if (device->playbin == nullptr) {
         g_free(uri);
+        if (sink != nullptr) {
+            gst_object_unref(sink);
+        }
         return kErrDeviceFailed;
     }
     gst_object_ref_sink(device->playbin);
     device->bus = gst_element_get_bus(device->playbin);
-    GstElement* sink =
-        sinkFactory_ ? sinkFactory_() : gst_element_factory_make("autoaudiosink", nullptr);
     device->panorama = gst_element_factory_make("audiopanorama", nullptr);
     if (device->panorama != nullptr) {
         g_object_set(device->panorama, "method", 1 /* simple balance */, nullptr);
@@ -263,6 +358,9 @@ MciError GstDevices::Open(const Command& command) {
                  nullptr);
     if (sink != nullptr) {
         g_object_set(device->playbin, "audio-sink", sink, nullptr);
+        if (!sinkFactory_) {
+            gst_object_unref(sink);  // our reference from MakeOutputSink; playbin holds its own
+        }
     }
     g_free(uri);
 
@@ -284,6 +382,7 @@ MciError GstDevices::Open(const Command& command) {
     if (device->failed) {
         return kErrCannotPlay;
     }
+    device->WatchBus();
     RaiseSynthesizerGain(device->playbin);
     device->ApplyVolume();
     devices_.emplace(key, std::move(device));
@@ -293,9 +392,20 @@ MciError GstDevices::Open(const Command& command) {
 MciError GstDevices::Close(const Command& command) {
     if (command.all) {
         devices_.clear();
+        lingering_.clear();
         return kNoError;
     }
-    return devices_.erase(Lower(command.device)) != 0 ? kNoError : kErrDeviceNotOpen;
+    const auto found = devices_.find(Lower(command.device));
+    if (found == devices_.end()) {
+        return kErrDeviceNotOpen;
+    }
+    DevicePtr device = std::move(found->second);
+    devices_.erase(found);
+    device->Poll();
+    if (device->ended && device->mode == Device::Mode::Stopped && !device->failed) {
+        Linger(std::move(device));
+    }
+    return kNoError;
 }
 
 MciError GstDevices::Play(Device& device, const Command& command) {
@@ -330,6 +440,7 @@ MciError GstDevices::Play(Device& device, const Command& command) {
         return kErrDeviceFailed;
     }
     device.mode = Device::Mode::Playing;
+    device.ended = false;
     return kNoError;
 }
 

@@ -2,8 +2,11 @@
 
 #include <gst/gst.h>
 
+#include <QObject>
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,8 +17,13 @@
 namespace Platform::Mci {
 
 // The media control interface over GStreamer: one playbin per open device, all driven from the
-// caller's thread. The end of a file and playback errors are read from each pipeline's bus when a
-// command addresses the device; nothing calls back into the program from GStreamer's threads.
+// caller's thread. Each pipeline's bus is watched from that thread's event loop, so the end of a
+// file or a failure is posted as a notice at once; a command addressing the device reads the bus
+// too. Nothing calls into the program from GStreamer's threads.
+//
+// A device closed after it has played to its end keeps its (silent) output stream open a little
+// longer: a sound server whose last stream goes away falls back to long buffers, and the next file
+// would be heard only after them.
 //
 // Time formats: "milliseconds" (or "ms"), and "frames" of 40 ms each (25 per second). Lengths are
 // rounded up, and a "to" position at the length plays to the very end of the file.
@@ -26,6 +34,9 @@ public:
 
     explicit GstDevices(SinkFactory sinkFactory = {},
                         std::chrono::milliseconds openTimeout = std::chrono::seconds(5));
+
+    // How long a device closed at its end keeps its output stream.
+    static constexpr std::chrono::milliseconds kLingerAfterEnd{300};
     ~GstDevices() override;
     GstDevices(const GstDevices&) = delete;
     GstDevices& operator=(const GstDevices&) = delete;
@@ -33,6 +44,7 @@ public:
     MciError Execute(std::string_view command, std::string& reply) override;
 
     std::size_t OpenDeviceCount() const { return devices_.size(); }
+    std::size_t LingeringDeviceCount() const { return lingering_.size(); }
 
     // A sink that plays in real time without a sound device, for tests and benchmarks.
     static SinkFactory FakeSink();
@@ -47,10 +59,14 @@ private:
     MciError Status(Device& device, const Command& command, std::string& reply);
     MciError SetAudio(Device& device, const Command& command);
     Device* Find(const std::string& alias);
+    void Linger(DevicePtr device);
 
     SinkFactory sinkFactory_;
     std::chrono::milliseconds openTimeout_;
-    std::map<std::string, DevicePtr> devices_;  // keyed by the alias in lower case
+    std::map<std::string, DevicePtr> devices_;                  // keyed by the alias in lower case
+    std::list<std::pair<std::uint64_t, DevicePtr>> lingering_;  // closed at their end, by serial
+    std::uint64_t nextSerial_ = 0;
+    QObject timerContext_;  // ends the lingering devices' timers with this service
 };
 
 }  // namespace Platform::Mci

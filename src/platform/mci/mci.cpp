@@ -1,11 +1,17 @@
 #include "platform/mci/mci.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cstring>
 
 namespace Platform::Mci {
 
 namespace {
+
+NoticeHandler& Handler() {
+    static NoticeHandler handler;
+    return handler;
+}
 
 std::unique_ptr<Service>& Installed() {
     static std::unique_ptr<Service> service;
@@ -48,6 +54,8 @@ const char* Describe(MciError code) {
             return "No media service is available.";
         case kErrUnsafeFileName:
             return "The file name holds a character that cannot be passed in a media command.";
+        case kErrNoOutput:
+            return "No sound output is available.";
         default:
             return nullptr;
     }
@@ -96,9 +104,24 @@ bool mciGetErrorString(MciError code, char* buffer, unsigned length) {
     return true;
 }
 
-MciError Recorder::Execute(std::string_view command, std::string& reply) {
-    commands_.emplace_back(command);
-    return script_ ? script_(command, reply) : kNoError;
+void SetNoticeHandler(NoticeHandler handler) {
+    Handler() = std::move(handler);
+}
+
+void PostNotice(const std::string& alias, Notice notice) {
+    // Queued on the event loop, so the receiver is never entered from within a command.
+    if (QCoreApplication::instance() == nullptr) {
+        return;  // no event loop to deliver it
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [alias, notice] {
+            // A copy: the handler may install another while it runs.
+            if (const NoticeHandler handler = Handler()) {
+                handler(alias, notice);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace Platform::Mci

@@ -33,6 +33,7 @@ enum : MciError {
     kErrUnsupportedFunction,
     kErrNoService,
     kErrUnsafeFileName,
+    kErrNoOutput,
 };
 
 // What executes command strings. Replies are plain text without line ends.
@@ -47,8 +48,8 @@ std::unique_ptr<Service> SetService(std::unique_ptr<Service> service);
 Service* CurrentService();
 
 // Sends one command. The reply, cut to fit, is written NUL-terminated into `returnString` when it
-// is given with a `returnLength` of at least 1. `callbackWindow` is accepted and unused: no
-// notification is ever posted.
+// is given with a `returnLength` of at least 1. `callbackWindow` is accepted and unused: notices go
+// to the handler installed with SetNoticeHandler.
 MciError mciSendString(std::string_view command, char* returnString, unsigned returnLength,
                        std::intptr_t callbackWindow);
 
@@ -56,21 +57,17 @@ MciError mciSendString(std::string_view command, char* returnString, unsigned re
 // code this interface does not know.
 bool mciGetErrorString(MciError code, char* buffer, unsigned length);
 
-// A service that records every command byte for byte and answers through a script. Without a
-// script every command succeeds with an empty reply.
-class Recorder : public Service {
-public:
-    using Script = std::function<MciError(std::string_view command, std::string& reply)>;
+// What a device tells its owner without being asked, the way a notification message would: it has
+// played to the end of its file, or it has failed (a broken file, the sound output gone).
+enum class Notice { Ended, Failed };
+using NoticeHandler = std::function<void(const std::string& alias, Notice notice)>;
 
-    explicit Recorder(Script script = {}) : script_(std::move(script)) {}
-    MciError Execute(std::string_view command, std::string& reply) override;
+// Installs the one handler that services' notices go to; an empty handler drops them.
+void SetNoticeHandler(NoticeHandler handler);
 
-    const std::vector<std::string>& Commands() const { return commands_; }
-    void Clear() { commands_.clear(); }
-
-private:
-    Script script_;
-    std::vector<std::string> commands_;
-};
+// Called by a service when a device ends or fails. The handler runs later, from the event loop of
+// the thread that posted, never inside a command: a notice may therefore be stale by then, and its
+// receiver asks the device's mode before acting on it.
+void PostNotice(const std::string& alias, Notice notice);
 
 }  // namespace Platform::Mci

@@ -1,0 +1,188 @@
+#include "scheduler/Scheduler.h"
+
+#include <algorithm>
+
+#include "audio/Mod_MCI.h"
+#include "scheduler/MediaList.h"
+
+namespace {
+
+const QString kPlaying = QStringLiteral("playing");
+// Any side but "left" and "right" addresses both loudspeakers; the fade up and the volume query
+// have always said it in lower case, the fade down and a file's start capitalised.
+const QString kBoth = QStringLiteral("Both");
+const QString kBothLower = QStringLiteral("both");
+
+}  // namespace
+
+QString Scheduler::ChannelAlias(int index) {
+    return QStringLiteral("ZEL") + QString::number(index);
+}
+
+Scheduler::Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObject* parent)
+    : QObject(parent), inputs_(std::move(inputs)), lists_{&music, &messages} {
+    fadeTimer_.setTimerType(Qt::PreciseTimer);
+    fadeTimer_.setInterval(kFadeStepMilliseconds);
+    connect(&fadeTimer_, &QTimer::timeout, this, &Scheduler::FadeStep);
+    Mod_MCI::MciSetNotify([this](const QString& alias) { OnDeviceStopped(alias); });
+}
+
+Scheduler::~Scheduler() {
+    Mod_MCI::MciSetNotify({});
+}
+
+void Scheduler::Tick() {
+    if (stopped_ || Fading()) {
+        return;
+    }
+    musicStarts_ = 0;
+    if (ReadMode(kMusic) != kPlaying) {
+        StartMusic();
+    }
+    const bool messagePlaying = ReadMode(kMessages) == kPlaying;
+    if (!messagePlaying && MusicBelowHigh()) {
+        StartFade(inputs_.musicLow(), inputs_.musicHigh(), +1, kBothLower,
+                  [this] { CountTick(false); });
+        return;
+    }
+    CountTick(messagePlaying);
+}
+
+void Scheduler::CountTick(bool messagePlaying) {
+    if (inputs_.interval() == 0 || messagePlaying) {
+        return;
+    }
+    ++messageTicks_;
+    if (messageTicks_ > inputs_.interval()) {
+        PlayNextFile(kMessages);
+        messageTicks_ = 0;
+    }
+}
+
+QString Scheduler::ReadMode(int channel) {
+    const QString mode = Mod_MCI::MciGetMode(ChannelAlias(channel));
+    emit StatusChanged(channel, mode);
+    return mode;
+}
+
+bool Scheduler::MusicBelowHigh() {
+    return Mod_MCI::MciGetVolume(ChannelAlias(kMusic), kBothLower) < inputs_.musicHigh();
+}
+
+void Scheduler::StartMusic() {
+    while (!stopped_ && musicStarts_ < std::max(1, lists_[kMusic]->ListCount())) {
+        ++musicStarts_;
+        if (PlayNextFile(kMusic) || lists_[kMusic]->ListCount() == 0) {
+            return;
+        }
+    }
+}
+
+bool Scheduler::PlayNextFile(int index) {
+    if (stopped_) {
+        return false;
+    }
+    RefreshFileLists();
+    MediaList& list = *lists_[index];
+    if (list.ListCount() == 0) {
+        return false;
+    }
+    int next = list.ListIndex() + 1;
+    if (next >= list.ListCount()) {
+        next = 0;
+    }
+    list.SetListIndex(next);
+    const QString path = list.Path() + u'/' + list.FileName();
+    if (index == kMessages) {
+        StartFade(inputs_.musicHigh(), inputs_.musicLow(), -1, kBoth,
+                  [this, path] { OpenAndPlay(kMessages, path, inputs_.messageLevel()); });
+        return true;
+    }
+    // Music that starts while a fade runs joins the fade at its level instead of jumping.
+    return OpenAndPlay(kMusic, path, Fading() ? fade_.level : inputs_.musicHigh());
+}
+
+bool Scheduler::OpenAndPlay(int index, const QString& path, int level) {
+    const QString alias = ChannelAlias(index);
+    Mod_MCI::MciClose(alias);
+    Mod_MCI::MciOpen(parentWindow_, alias, path, QStringLiteral("MPEGVideo"));
+    Mod_MCI::MciSetVolume(alias, kBoth, level);
+    return Mod_MCI::MciPlay(alias, QString(), QString()) == u"Success";
+}
+
+void Scheduler::RefreshFileLists() {
+    for (MediaList* list : lists_) {
+        const QString last = list->FileName();
+        list->Refresh();
+        if (last.isEmpty()) {
+            continue;
+        }
+        for (int j = 0; j < list->ListCount(); ++j) {
+            if (list->List(j) == last) {
+                list->SetListIndex(j);
+                break;
+            }
+        }
+    }
+}
+
+void Scheduler::ShowVolume() {
+    if (!stopped_) {
+        emit VolumeShown(Mod_MCI::MciGetVolume(ChannelAlias(kMusic), kBothLower));
+    }
+}
+
+void Scheduler::Stop() {
+    stopped_ = true;
+    fadeTimer_.stop();
+    fade_ = {};
+}
+
+// Each step sets the level and, one step time later, shows it; `then` runs after the last one. An
+// empty range (a low level set above the high one) takes no step at all.
+void Scheduler::StartFade(int from, int to, int step, const QString& side,
+                          std::function<void()> then) {
+    if (stopped_) {
+        return;
+    }
+    if (step > 0 ? from > to : from < to) {
+        if (then) {
+            then();
+        }
+        return;
+    }
+    fade_ = Fade{from, to, step, side, std::move(then)};
+    Mod_MCI::MciSetVolume(ChannelAlias(kMusic), side, from);
+    fadeTimer_.start();
+}
+
+void Scheduler::FadeStep() {
+    ShowVolume();
+    if (fade_.level == fade_.to) {
+        fadeTimer_.stop();
+        const std::function<void()> then = std::exchange(fade_, {}).then;
+        if (then) {
+            then();
+        }
+        return;
+    }
+    fade_.level += fade_.step;
+    Mod_MCI::MciSetVolume(ChannelAlias(kMusic), fade_.side, fade_.level);
+}
+
+// A channel's file ended or failed: do at once what the next tick would do about it. Its mode is
+// read first, since the notice may be stale by the time it arrives.
+void Scheduler::OnDeviceStopped(const QString& alias) {
+    if (stopped_) {
+        return;
+    }
+    if (alias.compare(ChannelAlias(kMusic), Qt::CaseInsensitive) == 0) {
+        if (ReadMode(kMusic) != kPlaying) {
+            StartMusic();
+        }
+    } else if (alias.compare(ChannelAlias(kMessages), Qt::CaseInsensitive) == 0 && !Fading()) {
+        if (ReadMode(kMessages) != kPlaying && MusicBelowHigh()) {
+            StartFade(inputs_.musicLow(), inputs_.musicHigh(), +1, kBothLower, {});
+        }
+    }
+}

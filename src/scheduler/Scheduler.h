@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <functional>
+
+class MediaList;
+
+// The playback core: keeps music playing without a break on channel 0 and, when the interval has
+// passed, fades the music down, plays the next message on channel 1 and fades the music back up.
+//
+// A tick (once a second) reads both channels' modes and acts on them. Besides, the media service
+// tells the core when a channel's file ends or fails, and the core acts on that at once: the next
+// music file starts, or the music comes back up after a message. Fades are steps on a timer, so
+// nothing here ever waits; a tick that falls due while a fade runs is dropped.
+class Scheduler : public QObject {
+    Q_OBJECT
+
+public:
+    // Channel 0 plays music, channel 1 messages; "ZEL" + the channel's digit is its media alias.
+    static constexpr int kMusic = 0;
+    static constexpr int kMessages = 1;
+    static QString ChannelAlias(int index);
+
+    static constexpr int kFadeStepMilliseconds = 10;
+
+    // The values the user sets, read afresh at every use.
+    struct Inputs {
+        std::function<int()> interval;      // seconds between messages; 0: no messages
+        std::function<int()> musicHigh;     // music level while no message plays, 0..100
+        std::function<int()> musicLow;      // music level during a message
+        std::function<int()> messageLevel;  // level of the messages
+    };
+
+    Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObject* parent = nullptr);
+    ~Scheduler() override;
+
+    // What a media device is told its parent window is.
+    void SetParentWindow(qint32 window) { parentWindow_ = window; }
+
+    void Tick();
+    // Starts the next file of a channel. A message starts after the music has faded down. True
+    // when a file was started, or is about to be after the fade.
+    bool PlayNextFile(int index);
+    // Starts music files until one plays, at most one pass through the list between two ticks, so
+    // a folder of files that cannot be played costs one pass a tick and never a busy loop.
+    void StartMusic();
+    void RefreshFileLists();
+    // Reports the music's volume as it is now.
+    void ShowVolume();
+    // For shutdown: a running fade ends without another command, and nothing is started again.
+    void Stop();
+
+    bool Fading() const { return fadeTimer_.isActive(); }
+    qint16 MessageTicks() const { return messageTicks_; }
+
+signals:
+    void StatusChanged(int channel, const QString& mode);
+    void VolumeShown(qint32 volume);
+
+private:
+    struct Fade {
+        int level = 0;
+        int to = 0;
+        int step = 0;
+        QString side;
+        std::function<void()> then;
+    };
+
+    QString ReadMode(int channel);
+    bool MusicBelowHigh();
+    void CountTick(bool messagePlaying);
+    bool OpenAndPlay(int index, const QString& path, int level);
+    void StartFade(int from, int to, int step, const QString& side, std::function<void()> then);
+    void FadeStep();
+    void OnDeviceStopped(const QString& alias);
+
+    Inputs inputs_;
+    std::array<MediaList*, 2> lists_;
+    QTimer fadeTimer_;
+    Fade fade_;
+    qint32 parentWindow_ = 0;
+    qint16 messageTicks_ = 0;
+    int musicStarts_ = 0;  // since the last tick
+    bool stopped_ = false;
+};
