@@ -14,6 +14,7 @@ packages=(
     xvfb xauth
     xdg-utils libx11-dev
     espeak-ng
+    pulseaudio pulseaudio-utils sox
 )
 
 missing=()
