@@ -95,6 +95,39 @@ private:
     QString name_;
 };
 
+// A sound server of the test's own, with a sink that plays into nothing, so the program has a real
+// sound output whether or not the machine has one.
+class SoundServer {
+public:
+    SoundServer() {
+        const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
+        if (pulseaudio.isEmpty() || !runtime_.isValid()) {
+            return;
+        }
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PULSE_RUNTIME_PATH"), runtime_.path());
+        server_.setProcessEnvironment(environment);
+        server_.start(pulseaudio, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                                   QStringLiteral("--exit-idle-time=-1"),
+                                   QStringLiteral("--load=module-null-sink sink_name=e2e"),
+                                   QStringLiteral("--load=module-native-protocol-unix")});
+        const QString socket = runtime_.filePath(QStringLiteral("native"));
+        if (WaitFor([&] { return QFileInfo::exists(socket); }, 10000)) {
+            address_ = QStringLiteral("unix:") + socket;
+        }
+    }
+    ~SoundServer() {
+        server_.terminate();
+        server_.waitForFinished(3000);
+    }
+    QString Address() const { return address_; }
+
+private:
+    QTemporaryDir runtime_;
+    QProcess server_;
+    QString address_;
+};
+
 }  // namespace
 
 class EndToEndTest : public QObject {
@@ -102,6 +135,7 @@ class EndToEndTest : public QObject {
 
 private:
     QTemporaryDir folder_;
+    SoundServer sound_;
     QProcess program_;
 
     QString Path(const QString& name) const { return folder_.filePath(name); }
@@ -125,6 +159,8 @@ private:
 
     void Start(const QString& display = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QVERIFY2(!sound_.Address().isEmpty(), "pulseaudio could not be started");
+        environment.insert(QStringLiteral("PULSE_SERVER"), sound_.Address());
         if (display.isEmpty()) {
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         } else {
