@@ -15,6 +15,7 @@ packages=(
     xdg-utils libx11-dev
     espeak-ng
     pulseaudio pulseaudio-utils sox
+    locales
 )
 
 missing=()
@@ -24,20 +25,31 @@ for p in "${packages[@]}"; do
     fi
 done
 
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+    sudo=(sudo)
+elif [ ${#missing[@]} -gt 0 ] || ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+    echo "install-deps: need root or sudo to install: ${missing[*]} (and the de_DE.UTF-8 locale)" >&2
+    exit 1
+fi
+
+# The tests read stored numbers under a locale whose decimal separator is a comma.
+generate_locale() {
+    if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+        echo "install-deps: generating the de_DE.UTF-8 locale"
+        "${sudo[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+        "${sudo[@]}" locale-gen >/dev/null
+    fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+    generate_locale
     echo "install-deps: all ${#packages[@]} packages present."
     exit 0
 fi
 
 echo "install-deps: installing ${missing[*]}"
-if [ "$(id -u)" -eq 0 ]; then
-    sudo=()
-elif command -v sudo >/dev/null 2>&1; then
-    sudo=(sudo)
-else
-    echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
-    exit 1
-fi
 
 export DEBIAN_FRONTEND=noninteractive
 if ! "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; then
@@ -48,4 +60,5 @@ if ! "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}";
         exit 1
     }
 fi
+generate_locale
 echo "install-deps: done."

@@ -41,6 +41,8 @@ void CatchEndingSignals() {
     for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
         sigaction(signalNumber, &action, nullptr);
     }
+    // A write beyond the file-size limit must fail like any other, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #include "audio/Mod_MCI.h"
 
 #include <array>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -78,9 +79,15 @@ QString QuotedIfBlank(const QString& name) {
 }  // namespace
 
 qint32 ReplyToNumber(const char* reply, double divisor) {
-    char* end = nullptr;
-    double value = std::strtod(reply, &end);
-    if (end == reply || !std::isfinite(value)) {
+    // Read in the C convention whatever the user's locale, after blanks and a plus sign.
+    const char* first = reply;
+    while (*first == ' ' || *first == '\t') {
+        ++first;
+    }
+    first += *first == '+' ? 1 : 0;
+    double value = 0.0;
+    if (std::from_chars(first, first + std::strlen(first), value).ec != std::errc() ||
+        !std::isfinite(value)) {
         value = 0.0;
     }
     // nearbyint rounds half to even in the default rounding mode.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -85,7 +86,11 @@ double TextToNumber(const QString& text) {
             number += exponent;
         }
     }
-    return std::strtod(number.c_str(), nullptr);
+    // from_chars reads the C convention whatever the user's locale; it takes no plus sign.
+    const char* first = number.data() + (number[0] == '+' ? 1 : 0);
+    double value = 0.0;
+    std::from_chars(first, number.data() + number.size(), value);
+    return value;
 }
 
 int TextToSettingValue(const QString& text, int low, int high) {

@@ -142,10 +142,18 @@ private slots:
         QTest::newRow("16-bit bottom") << ValueRow{"- 99999", -99999, -100000, 100000, -32768};
         QTest::newRow("range") << ValueRow{"601", 601, 0, 600, 600};
     }
+    // The same in a locale whose decimal separator is a comma.
     void settingValue() {
         QFETCH(ValueRow, r);
-        QCOMPARE(TextToNumber(r.text), r.number);
-        QCOMPARE(TextToSettingValue(r.text, r.low, r.high), r.value);
+        for (const char* locale : {"C", "de_DE.UTF-8"}) {
+            if (std::setlocale(LC_NUMERIC, locale) == nullptr) {
+                qWarning("locale %s is missing: scripts/install-deps.sh generates it", locale);
+                continue;
+            }
+            const auto reset = qScopeGuard([] { std::setlocale(LC_NUMERIC, "C"); });
+            QCOMPARE(TextToNumber(r.text), r.number);
+            QCOMPARE(TextToSettingValue(r.text, r.low, r.high), r.value);
+        }
     }
 
     void lifecycle_data() {

@@ -3,6 +3,7 @@
 // written when the program is told to end, and nothing written when the window is only closed.
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
@@ -172,7 +173,14 @@ private:
         QVERIFY(MediaFixtures::MakeWav(Path(QStringLiteral("Messages/Notice.wav")), 600, 880));
     }
 
-    void Start(const QString& display = {}) {
+    // `fileSizeLimit`: the largest file the program may write, in bytes; 0 for no limit.
+    void Start(const QString& display = {}, rlim_t fileSizeLimit = 0) {
+        program_.setChildProcessModifier([fileSizeLimit] {
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            if (fileSizeLimit > 0) {
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+        });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         QVERIFY2(!sound_.Address().isEmpty(), "pulseaudio could not be started");
         environment.insert(QStringLiteral("PULSE_SERVER"), sound_.Address());
@@ -241,6 +249,9 @@ private slots:
                      },
                      15000),
                  "the next music file starts after the first ends");
+        // An upgrade replaces the executable while it runs; the settings still go beside it.
+        QVERIFY(QFile::remove(Path(QStringLiteral("corvane"))));
+        InstallProgram();
         Terminate();
         QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader +
                                               "MessageInterval=2\r\nMusicVolumeLow=20\r\n"
@@ -250,32 +261,41 @@ private slots:
     void storedValuesAreBroughtIntoRange_data() {
         QTest::addColumn<QByteArray>("stored");  // "-": no settings file, no media folders
         QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<int>("fileSizeLimit");
         QTest::newRow("first start: defaults")
             << QByteArray("-")
             << QByteArray(
                    "MessageInterval=30\r\nMusicVolumeHigh=100\r\nMusicVolumeLow=10\r\n"
-                   "MessageVolume=100\r\n");
+                   "MessageVolume=100\r\n")
+            << 0;
         QTest::newRow("not numbers") << QByteArray("MessageInterval=abc\r\nMusicVolumeHigh=\r\n")
                                      << QByteArray(
                                             "MessageInterval=0\r\nMusicVolumeHigh=0\r\n"
-                                            "MusicVolumeLow=10\r\nMessageVolume=100\r\n");
+                                            "MusicVolumeLow=10\r\nMessageVolume=100\r\n")
+                                     << 0;
         QTest::newRow("out of range") << QByteArray(
                                              "MessageInterval=99999\r\nMusicVolumeHigh=-7\r\n"
                                              "MusicVolumeLow=1E9\r\nMessageVolume=&H40\r\n")
                                       << QByteArray(
                                              "MessageInterval=600\r\nMusicVolumeHigh=0\r\n"
-                                             "MusicVolumeLow=100\r\nMessageVolume=64\r\n");
+                                             "MusicVolumeLow=100\r\nMessageVolume=64\r\n")
+                                      << 0;
+        // A write past the limit fails instead of ending the program, and the old file stays.
+        QTest::newRow("file size limit")
+            << QByteArray("MessageInterval=45\r\nMusicVolumeHigh=70\r\n")
+            << QByteArray("MessageInterval=45\r\nMusicVolumeHigh=70\r\n") << 16;
     }
 
     // The media folders are made at the first start; what was stored comes back in range.
     void storedValuesAreBroughtIntoRange() {
         QFETCH(QByteArray, stored);
         QFETCH(QByteArray, saved);
+        QFETCH(int, fileSizeLimit);
         if (stored != "-") {
             AddMedia();
             QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + stored));
         }
-        Start();
+        Start({}, static_cast<rlim_t>(fileSizeLimit));
         QVERIFY(WaitFor(
             [&] {
                 return stored == "-" ? QFileInfo(Path(QStringLiteral("Messages"))).isDir()

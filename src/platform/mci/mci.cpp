@@ -66,7 +66,9 @@ void CopyOut(std::string_view text, char* buffer, unsigned length) {
         return;
     }
     const std::size_t n = std::min<std::size_t>(text.size(), length - 1);
-    std::memcpy(buffer, text.data(), n);
+    if (n > 0) {  // an empty view may hold no pointer at all
+        std::memcpy(buffer, text.data(), n);
+    }
     buffer[n] = '\0';
 }
 
