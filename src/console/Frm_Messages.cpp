@@ -121,8 +121,9 @@ void Frm_Messages::BuildControls() {
                        Qt::AlignLeft | Qt::AlignVCenter);
     Label2->setFont(ArialFont(18, true));
     MakeWhite(Label2);
+    // The credit line is centred in the band; its box stops short of the version on the right.
     Label3 = MakeLabel(client, QStringLiteral("Music and announcements, without a break"),
-                       QRect(10, 38, 260, 16), Qt::AlignLeft | Qt::AlignVCenter);
+                       QRect(kClientSize.width() / 2 - 140, 38, 280, 16));
     Label3->setFont(ArialFont(8.25));
     MakeWhite(Label3);
     Lbl_Version = MakeLabel(client, QStringLiteral("V"), QRect(300, 38, 113, 16),

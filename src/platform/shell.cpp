@@ -47,9 +47,12 @@ int Open(const QString& document, const QString& workingFolder) {
         return kFileNotFound;
     }
     QString target;
-    const QString local = QFileInfo(document).isAbsolute() || workingFolder.isEmpty()
-                              ? document
-                              : QDir(workingFolder).filePath(document);
+    // A relative document names a file from the current folder (its working folder was taken from
+    // that same text); only a bare name missing there is looked for in the working folder.
+    const QString local =
+        QFileInfo(document).isAbsolute() || workingFolder.isEmpty() || QFileInfo::exists(document)
+            ? document
+            : QDir(workingFolder).filePath(document);
     if (QFileInfo::exists(local)) {
         target = QUrl::fromLocalFile(QFileInfo(local).absoluteFilePath()).toString();
     } else if (HasScheme(document)) {

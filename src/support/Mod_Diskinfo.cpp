@@ -84,6 +84,11 @@ QString StripTrailingBackslash(const QString& text) {
 }
 
 QString FolderOfPath(const QString& path) {
+    // A web address is no path, even where its slashes are this platform's separator.
+    if (path.contains(QStringLiteral("://")) ||
+        path.startsWith(QStringLiteral("www."), Qt::CaseInsensitive)) {
+        return {};
+    }
     QString p = path;
     if (p.size() == 2 && p[1] == u':') {
         p += kSep;

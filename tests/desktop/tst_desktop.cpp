@@ -21,8 +21,9 @@ class DesktopTest : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(QDir(dir.path()).mkdir("docs") &&
-                MediaFixtures::MakeFile(dir.filePath("song.mp3"), "x"));
+        QVERIFY(QDir(dir.path()).mkdir("docs") && QDir::setCurrent(dir.path()) &&
+                MediaFixtures::MakeFile(dir.filePath("song.mp3"), "x") &&
+                MediaFixtures::MakeFile(dir.filePath("docs/song.mp3"), "x"));
         QVERIFY(MediaFixtures::MakeFile(dir.filePath("given.html"), "<h1>Given help</h1>"));
     }
 
@@ -30,6 +31,7 @@ private slots:
         QTest::addColumn<DocRow>("r");
         // clang-format off
         QTest::newRow("file: in its folder") << DocRow{"<dir>/song.mp3", true, {"<dir>", "<dir>/song.mp3"}};
+        QTest::newRow("relative file: from the current folder") << DocRow{"docs/song.mp3", true, {"docs", "<dir>/docs/song.mp3"}};
         QTest::newRow("folder: in itself") << DocRow{"<dir>/docs", true, {"<dir>/docs", "<dir>/docs"}};
         QTest::newRow("web address: no folder, one intact argument") << DocRow{"https://e.org/a b;c \"d\"", true, {"", "https://e.org/a b;c \"d\""}};
         QTest::newRow("missing file: nothing launched") << DocRow{"<dir>/missing.mp3", true, {}};

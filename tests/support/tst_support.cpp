@@ -60,7 +60,9 @@ private slots:
         QTest::newRow("pattern with a match") << "$T/*.txt" << "$T/*.txt" << "$T" << true;
         QTest::newRow("pattern without a match") << "$T/music/*.mp3" << "$T/music/*.mp3" << "$T/music" << false;
         QTest::newRow("question mark is no folder") << "$T/fold?r" << "$T/fold?r" << "$T" << true;
-        QTest::newRow("no separator") << "www.example.org" << "www.example.org" << "" << false;
+        QTest::newRow("no separator") << "example.org" << "example.org" << "" << false;
+        QTest::newRow("web address") << "https://www.example.org/a/" << "https://www.example.org/a" << "" << false;
+        QTest::newRow("web address without scheme") << "www.example.org/help" << "www.example.org/help" << "" << false;
         QTest::newRow("bare drive") << "C:" << "C:" << "C:" << false;
         QTest::newRow("file in root") << "/corvane-missing" << "/corvane-missing" << "/" << false;
         QTest::newRow("root") << "/" << "" << "/" << false;
