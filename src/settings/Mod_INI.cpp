@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <bitset>
 #include <optional>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct Token {
 
     Kind kind;
     char literal;
-    QByteArray set;  // for Set: the characters, ranges expanded
+    std::bitset<256> set;  // for Set: the characters, ranges included
     bool negate = false;
 
     bool Matches(char c) const {
@@ -29,7 +30,7 @@ struct Token {
             case Digit:
                 return c >= '0' && c <= '9';
             case Set:
-                return set.contains(c) != negate;
+                return set.test(static_cast<unsigned char>(c)) != negate;
             case Literal:
                 return c == literal;
             case Star:
@@ -39,20 +40,31 @@ struct Token {
     }
 };
 
-std::vector<Token> ParsePattern(QByteArrayView pattern) {
+// The tokens of a pattern, or nothing when the pattern needs more than `longest` characters: no
+// text that long is being matched, and a hostile header of millions of tokens is never built.
+std::optional<std::vector<Token>> ParsePattern(QByteArrayView pattern, qsizetype longest) {
     std::vector<Token> tokens;
+    std::size_t stars = 0;
+    qsizetype close = -1;  // the next "]" at or after the position looked from, -2 for none
     for (qsizetype i = 0; i < pattern.size(); ++i) {
+        if (static_cast<qsizetype>(tokens.size() - stars) > longest) {
+            return std::nullopt;  // every token but "*" takes one character
+        }
         const char c = pattern[i];
+        if (c == '[' && close != -2 && close <= i) {
+            close = pattern.indexOf(']', i + 1);  // each "]" is searched for once
+            close = close < 0 ? -2 : close;
+        }
         if (c == '*') {
             if (tokens.empty() || tokens.back().kind != Token::Star) {
                 tokens.emplace_back(Token::Star);
+                ++stars;
             }
         } else if (c == '?') {
             tokens.emplace_back(Token::Any);
         } else if (c == '#') {
             tokens.emplace_back(Token::Digit);
-        } else if (c == '[' && pattern.indexOf(']', i + 1) > i) {
-            const qsizetype close = pattern.indexOf(']', i + 1);
+        } else if (c == '[' && close > i) {
             QByteArrayView body = pattern.sliced(i + 1, close - i - 1);
             i = close;
             if (body.isEmpty()) {
@@ -68,17 +80,20 @@ std::vector<Token> ParsePattern(QByteArrayView pattern) {
                     const auto from = static_cast<unsigned char>(body[k]);
                     const auto to = static_cast<unsigned char>(body[k + 2]);
                     for (unsigned v = from; v <= to; ++v) {
-                        token.set.append(static_cast<char>(v));
+                        token.set.set(v);
                     }
                     k += 2;
                 } else {
-                    token.set.append(body[k]);
+                    token.set.set(static_cast<unsigned char>(body[k]));
                 }
             }
             tokens.push_back(token);
         } else {
             tokens.emplace_back(Token::Literal, c);
         }
+    }
+    if (static_cast<qsizetype>(tokens.size() - stars) > longest) {
+        return std::nullopt;
     }
     return tokens;
 }
@@ -127,6 +142,22 @@ std::optional<QByteArray> ReadWhole(const QString& path) {
     return content;
 }
 
+// Rewrites the file where it is and reads it back; on any failure the old content is put back.
+// Only for a file that cannot be replaced: a cut power or a full disk here can still lose it.
+void WriteInPlace(const QString& path, const QByteArray& content, const QByteArray& old) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        return;
+    }
+    const auto writeWhole = [&file](const QByteArray& bytes) {
+        return file.seek(0) && file.write(bytes) == bytes.size() && file.flush() &&
+               file.resize(bytes.size()) && file.seek(0) && file.readAll() == bytes;
+    };
+    if (!writeWhole(content)) {
+        writeWhole(old);
+    }
+}
+
 }  // namespace
 
 LineKind ClassifyLine(QByteArrayView line) {
@@ -147,7 +178,11 @@ QByteArray HeaderName(QByteArrayView headerLine) {
 }
 
 bool LikeMatch(QByteArrayView text, QByteArrayView pattern) {
-    const std::vector<Token> tokens = ParsePattern(pattern);
+    const std::optional<std::vector<Token>> parsed = ParsePattern(pattern, text.size());
+    if (!parsed) {
+        return false;
+    }
+    const std::vector<Token>& tokens = *parsed;
     // Every token but "*" takes exactly one character, so one back-tracking point suffices.
     std::size_t t = 0;
     qsizetype n = 0;
@@ -226,12 +261,13 @@ void PutIniValue(const QString& fileName, const QString& key, const QString& val
                  const QString& section) {
     const QString path = ResolveFileName(fileName);
     QList<QByteArray> lines;
+    std::optional<QByteArray> old;
     if (FileExists(path)) {
-        const std::optional<QByteArray> content = ReadWhole(path);
-        if (!content) {
+        old = ReadWhole(path);
+        if (!old) {
             return;  // rewriting what could not be read would lose it
         }
-        lines = SplitLines(*content);
+        lines = SplitLines(*old);
     }
 
     const QByteArray sectionPattern = Encode(section);
@@ -277,6 +313,11 @@ void PutIniValue(const QString& fileName, const QString& key, const QString& val
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
+        // No temporary file can be made beside it: a folder that may not be written, holding a
+        // file that may, as an administrator may set it up.
+        if (old) {
+            WriteInPlace(path, out, *old);
+        }
         return;
     }
     // QSaveFile buffers what it is given; a failure while the buffer goes to disk (a full disk)

@@ -1,4 +1,6 @@
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QtTest>
 #include <csignal>
@@ -50,6 +52,10 @@ private slots:
         QTest::newRow("range, outside") << QByteArray("Sg") << QByteArray("S[a-f]") << false;
         QTest::newRow("range, hyphen is no member") << QByteArray("S-") << QByteArray("S[a-f]") << false;
         QTest::newRow("unclosed bracket is literal") << QByteArray("[abc") << QByteArray("[abc") << true;
+        QTest::newRow("range up to the top byte") << QByteArray("S\xff") << QByteArray("S[\x01-\xff]") << true;
+        QTest::newRow("list holding brackets") << QByteArray("[") << QByteArray("[[[a]") << true;
+        QTest::newRow("a million unclosed brackets") << QByteArray("Settings") << QByteArray(1'000'000, '[') << false;
+        QTest::newRow("a million ranges") << QByteArray("Settings") << QByteArray("[\x01-\xff]").repeated(1'000'000) << false;
         // clang-format on
     }
     void likeMatch() {
@@ -103,6 +109,7 @@ private slots:
         QTest::newRow("Remote=1 is a comment") << QByteArray("[Settings]\r\nRemote=1\r\n") << "Remote" << "Settings" << "default";
         QTest::newRow("lone LF ends a line") << QByteArray("[Settings]\nA=1\nB=2\n") << "A" << "Settings" << "1";
         QTest::newRow("missing file") << QByteArray(kNoFile) << "A" << "" << "default";
+        QTest::newRow("hostile header passed over") << "[" + QByteArray(1'000'000, '[') + "]\r\n[Settings]\r\nA=1\r\n" << "A" << "Settings" << "1";
         // clang-format on
     }
     void getIniValue() {
@@ -164,6 +171,34 @@ private slots:
         Mod_INI::PutIniValue(dir_->filePath("folder.ini"), "MessageInterval", "600", "Settings");
         QVERIFY(QDir(dir_->filePath("folder.ini")).isEmpty());
         QCOMPARE(Entries(), (QStringList{"folder.ini", "settings.ini"}));
+    }
+
+    // A folder that may not be written, holding a settings file that may: the file is rewritten in
+    // place. Run by a user other than root, whom permissions do not stop.
+    void readOnlyFolderWritableFile() {
+        QVERIFY(MediaFixtures::MakeFile(IniPath(), "[Settings]\r\nMessageInterval=45\r\n"));
+        constexpr uid_t kNobody = 65534;
+        const bool root = ::geteuid() == 0;
+        QVERIFY(!root || ::chown(QFile::encodeName(IniPath()).constData(), kNobody, kNobody) == 0);
+        const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                              QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                              QFileDevice::ReadOther | QFileDevice::ExeOther;
+        QVERIFY(QFile::setPermissions(dir_->path(), readOnly));
+        const auto writable = qScopeGuard(
+            [&] { QFile::setPermissions(dir_->path(), readOnly | QFileDevice::WriteOwner); });
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+                ::_exit(2);
+            }
+            Mod_INI::PutIniValue(IniPath(), "MessageInterval", "600", "Settings");
+            ::_exit(0);
+        }
+        int status = -1;
+        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QCOMPARE(ReadBytes(IniPath()), QByteArray("[Settings]\r\nMessageInterval=600\r\n"));
+        QCOMPARE(Entries(), QStringList{"settings.ini"});
     }
 
     // Wildcard characters in the folder or name are plain characters of the path, not a pattern.
