@@ -1,5 +1,7 @@
 #include "audio/Mod_MCI.h"
 
+#include <QFile>
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -63,17 +65,15 @@ bool IsOneSide(const QString& side) {
 
 // A file name goes into the open command quoted when it holds a blank. A quote or a control
 // character cannot be carried safely at all.
-bool IsSafeFileName(const QString& name) {
-    for (const QChar c : name) {
-        if (c == u'"' || c.unicode() < 0x20 || c.unicode() == 0x7f) {
-            return false;
-        }
-    }
-    return true;
+bool IsSafeFileName(const QByteArray& name) {
+    return std::none_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return c == '"' || u < 0x20 || u == 0x7f;
+    });
 }
 
-QString QuotedIfBlank(const QString& name) {
-    return name.contains(u' ') || name.contains(u'\t') ? u'"' + name + u'"' : name;
+QByteArray QuotedIfBlank(const QByteArray& name) {
+    return name.contains(' ') || name.contains('\t') ? '"' + name + '"' : name;
 }
 
 }  // namespace
@@ -99,15 +99,21 @@ qint32 ReplyToNumber(const char* reply, double divisor) {
 
 QString MciOpen(qint32 parentWindow, const QString& alias, const QString& fileName,
                 const QString& deviceType) {
-    const QString shortName = Platform::Files::ShortPathName(fileName);
+    return MciOpen(parentWindow, alias, QFile::encodeName(fileName), deviceType);
+}
+
+QString MciOpen(qint32 parentWindow, const QString& alias, const QByteArray& fileName,
+                const QString& deviceType) {
+    const QByteArray shortName = Platform::Files::ShortPathName(fileName);
     if (!IsSafeFileName(shortName)) {
         return Outcome(Platform::Mci::kErrUnsafeFileName);
     }
-    const QString command = QStringLiteral("open ") + QuotedIfBlank(shortName) +
-                            QStringLiteral(" type ") + deviceType + QStringLiteral(" Alias ") +
-                            alias + QStringLiteral(" parent ") + QString::number(parentWindow) +
-                            QStringLiteral(" Style ") + QString::number(kChildWindowStyle);
-    return Outcome(Send(InField(Bytes(command), kOpenField)));
+    const std::string command =
+        "open " + QuotedIfBlank(shortName).toStdString() +
+        Bytes(QStringLiteral(" type ") + deviceType + QStringLiteral(" Alias ") + alias +
+              QStringLiteral(" parent ") + QString::number(parentWindow) +
+              QStringLiteral(" Style ") + QString::number(kChildWindowStyle));
+    return Outcome(Send(InField(command, kOpenField)));
 }
 
 QString MciPlay(const QString& alias, const QString& from, const QString& to) {

@@ -9,6 +9,9 @@ namespace Mod_MCI {
 
 QString MciOpen(qint32 parentWindow, const QString& alias, const QString& fileName,
                 const QString& deviceType);
+// The same for a file name in the bytes the file system knows it by, whatever their encoding.
+QString MciOpen(qint32 parentWindow, const QString& alias, const QByteArray& fileName,
+                const QString& deviceType);
 QString MciPlay(const QString& alias, const QString& from, const QString& to);
 QString MciClose(const QString& alias);
 QString MciCloseAll();

@@ -88,11 +88,12 @@ bool FindFirstMatch(const QString& path) {
 }
 
 QString ShortPathName(const QString& path) {
-    if (path.isEmpty()) {
-        return {};
-    }
+    return ShortPathName(QFile::encodeName(path)).isEmpty() ? QString() : path;
+}
+
+QByteArray ShortPathName(const QByteArray& path) {
     struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? path : QString();
+    return !path.isEmpty() && ::stat(path.constData(), &info) == 0 ? path : QByteArray();
 }
 
 int Attributes(const QString& path) {

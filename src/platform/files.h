@@ -21,6 +21,7 @@ bool FindFirstMatch(const QString& path);
 // This platform has no short names: the short form of an existing path is the path itself, of a
 // missing path "".
 QString ShortPathName(const QString& path);
+QByteArray ShortPathName(const QByteArray& path);
 
 // The attributes of an existing path (kAttributeDirectory for a folder, 0 otherwise), -1 when
 // the path cannot be examined.

@@ -31,12 +31,29 @@ void MediaList::SetListIndex(int index) {
 }
 
 QString MediaList::List(int index) const {
-    return index >= 0 && index < ListCount() ? names_[index] : QString();
+    return index >= 0 && index < ListCount() ? entries_[index].shown : QString();
+}
+
+QByteArray MediaList::FileBytes() const {
+    return index_ >= 0 ? entries_[index_].bytes : QByteArray();
+}
+
+int MediaList::Find(const QByteArray& bytes) const {
+    for (int j = 0; j < ListCount(); ++j) {
+        if (entries_[j].bytes == bytes) {
+            return j;
+        }
+    }
+    return -1;
+}
+
+QByteArray MediaList::FilePath() const {
+    return QFile::encodeName(path_) + '/' + FileBytes();
 }
 
 void MediaList::Refresh() {
     beginResetModel();
-    names_ = path_.isEmpty() ? QStringList() : ReadFolder(path_, pattern_);
+    entries_ = path_.isEmpty() ? QList<Entry>() : ReadFolder(path_, pattern_);
     index_ = -1;
     endResetModel();
     emit ListIndexChanged(index_);
@@ -53,14 +70,14 @@ QVariant MediaList::data(const QModelIndex& index, int role) const {
     return List(index.row());
 }
 
-QStringList MediaList::ReadFolder(const QString& folder, const QString& pattern) {
+QList<MediaList::Entry> MediaList::ReadFolder(const QString& folder, const QString& pattern) {
     const QStringList patterns = pattern.split(u';', Qt::SkipEmptyParts);
     const QByteArray encodedFolder = QFile::encodeName(folder);
     DIR* dir = ::opendir(encodedFolder.constData());
     if (dir == nullptr) {
         return {};
     }
-    std::vector<std::pair<QString, QString>> entries;  // sort key, name
+    std::vector<std::pair<QString, Entry>> entries;  // sort key, entry
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') {
             continue;  // hidden, and the folder's own "." and ".."
@@ -79,15 +96,17 @@ QStringList MediaList::ReadFolder(const QString& folder, const QString& pattern)
             isFile = ::stat(full.constData(), &info) == 0 && S_ISREG(info.st_mode);
         }
         if (isFile) {
-            entries.emplace_back(name.toCaseFolded(), name);
+            entries.emplace_back(name.toCaseFolded(), Entry{QByteArray(entry->d_name), name});
         }
     }
     ::closedir(dir);
-    std::sort(entries.begin(), entries.end());
-    QStringList names;
-    names.reserve(static_cast<qsizetype>(entries.size()));
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second.bytes < b.second.bytes;
+    });
+    QList<Entry> sorted;
+    sorted.reserve(static_cast<qsizetype>(entries.size()));
     for (auto& entry : entries) {
-        names.append(std::move(entry.second));
+        sorted.append(std::move(entry.second));
     }
-    return names;
+    return sorted;
 }

@@ -6,6 +6,9 @@
 // The files of one folder that match a pattern such as "*.mp3;*.wav;*.mid" (case ignored), sorted
 // by name with case ignored, and the one selected: the file last started from the list. Folders
 // and hidden files are left out; a folder that does not exist gives an empty list.
+//
+// A name is kept as the bytes the folder gave, so a file whose name is not valid in the user's
+// encoding (copied from an old share, say) can still be opened; it shows with a stand-in mark.
 class MediaList : public QAbstractListModel {
     Q_OBJECT
 
@@ -17,17 +20,25 @@ public:
     QString Pattern() const { return pattern_; }
     void SetPattern(const QString& pattern);  // re-reads the folder
 
-    int ListCount() const { return static_cast<int>(names_.size()); }
+    int ListCount() const { return static_cast<int>(entries_.size()); }
     int ListIndex() const { return index_; }
     void SetListIndex(int index);  // -1, or an index outside the list, selects nothing
     QString List(int index) const;
     QString FileName() const { return List(index_); }  // "" when nothing is selected
+    QByteArray FileBytes() const;                      // the selected name as the folder gave it
+    int Find(const QByteArray& bytes) const;           // the first entry of that name, or -1
+    // The path of the selected file, in the bytes the file system knows it by.
+    QByteArray FilePath() const;
 
     // Re-reads the folder; afterwards nothing is selected.
     void Refresh();
 
-    // The names in `folder` that match `pattern`, sorted as the list shows them.
-    static QStringList ReadFolder(const QString& folder, const QString& pattern);
+    struct Entry {
+        QByteArray bytes;  // the name as the folder gave it
+        QString shown;
+    };
+    // The files in `folder` that match `pattern`, sorted as the list shows them.
+    static QList<Entry> ReadFolder(const QString& folder, const QString& pattern);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -38,6 +49,6 @@ signals:
 private:
     QString path_;
     QString pattern_ = QStringLiteral("*.*");
-    QStringList names_;
+    QList<Entry> entries_;
     int index_ = -1;
 };

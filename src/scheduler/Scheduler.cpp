@@ -92,7 +92,7 @@ bool Scheduler::PlayNextFile(int index) {
         next = 0;
     }
     list.SetListIndex(next);
-    const QString path = list.Path() + u'/' + list.FileName();
+    const QByteArray path = list.FilePath();
     if (index == kMessages) {
         StartFade(inputs_.musicHigh(), inputs_.musicLow(), -1, kBoth,
                   [this, path] { OpenAndPlay(kMessages, path, inputs_.messageLevel()); });
@@ -102,7 +102,7 @@ bool Scheduler::PlayNextFile(int index) {
     return OpenAndPlay(kMusic, path, Fading() ? fade_.level : inputs_.musicHigh());
 }
 
-bool Scheduler::OpenAndPlay(int index, const QString& path, int level) {
+bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     const QString alias = ChannelAlias(index);
     Mod_MCI::MciClose(alias);
     Mod_MCI::MciOpen(parentWindow_, alias, path, QStringLiteral("MPEGVideo"));
@@ -112,17 +112,12 @@ bool Scheduler::OpenAndPlay(int index, const QString& path, int level) {
 
 void Scheduler::RefreshFileLists() {
     for (MediaList* list : lists_) {
-        const QString last = list->FileName();
+        const QByteArray last = list->FileBytes();
         list->Refresh();
         if (last.isEmpty()) {
             continue;
         }
-        for (int j = 0; j < list->ListCount(); ++j) {
-            if (list->List(j) == last) {
-                list->SetListIndex(j);
-                break;
-            }
-        }
+        list->SetListIndex(list->Find(last));
     }
 }
 

@@ -71,7 +71,7 @@ private:
     QString ReadMode(int channel);
     bool MusicBelowHigh();
     void CountTick(bool messagePlaying);
-    bool OpenAndPlay(int index, const QString& path, int level);
+    bool OpenAndPlay(int index, const QByteArray& path, int level);
     void StartFade(int from, int to, int step, const QString& side, std::function<void()> then);
     void FadeStep();
     void OnDeviceStopped(const QString& alias);

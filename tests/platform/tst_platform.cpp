@@ -139,8 +139,8 @@ private slots:
     }
 
     void shortNameAttributesAndFolders() {
-        QCOMPARE(Files::ShortPathName("music/a.mp3"), QStringLiteral("music/a.mp3"));
-        QCOMPARE(Files::ShortPathName("missing"), QString());
+        QCOMPARE(Files::ShortPathName(QString("music/a.mp3")), QStringLiteral("music/a.mp3"));
+        QCOMPARE(Files::ShortPathName(QString("missing")), QString());
         QCOMPARE(Files::Attributes("music"), Files::kAttributeDirectory);
         QCOMPARE(Files::Attributes("plain.txt"), 0);
         QCOMPARE(Files::Attributes("missing"), -1);
