@@ -37,9 +37,8 @@ int LoadSetting(const SettingKey& setting, const ScrollBar& control) {
                               std::max(control.Min(), control.Max()));
 }
 
-void SaveSetting(const SettingKey& setting, int value) {
-    Mod_INI::PutIniValue(QString(), QString::fromLatin1(setting.key), QString::number(value),
-                         kSection);
+std::pair<QString, QString> Setting(const SettingKey& setting, int value) {
+    return {QString::fromLatin1(setting.key), QString::number(value)};
 }
 
 }  // namespace
@@ -110,10 +109,12 @@ void Frm_Messages::Shutdown() {
     Mod_MCI::MciClose(Scheduler::ChannelAlias(kMessages));
     Mod_MCI::MciCloseAll();
     ProcessPendingEvents();
-    SaveSetting(kInterval, HScroll1->Value());
-    SaveSetting(kMusicHigh, sVolume[0]->Value());
-    SaveSetting(kMusicLow, sVolume[1]->Value());
-    SaveSetting(kMessageVolume, sVolume[2]->Value());
+    // The four in one replacement of the file, so an end between them cannot leave a mix.
+    Mod_INI::PutIniValues(
+        QString(),
+        {Setting(kInterval, HScroll1->Value()), Setting(kMusicHigh, sVolume[0]->Value()),
+         Setting(kMusicLow, sVolume[1]->Value()), Setting(kMessageVolume, sVolume[2]->Value())},
+        kSection);
     ProcessPendingEvents();
     Mod_SystemTray::TrayRemoveIcon();
     shutdownDone_ = true;

@@ -158,6 +158,53 @@ void WriteInPlace(const QString& path, const QByteArray& content, const QByteArr
     }
 }
 
+// The file's lines with `key` set to `value` in `section`: every matching line in scope replaced,
+// or one line added at the end of the section (after a new header when there is none).
+QByteArray WithValue(QList<QByteArray> lines, const QString& key, const QString& value,
+                     const QString& section) {
+    const QByteArray sectionPattern = Encode(section);
+    const QByteArray newLine = Encode(key) + '=' + Encode(value);
+    const QByteArray upperKey = Encode(key).toUpper();
+    static constexpr char kLineEnd[] = "\r\n";
+
+    QByteArray out;
+    bool written = false;
+    bool sectionSeen = false;
+    bool inScope = false;
+    QByteArray currentName;
+    for (QByteArray& line : lines) {
+        if (!IsComment(line)) {
+            if (ClassifyLine(line) == LineKind::Header) {
+                if (inScope && !written) {
+                    out += newLine + kLineEnd;
+                    written = true;
+                }
+                currentName = HeaderName(line);
+            }
+            const bool nameMatches = LikeMatch(currentName, sectionPattern);
+            inScope = nameMatches || section.isEmpty();
+            if (nameMatches && !section.isEmpty()) {
+                sectionSeen = true;
+            }
+            if (inScope && KeyMatches(line, upperKey)) {
+                line = newLine;
+                written = true;
+            }
+        }
+        out += line + kLineEnd;
+        if (inScope) {
+            sectionSeen = true;
+        }
+    }
+    if (!written) {
+        if (!sectionSeen && !section.isEmpty()) {
+            out += '[' + sectionPattern + ']' + kLineEnd;
+        }
+        out += newLine + kLineEnd;
+    }
+    return out;
+}
+
 }  // namespace
 
 LineKind ClassifyLine(QByteArrayView line) {
@@ -259,56 +306,22 @@ QString GetIniValue(const QString& fileName, const QString& key, const QString& 
 
 void PutIniValue(const QString& fileName, const QString& key, const QString& value,
                  const QString& section) {
+    PutIniValues(fileName, {{key, value}}, section);
+}
+
+void PutIniValues(const QString& fileName, const QList<std::pair<QString, QString>>& values,
+                  const QString& section) {
     const QString path = ResolveFileName(fileName);
-    QList<QByteArray> lines;
     std::optional<QByteArray> old;
     if (FileExists(path)) {
         old = ReadWhole(path);
         if (!old) {
             return;  // rewriting what could not be read would lose it
         }
-        lines = SplitLines(*old);
     }
-
-    const QByteArray sectionPattern = Encode(section);
-    const QByteArray newLine = Encode(key) + '=' + Encode(value);
-    const QByteArray upperKey = Encode(key).toUpper();
-    static constexpr char kLineEnd[] = "\r\n";
-
-    QByteArray out;
-    bool written = false;
-    bool sectionSeen = false;
-    bool inScope = false;
-    QByteArray currentName;
-    for (QByteArray& line : lines) {
-        if (!IsComment(line)) {
-            if (ClassifyLine(line) == LineKind::Header) {
-                if (inScope && !written) {
-                    out += newLine + kLineEnd;
-                    written = true;
-                }
-                currentName = HeaderName(line);
-            }
-            const bool nameMatches = LikeMatch(currentName, sectionPattern);
-            inScope = nameMatches || section.isEmpty();
-            if (nameMatches && !section.isEmpty()) {
-                sectionSeen = true;
-            }
-            if (inScope && KeyMatches(line, upperKey)) {
-                line = newLine;
-                written = true;
-            }
-        }
-        out += line + kLineEnd;
-        if (inScope) {
-            sectionSeen = true;
-        }
-    }
-    if (!written) {
-        if (!sectionSeen && !section.isEmpty()) {
-            out += '[' + sectionPattern + ']' + kLineEnd;
-        }
-        out += newLine + kLineEnd;
+    QByteArray out = old.value_or(QByteArray());
+    for (const auto& [key, value] : values) {
+        out = WithValue(SplitLines(out), key, value, section);
     }
 
     QSaveFile file(path);

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <utility>
 
 // The program's own reader and writer of a sectioned settings file of key lines ("key=value").
 // Every call opens the file, does all its work and closes it again; nothing is cached.
@@ -17,6 +18,11 @@ QString GetIniValue(const QString& fileName, const QString& key, const QString& 
 // file is replaced atomically; when it cannot be read or written it is left as it was.
 void PutIniValue(const QString& fileName, const QString& key, const QString& value,
                  const QString& section = {});
+
+// Stores several values as PutIniValue would one after the other, with the same resulting bytes,
+// in one replacement of the file: a program ended between two of them leaves no mix.
+void PutIniValues(const QString& fileName, const QList<std::pair<QString, QString>>& values,
+                  const QString& section = {});
 
 // The default settings file: beside the executable, named after it, with ".ini".
 QString IniFilePath();

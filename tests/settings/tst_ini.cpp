@@ -140,16 +140,24 @@ private slots:
         QTest::newRow("other bytes kept") << QByteArray("; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=1\r\n") << QStringList{"A=2"} << QByteArray("; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=2\r\n");
         // clang-format on
     }
+    // One put after another, and all of them in one step, give the same bytes.
     void putIniValue() {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, puts);
         QFETCH(QByteArray, expected);
-        QVERIFY(content == kNoFile || MediaFixtures::MakeFile(IniPath(), content));
+        const QString together = dir_->filePath("together.ini");
+        QList<std::pair<QString, QString>> values;
+        for (const QString& path : {IniPath(), together})
+            QVERIFY(content == kNoFile || MediaFixtures::MakeFile(path, content));
         for (const QString& kv : puts) {
             Mod_INI::PutIniValue(IniPath(), kv.section('=', 0, 0), kv.section('=', 1), "Settings");
+            values.append({kv.section('=', 0, 0), kv.section('=', 1)});
         }
+        Mod_INI::PutIniValues(together, values, "Settings");
         QCOMPARE(ReadBytes(IniPath()), expected);
-        QCOMPARE(Entries(), QStringList{"settings.ini"});  // no temporary file left
+        QCOMPARE(ReadBytes(together), expected);
+        // no temporary file left
+        QCOMPARE(Entries(), (QStringList{"settings.ini", "together.ini"}));
     }
 
     // A write that fails leaves the old file as it was, and nothing beside it.
