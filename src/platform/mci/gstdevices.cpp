@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -18,10 +19,32 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcMedia, "corvane.media")
 
-// playbin's flags: decode audio only, and apply the volume to the samples ourselves, so that the
-// level does not depend on the sound server remembering per-program volumes.
+// playbin's flags: decode audio only. The level is applied to the samples by a volume element of
+// our own in the device's filter: playbin's own soft volume leaves one volume element behind for
+// every pipeline (about 4 kB a file start, measured with GStreamer's leak tracer), and the sound
+// server's per-stream volume is the user's to set.
 constexpr guint kPlayFlagAudio = 1U << 1;
-constexpr guint kPlayFlagSoftVolume = 1U << 4;
+
+// The device's filter: its level and, where the element is there, its balance.
+GstElement* MakeFilter(GstElement*& level, GstElement*& balance) {
+    GstElement* filter = gst_parse_bin_from_description(
+        "volume name=level ! audiopanorama name=balance method=simple", TRUE, nullptr);
+    if (filter == nullptr) {
+        filter = gst_parse_bin_from_description("volume name=level", TRUE, nullptr);
+    }
+    if (filter == nullptr) {
+        return nullptr;
+    }
+    // Owned by the filter, and so by the pipeline, for as long as the device lives.
+    level = gst_bin_get_by_name(GST_BIN(filter), "level");
+    balance = gst_bin_get_by_name(GST_BIN(filter), "balance");
+    for (GstElement* element : {level, balance}) {
+        if (element != nullptr) {
+            gst_object_unref(element);
+        }
+    }
+    return filter;
+}
 
 constexpr gint64 kNanosPerMillisecond = 1'000'000;
 constexpr gint64 kNanosPerFrame = 40 * kNanosPerMillisecond;
@@ -108,6 +131,7 @@ struct GstDevices::Device {
     enum class Mode { Stopped, Playing, Paused };
 
     GstElement* playbin = nullptr;
+    GstElement* level = nullptr;     // owned by playbin
     GstElement* panorama = nullptr;  // owned by playbin; null when the element is missing
     GstBus* bus = nullptr;
     QSocketNotifier* busWatch = nullptr;
@@ -124,7 +148,9 @@ struct GstDevices::Device {
         delete device->busWatch;
         if (device->playbin != nullptr) {
             gst_element_set_state(device->playbin, GST_STATE_NULL);
-            gst_object_unref(device->bus);
+            if (device->bus != nullptr) {
+                gst_object_unref(device->bus);
+            }
             gst_object_unref(device->playbin);
         }
         delete device;
@@ -211,7 +237,7 @@ struct GstDevices::Device {
 
     MciError ApplyVolume() {
         const std::int64_t loudest = std::max(left, right);
-        g_object_set(playbin, "volume", static_cast<double>(loudest) / kFullVolume, nullptr);
+        g_object_set(level, "volume", static_cast<double>(loudest) / kFullVolume, nullptr);
         // The louder side plays at the device volume; the other is attenuated by the balance.
         float balance = 0.0F;
         if (loudest > 0 && left != right) {
@@ -325,44 +351,47 @@ MciError GstDevices::Open(const Command& command) {
     if (!S_ISREG(info.st_mode)) {
         return kErrCannotPlay;
     }
-    gchar* uri = gst_filename_to_uri(command.device.c_str(), nullptr);
+    const std::unique_ptr<gchar, void (*)(gpointer)> uri(
+        gst_filename_to_uri(command.device.c_str(), nullptr), g_free);
     if (uri == nullptr) {
         return kErrFileNotFound;
     }
-
+    // A full reference of ours until the pipeline holds its own.
     GstElement* sink = nullptr;
     if (sinkFactory_) {
         sink = sinkFactory_();
+        if (sink != nullptr) {
+            gst_object_ref_sink(sink);
+        }
     } else if (sink = MakeOutputSink(); sink == nullptr) {
-        g_free(uri);
         return kErrNoOutput;
     }
+    const auto releaseSink = qScopeGuard([sink] {
+        if (sink != nullptr) {
+            gst_object_unref(sink);
+        }
+    });
+
     DevicePtr device(new Device, &Device::Destroy);
     device->alias = command.alias;
     device->playbin = gst_element_factory_make("playbin", nullptr);
-    if (device->playbin == nullptr) {
-        g_free(uri);
-        if (sink != nullptr) {
-            gst_object_unref(sink);
+    GstElement* filter = MakeFilter(device->level, device->panorama);
+    if (device->playbin == nullptr || filter == nullptr) {
+        if (filter != nullptr) {
+            gst_object_unref(gst_object_ref_sink(filter));
+        }
+        if (device->playbin != nullptr) {
+            gst_object_ref_sink(device->playbin);  // for Destroy to drop
         }
         return kErrDeviceFailed;
     }
     gst_object_ref_sink(device->playbin);
     device->bus = gst_element_get_bus(device->playbin);
-    device->panorama = gst_element_factory_make("audiopanorama", nullptr);
-    if (device->panorama != nullptr) {
-        g_object_set(device->panorama, "method", 1 /* simple balance */, nullptr);
-        g_object_set(device->playbin, "audio-filter", device->panorama, nullptr);
-    }
-    g_object_set(device->playbin, "uri", uri, "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
+    g_object_set(device->playbin, "audio-filter", filter, "uri", uri.get(), "flags", kPlayFlagAudio,
                  nullptr);
     if (sink != nullptr) {
         g_object_set(device->playbin, "audio-sink", sink, nullptr);
-        if (!sinkFactory_) {
-            gst_object_unref(sink);  // our reference from MakeOutputSink; playbin holds its own
-        }
     }
-    g_free(uri);
 
     // Ready to play means prerolled; a file that cannot get there is refused, within a bounded
     // wait.
