@@ -16,6 +16,7 @@ packages=(
     espeak-ng
     pulseaudio pulseaudio-utils sox
     locales
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -89,7 +89,12 @@ double TextToNumber(const QString& text) {
     // from_chars reads the C convention whatever the user's locale; it takes no plus sign.
     const char* first = number.data() + (number[0] == '+' ? 1 : 0);
     double value = 0.0;
-    std::from_chars(first, number.data() + number.size(), value);
+    if (std::from_chars(first, number.data() + number.size(), value).ec ==
+        std::errc::result_out_of_range) {
+        // Too large is infinite, too small is nothing, as the value is read to 16 bits anyway.
+        const bool tiny = number.find("e-") != std::string::npos;
+        value = tiny ? 0.0 : (number[0] == '-' ? -HUGE_VAL : HUGE_VAL);
+    }
     return value;
 }
 

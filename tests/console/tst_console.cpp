@@ -141,6 +141,8 @@ private slots:
         QTest::newRow("16-bit top") << ValueRow{"99999", 99999, -100000, 100000, 32767};
         QTest::newRow("16-bit bottom") << ValueRow{"- 99999", -99999, -100000, 100000, -32768};
         QTest::newRow("range") << ValueRow{"601", 601, 0, 600, 600};
+        QTest::newRow("beyond a double") << ValueRow{"-1E999", -HUGE_VAL, -100, 100, -100};
+        QTest::newRow("below a double") << ValueRow{"1E-999", 0, -100, 100, 0};
     }
     // The same in a locale whose decimal separator is a comma.
     void settingValue() {
