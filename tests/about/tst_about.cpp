@@ -5,6 +5,7 @@
 
 #include "about/Frm_About.h"
 #include "platform/shell.h"
+#include "support/Mod_Version.h"
 
 class AboutTest : public QObject {
     Q_OBJECT
@@ -18,8 +19,8 @@ private slots:
         const QStringList texts{about.windowTitle(), about.Lbl_Product->text(),
                                 about.Lbl_Version->text(), about.Lbl_Copyright->text(),
                                 about.Lbl_Company->text()};
-        QCOMPARE(texts, (QStringList{"About ZEL", "ZEL", "Version 1.00.0009", Frm_About::kCopyright,
-                                     Frm_About::kCompany}));
+        QCOMPARE(texts, (QStringList{"About ZEL", "ZEL", "Version " + Mod_Version::VersionString(),
+                                     Frm_About::kCopyright, Frm_About::kCompany}));
         about.SetWWW("www.example.org/corvane");
         about.show();
         QVERIFY(QTest::qWaitForWindowActive(&about));

@@ -9,9 +9,11 @@
 using namespace Mod_MCI;
 using namespace Platform::Mci;
 
-// One call into the channel layer, its result as text so every row compares it alike.
-using Call = std::function<QString()>;
-Q_DECLARE_METATYPE(Call)
+// One call into the channel layer, its result as text so every row compares it alike; the
+// commands it sends; the reply to every command, and the start of the commands that are refused.
+// clang-format off
+struct Row { std::function<QString()> call; QStringList sent; QString result = "Success"; std::string reply = {}, failOn = {}; };
+// clang-format on
 
 namespace {
 
@@ -34,8 +36,7 @@ class ModMciTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    std::string reply_;   // the recorder's reply to every command
-    std::string failOn_;  // commands starting with this are refused
+    std::string reply_, failOn_;  // the row's, for the recorder
     Recorder* recorder_ = nullptr;
 
     QStringList Sent() const {
@@ -55,8 +56,6 @@ class ModMciTest : public QObject {
 private slots:
     void initTestCase() { QVERIFY(dir_.isValid() && QDir().mkpath(dir_.filePath("a"))); }
     void init() {
-        reply_.clear();
-        failOn_.clear();
         recorder_ = new Recorder([this](std::string_view command, std::string& reply) {
             reply = reply_;
             return !failOn_.empty() && command.starts_with(failOn_) ? kErrDeviceNotOpen : kNoError;
@@ -65,66 +64,43 @@ private slots:
     }
 
     void examples_data() {
-        QTest::addColumn<Call>("call");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QByteArray>("failOn");
-        QTest::addColumn<QStringList>("sent");
-        QTest::addColumn<QString>("result");
-        const QString song = dir_.filePath("SONG1.MP3");
-        const QString blank = dir_.filePath("my song.mp3");
+        QTest::addColumn<Row>("r");
         const QStringList length{"set ZEL0 time format frames", "status ZEL0 length"};
-        const QString notOpen = ErrorText(kErrDeviceNotOpen);
+        const QString unsafe = ErrorText(kErrUnsafeFileName);
+        const QString longName = "a/" + QString(250, u'b') + ".mp3";
         // clang-format off
-        QTest::newRow("open") << Call([this] { return Open("SONG1.MP3"); }) << QByteArray() << QByteArray() << QStringList{Padded("open " + song + kOpenTail, 255)} << "Success";
-        QTest::newRow("open quotes a blank") << Call([this] { return Open("my song.mp3"); }) << QByteArray() << QByteArray() << QStringList{Padded("open \"" + blank + '"' + kOpenTail, 255)} << "Success";
-        QTest::newRow("open refused") << Call([this] { return Open("SONG1.MP3"); }) << QByteArray() << QByteArray("open") << QStringList{Padded("open " + song + kOpenTail, 255)} << notOpen;
-        QTest::newRow("play 10 to 20") << Call([] { return MciPlay("ZEL0", "10", "20"); }) << QByteArray() << QByteArray() << QStringList{Padded("play ZEL0 from 10 to 20")} << "Success";
-        QTest::newRow("play to the length") << Call([] { return MciPlay("ZEL0", "", ""); }) << QByteArray("750") << QByteArray() << length + QStringList{Padded("play ZEL0 from 0 to 750")} << "Success";
-        QTest::newRow("play, length refused") << Call([] { return MciPlay("ZEL0", "", ""); }) << QByteArray("750") << QByteArray("status") << length + QStringList{Padded("play ZEL0 from 0 to -1")} << "Success";
-        QTest::newRow("close") << Call([] { return MciClose("ZEL0"); }) << QByteArray() << QByteArray() << QStringList{"Close ZEL0"} << "Success";
-        QTest::newRow("close all") << Call([] { return MciCloseAll(); }) << QByteArray() << QByteArray() << QStringList{"Close All"} << "Success";
-        QTest::newRow("mode") << Call([] { return MciGetMode("ZEL0"); }) << QByteArray("playing") << QByteArray() << QStringList{"status ZEL0 mode"} << "playing";
-        QTest::newRow("mode cut to 127") << Call([] { return MciGetMode("ZEL0"); }) << QByteArray(300, 'p') << QByteArray() << QStringList{"status ZEL0 mode"} << QString(127, u'p');
-        QTest::newRow("mode refused") << Call([] { return MciGetMode("ZEL0"); }) << QByteArray("playing") << QByteArray("status") << QStringList{"status ZEL0 mode"} << "ERROR";
-        QTest::newRow("length") << Call([] { return QString::number(MciGetLength("ZEL0")); }) << QByteArray("750") << QByteArray() << length << "750";
-        QTest::newRow("length refused") << Call([] { return QString::number(MciGetLength("ZEL0")); }) << QByteArray("750") << QByteArray("status") << length << "-1";
-        QTest::newRow("volume Both 50") << Call([] { return MciSetVolume("ZEL0", "Both", 50); }) << QByteArray() << QByteArray() << QStringList{Padded("setaudio ZEL0 Volume to 500")} << "Success";
-        QTest::newRow("volume Left 0") << Call([] { return MciSetVolume("ZEL0", "Left", 0); }) << QByteArray() << QByteArray() << QStringList{Padded("setaudio ZEL0 Left Volume to 0")} << "Success";
-        QTest::newRow("volume lefty 100") << Call([] { return MciSetVolume("ZEL0", "lefty", 100); }) << QByteArray() << QByteArray() << QStringList{Padded("setaudio ZEL0 Volume to 1000")} << "Success";
-        QTest::newRow("volume -1") << Call([] { return MciSetVolume("ZEL0", "Both", -1); }) << QByteArray() << QByteArray() << QStringList() << "out of volume";
-        QTest::newRow("volume 101") << Call([] { return MciSetVolume("ZEL0", "Both", 101); }) << QByteArray() << QByteArray() << QStringList() << "out of volume";
-        QTest::newRow("volume refused") << Call([] { return MciSetVolume("ZEL0", "Both", 5); }) << QByteArray() << QByteArray("setaudio") << QStringList{Padded("setaudio ZEL0 Volume to 50")} << notOpen;
-        QTest::newRow("get 505 halves to 50") << Call([] { return QString::number(MciGetVolume("ZEL0", "both")); }) << QByteArray("505") << QByteArray() << QStringList{Padded("status ZEL0 Volume")} << "50";
-        QTest::newRow("get 515 halves to 52") << Call([] { return QString::number(MciGetVolume("ZEL0", "")); }) << QByteArray("515") << QByteArray() << QStringList{Padded("status ZEL0 Volume")} << "52";
-        QTest::newRow("get right 400") << Call([] { return QString::number(MciGetVolume("ZEL0", "right")); }) << QByteArray("400") << QByteArray() << QStringList{Padded("status ZEL0 right Volume")} << "40";
-        QTest::newRow("get refused") << Call([] { return QString::number(MciGetVolume("ZEL0", "both")); }) << QByteArray("500") << QByteArray("status") << QStringList{Padded("status ZEL0 Volume")} << "-1";
+        QTest::newRow("open quotes a blank") << Row{[this] { return Open("my song.mp3"); }, {Padded("open \"" + dir_.filePath("my song.mp3") + '"' + kOpenTail, 255)}};
+        QTest::newRow("open refused") << Row{[this] { return Open("SONG1.MP3"); }, {Padded("open " + dir_.filePath("SONG1.MP3") + kOpenTail, 255)}, ErrorText(kErrDeviceNotOpen), "", "open"};
+        QTest::newRow("unsafe: quote") << Row{[this] { return Open("say \"hi\".mp3"); }, {}, unsafe};
+        QTest::newRow("unsafe: tab") << Row{[this] { return Open("tab\tname.mp3"); }, {}, unsafe};
+        QTest::newRow("unsafe: delete") << Row{[this] { return Open("del\x7f.mp3"); }, {}, unsafe};
+        // Cutting a command to its field would name another file or drop the alias.
+        QTest::newRow("long path sent whole") << Row{[=, this] { return Open(longName); }, {"open " + dir_.filePath(longName) + kOpenTail}};
+        QTest::newRow("play 10 to 20") << Row{[] { return MciPlay("ZEL0", "10", "20"); }, {Padded("play ZEL0 from 10 to 20")}};
+        QTest::newRow("play to the length") << Row{[] { return MciPlay("ZEL0", "", ""); }, length + QStringList{Padded("play ZEL0 from 0 to 750")}, "Success", "750"};
+        QTest::newRow("play, length refused") << Row{[] { return MciPlay("ZEL0", "", ""); }, length + QStringList{Padded("play ZEL0 from 0 to -1")}, "Success", "750", "status"};
+        QTest::newRow("close") << Row{[] { return MciClose("ZEL0"); }, {"Close ZEL0"}};
+        QTest::newRow("close all") << Row{[] { return MciCloseAll(); }, {"Close All"}};
+        QTest::newRow("mode cut to 127") << Row{[] { return MciGetMode("ZEL0"); }, {"status ZEL0 mode"}, QString(127, u'p'), std::string(300, 'p')};
+        QTest::newRow("mode refused") << Row{[] { return MciGetMode("ZEL0"); }, {"status ZEL0 mode"}, "ERROR", "playing", "status"};
+        QTest::newRow("volume Both 50") << Row{[] { return MciSetVolume("ZEL0", "Both", 50); }, {Padded("setaudio ZEL0 Volume to 500")}};
+        QTest::newRow("volume Left 0") << Row{[] { return MciSetVolume("ZEL0", "Left", 0); }, {Padded("setaudio ZEL0 Left Volume to 0")}};
+        QTest::newRow("volume lefty 100") << Row{[] { return MciSetVolume("ZEL0", "lefty", 100); }, {Padded("setaudio ZEL0 Volume to 1000")}};
+        QTest::newRow("volume -1") << Row{[] { return MciSetVolume("ZEL0", "Both", -1); }, {}, "out of volume"};
+        QTest::newRow("volume 101") << Row{[] { return MciSetVolume("ZEL0", "Both", 101); }, {}, "out of volume"};
+        QTest::newRow("get 505 halves to 50") << Row{[] { return QString::number(MciGetVolume("ZEL0", "both")); }, {Padded("status ZEL0 Volume")}, "50", "505"};
+        QTest::newRow("get 515 halves to 52") << Row{[] { return QString::number(MciGetVolume("ZEL0", "")); }, {Padded("status ZEL0 Volume")}, "52", "515"};
+        QTest::newRow("get right 400") << Row{[] { return QString::number(MciGetVolume("ZEL0", "right")); }, {Padded("status ZEL0 right Volume")}, "40", "400"};
+        QTest::newRow("get refused") << Row{[] { return QString::number(MciGetVolume("ZEL0", "both")); }, {Padded("status ZEL0 Volume")}, "-1", "500", "status"};
         // clang-format on
     }
     // Every command goes out byte for byte: padded to its field or not at all.
     void examples() {
-        QFETCH(Call, call);
-        QFETCH(QByteArray, reply);
-        QFETCH(QByteArray, failOn);
-        QFETCH(QStringList, sent);
-        QFETCH(QString, result);
-        reply_ = reply.toStdString();
-        failOn_ = failOn.toStdString();
-        QCOMPARE(call(), result);
-        QCOMPARE(Sent(), sent);
-    }
-
-    void unsafeNamesAreNeverSent() {
-        for (const char* name : {"say \"hi\".mp3", "tab\tname.mp3", "del\x7f.mp3"}) {
-            QCOMPARE(Open(name), ErrorText(kErrUnsafeFileName));
-        }
-        QCOMPARE(Sent(), QStringList());
-    }
-
-    // Cutting a command to its field would name another file or drop the alias.
-    void longPathIsSentWhole() {
-        const QString name = "a/" + QString(250, u'b') + ".mp3";
-        QCOMPARE(Open(name), QStringLiteral("Success"));
-        QCOMPARE(Sent(), QStringList{"open " + dir_.filePath(name) + kOpenTail});
+        QFETCH(Row, r);
+        reply_ = r.reply;
+        failOn_ = r.failOn;
+        QCOMPARE(r.call(), r.result);
+        QCOMPARE(Sent(), r.sent);
     }
 };
 

@@ -8,13 +8,12 @@
 
 #include "platform/mci/mci.h"
 
-// A media service double for tests of the console: it keeps, for each alias, the open file, its
-// mode and its volume, records every command (trailing blanks removed) and lets a test end a
-// file or refuse to open one. Commands are parsed by the real command parser.
+// A media service double for tests of the console: it keeps, for each alias, its mode and its
+// volume, records every command (trailing blanks removed) and lets a test end a file or refuse to
+// open one. Commands are parsed by the real command parser.
 class FakeMci : public Platform::Mci::Service {
 public:
     struct Device {
-        std::string file;
         std::string mode = "stopped";
         int volume = 1000;  // 0..1000
         int lengthFrames = 750;
@@ -24,15 +23,8 @@ public:
 
     // Ends what plays on `alias`: its mode becomes "stopped", and the end is posted as a notice.
     void Finish(const std::string& alias);
-    bool IsOpen(const std::string& alias) const;
-    const Device* Find(const std::string& alias) const;
 
-    // Commands recorded so far, and those beginning with `prefix`.
-    std::vector<std::string> commands;
-    std::vector<std::string> CommandsStartingWith(const std::string& prefix) const;
-    // The volumes (0..100) sent with "setaudio <alias> Volume to", in order.
-    std::vector<int> VolumesSentTo(const std::string& alias) const;
-
+    std::vector<std::string> commands;      // recorded so far
     std::map<std::string, Device> devices;  // keyed by alias as sent
     std::set<std::string> unplayable;       // file names (without folder) that fail to open
     // Called after each command has been carried out.
@@ -46,7 +38,6 @@ public:
     ~FakeMciInstaller();
     FakeMciInstaller(const FakeMciInstaller&) = delete;
     FakeMciInstaller& operator=(const FakeMciInstaller&) = delete;
-    FakeMci& operator*() const { return *fake_; }
     FakeMci* operator->() const { return fake_; }
 
 private:

@@ -3,7 +3,6 @@
 #include <QtTest>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 
 #include "MediaFixtures.h"
 #include "platform/files.h"
@@ -74,6 +73,15 @@ Levels Drain(GstElement* sink) {
 
 }  // namespace
 
+// clang-format off
+struct FindRow { QString path; bool found; };
+struct MatchRow { QString pattern, name; bool expected; };
+struct ParseRow { QString text; MciError code; QString fields = {}; };  // fields as Fields() writes them
+struct PlayRow { QString file; int shortestMs, longestMs; };
+struct ErrorRow { bool openFirst; QString command; MciError code; };  // openFirst: "a" holding tone.wav
+struct VolumeRow { QString command; double left, right; };  // level against the file played at 1000
+// clang-format on
+
 class PlatformTest : public QObject {
     Q_OBJECT
 
@@ -94,48 +102,40 @@ private slots:
     }
 
     void findFirstMatch_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("expected");
+        QTest::addColumn<FindRow>("r");
         // clang-format off
-        QTest::newRow("folder") << "music" << true;
-        QTest::newRow("trailing separator") << "music/" << false;
-        QTest::newRow("star matches") << "music/*.mp3" << true;
-        QTest::newRow("question mark matches") << "music/?.mp3" << true;
-        QTest::newRow("no match") << "music/*.wav" << false;
-        QTest::newRow("missing") << "missing" << false;
-        QTest::newRow("bare root") << "/" << false;
-        QTest::newRow("pattern in root") << "/*" << true;
-        QTest::newRow("pattern in current folder") << "*.txt" << true;
+        QTest::newRow("folder") << FindRow{"music", true};
+        QTest::newRow("trailing separator") << FindRow{"music/", false};
+        QTest::newRow("star matches") << FindRow{"music/*.mp3", true};
+        QTest::newRow("question mark matches") << FindRow{"music/?.mp3", true};
+        QTest::newRow("no match") << FindRow{"music/*.wav", false};
+        QTest::newRow("missing") << FindRow{"missing", false};
+        QTest::newRow("pattern in root") << FindRow{"/*", true};
+        QTest::newRow("pattern in current folder") << FindRow{"*.txt", true};
         // clang-format on
     }
     void findFirstMatch() {
-        QFETCH(QString, path);
-        QFETCH(bool, expected);
-        QCOMPARE(Files::FindFirstMatch(path), expected);
+        QFETCH(FindRow, r);
+        QCOMPARE(Files::FindFirstMatch(r.path), r.found);
     }
 
     void wildcardMatch_data() {
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("expected");
+        QTest::addColumn<MatchRow>("r");
         // clang-format off
-        QTest::newRow("extension") << "*.mp3" << "song.mp3" << true;
-        QTest::newRow("extension must end the name") << "*.mp3" << "song.mp3.bak" << false;
-        QTest::newRow("prefix is not enough") << "song" << "song.mp3" << false;
-        QTest::newRow("trailing star matches nothing") << "song*" << "song" << true;
-        QTest::newRow("case ignored") << "*.MP3" << "song.mp3" << true;
-        QTest::newRow("case ignored beyond ASCII") << "É*" << "école" << true;
-        QTest::newRow("question mark needs a character") << "??" << "a" << false;
-        QTest::newRow("star back-tracks") << "*ab" << "aaab" << true;
-        QTest::newRow("stars keep their order") << "a*b*c" << "acb" << false;
-        QTest::newRow("dot and brackets are literal") << "[a].c" << "abc" << false;
+        QTest::newRow("extension must end the name") << MatchRow{"*.mp3", "song.mp3.bak", false};
+        QTest::newRow("prefix is not enough") << MatchRow{"song", "song.mp3", false};
+        QTest::newRow("trailing star matches nothing") << MatchRow{"song*", "song", true};
+        QTest::newRow("case ignored") << MatchRow{"*.MP3", "song.mp3", true};
+        QTest::newRow("case ignored beyond ASCII") << MatchRow{"É*", "école", true};
+        QTest::newRow("question mark needs a character") << MatchRow{"??", "a", false};
+        QTest::newRow("star back-tracks") << MatchRow{"*ab", "aaab", true};
+        QTest::newRow("stars keep their order") << MatchRow{"a*b*c", "acb", false};
+        QTest::newRow("dot and brackets are literal") << MatchRow{"[a].c", "abc", false};
         // clang-format on
     }
     void wildcardMatch() {
-        QFETCH(QString, pattern);
-        QFETCH(QString, name);
-        QFETCH(bool, expected);
-        QCOMPARE(Files::WildcardMatch(pattern, name), expected);
+        QFETCH(MatchRow, r);
+        QCOMPARE(Files::WildcardMatch(r.pattern, r.name), r.expected);
     }
 
     void shortNameAttributesAndFolders() {
@@ -144,72 +144,57 @@ private slots:
         QCOMPARE(Files::Attributes("music"), Files::kAttributeDirectory);
         QCOMPARE(Files::Attributes("plain.txt"), 0);
         QCOMPARE(Files::Attributes("missing"), -1);
-        QString text;
-        QCOMPARE(Files::CreateFolder("new", &text), 0);
-        QVERIFY(QFileInfo("new").isDir());
-        QCOMPARE(Files::CreateFolder("plain.txt/sub", &text), ENOTDIR);
-        QCOMPARE(text, QString::fromLocal8Bit(std::strerror(ENOTDIR)));
+        // Made, and refused with its text, through CreatePath in the support test.
         QCOMPARE(Files::CreateFolder("missing/sub", nullptr), ENOENT);
     }
 
     void parse_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<uint>("code");
-        QTest::addColumn<QString>("fields");  // as Fields() writes them, when parsed
+        QTest::addColumn<ParseRow>("r");
         const QString tail = " type MPEGVideo Alias ZEL0 parent 460 Style 1073741824";
         // clang-format off
-        QTest::newRow("open, padded") << "open /m/a.mp3" + tail + QString(200, u' ') << 0u << "open|/m/a.mp3|MPEGVideo|ZEL0|-|-|000|0|0";
-        QTest::newRow("open, upper case") << "OPEN /m/a.mp3 TYPE x ALIAS z" << 0u << "open|/m/a.mp3|x|z|-|-|000|0|0";
-        QTest::newRow("open, quoted") << "open \"/m/my song.mp3\" type t alias \"my dev\"" << 0u << "open|/m/my song.mp3|t|my dev|-|-|000|0|0";
-        QTest::newRow("open, alias is the file") << "open /m/a.mp3 type t" << 0u << "open|/m/a.mp3|t|/m/a.mp3|-|-|000|0|0";
-        QTest::newRow("play, mixed case") << "Play ZEL0 FROM 10 To 20" << 0u << "play|ZEL0|||10|20|000|0|0";
-        QTest::newRow("play bare") << "play ZEL0" << 0u << "play|ZEL0|||-|-|000|0|0";
-        QTest::newRow("CLOSE ALL") << "CLOSE ALL" << 0u << "close|ALL|||-|-|000|0|1";
-        QTest::newRow("status, trailing blanks") << "STATUS ZEL0 MODE  \t " << 0u << "status|ZEL0|||-|-|000|0|0";
-        QTest::newRow("status left volume") << "status ZEL0 left Volume" << 0u << "status|ZEL0|||-|-|310|0|0";
-        QTest::newRow("set frames") << "set ZEL0 Time Format FRAMES" << 0u << "set|ZEL0|||-|-|001|0|0";
-        QTest::newRow("setaudio right 1000") << "SETAUDIO ZEL0 right VOLUME TO 1000" << 0u << "setaudio|ZEL0|||-|-|020|1000|0";
-        QTest::newRow("empty") << "   " << uint(kErrUnrecognizedCommand) << "";
-        QTest::newRow("unknown verb") << "fly ZEL0" << uint(kErrUnrecognizedCommand) << "";
-        QTest::newRow("verb alone") << "play" << uint(kErrMissingParameter) << "";
-        QTest::newRow("unterminated quote") << "open \"/m/a b.mp3 type t" << uint(kErrUnterminatedQuote) << "";
-        QTest::newRow("to -1") << "play ZEL0 from 0 to -1" << uint(kErrOutOfRange) << "";
-        QTest::newRow("bad integer") << "play ZEL0 to 1x" << uint(kErrBadInteger) << "";
-        QTest::newRow("volume 1001") << "setaudio ZEL0 volume to 1001" << uint(kErrOutOfRange) << "";
-        QTest::newRow("unknown keyword") << "play ZEL0 at 5" << uint(kErrUnrecognizedKeyword) << "";
-        QTest::newRow("side on mode") << "status ZEL0 left mode" << uint(kErrUnrecognizedKeyword) << "";
-        QTest::newRow("word after item") << "status ZEL0 mode now" << uint(kErrUnrecognizedKeyword) << "";
-        QTest::newRow("alias all") << "open /m/a.mp3 alias ALL" << uint(kErrOutOfRange) << "";
+        QTest::newRow("open, padded") << ParseRow{"open /m/a.mp3" + tail + QString(200, u' '), kNoError, "open|/m/a.mp3|MPEGVideo|ZEL0|-|-|000|0|0"};
+        QTest::newRow("open, quoted, upper case") << ParseRow{"OPEN \"/m/my song.mp3\" TYPE t ALIAS \"my dev\"", kNoError, "open|/m/my song.mp3|t|my dev|-|-|000|0|0"};
+        QTest::newRow("open, alias is the file") << ParseRow{"open /m/a.mp3 type t", kNoError, "open|/m/a.mp3|t|/m/a.mp3|-|-|000|0|0"};
+        QTest::newRow("play, mixed case") << ParseRow{"Play ZEL0 FROM 10 To 20", kNoError, "play|ZEL0|||10|20|000|0|0"};
+        QTest::newRow("play bare") << ParseRow{"play ZEL0", kNoError, "play|ZEL0|||-|-|000|0|0"};
+        QTest::newRow("CLOSE ALL") << ParseRow{"CLOSE ALL", kNoError, "close|ALL|||-|-|000|0|1"};
+        QTest::newRow("status, trailing blanks") << ParseRow{"STATUS ZEL0 MODE  \t ", kNoError, "status|ZEL0|||-|-|000|0|0"};
+        QTest::newRow("status left volume") << ParseRow{"status ZEL0 left Volume", kNoError, "status|ZEL0|||-|-|310|0|0"};
+        QTest::newRow("set frames") << ParseRow{"set ZEL0 Time Format FRAMES", kNoError, "set|ZEL0|||-|-|001|0|0"};
+        QTest::newRow("setaudio right 1000") << ParseRow{"SETAUDIO ZEL0 right VOLUME TO 1000", kNoError, "setaudio|ZEL0|||-|-|020|1000|0"};
+        QTest::newRow("empty") << ParseRow{"   ", kErrUnrecognizedCommand};
+        QTest::newRow("unknown verb") << ParseRow{"fly ZEL0", kErrUnrecognizedCommand};
+        QTest::newRow("verb alone") << ParseRow{"play", kErrMissingParameter};
+        QTest::newRow("unterminated quote") << ParseRow{"open \"/m/a b.mp3 type t", kErrUnterminatedQuote};
+        QTest::newRow("to -1") << ParseRow{"play ZEL0 from 0 to -1", kErrOutOfRange};
+        QTest::newRow("bad integer") << ParseRow{"play ZEL0 to 1x", kErrBadInteger};
+        QTest::newRow("volume 1001") << ParseRow{"setaudio ZEL0 volume to 1001", kErrOutOfRange};
+        QTest::newRow("unknown keyword") << ParseRow{"play ZEL0 at 5", kErrUnrecognizedKeyword};
+        QTest::newRow("side on mode") << ParseRow{"status ZEL0 left mode", kErrUnrecognizedKeyword};
+        QTest::newRow("word after item") << ParseRow{"status ZEL0 mode now", kErrUnrecognizedKeyword};
+        QTest::newRow("alias all") << ParseRow{"open /m/a.mp3 alias ALL", kErrOutOfRange};
         // clang-format on
     }
     void parse() {
-        QFETCH(QString, text);
-        QFETCH(uint, code);
-        QFETCH(QString, fields);
+        QFETCH(ParseRow, r);
         Command command;
-        QCOMPARE(ParseCommand(text.toStdString(), command), code);
-        QCOMPARE(code == kNoError ? Fields(command) : QString(), fields);
+        QCOMPARE(ParseCommand(r.text.toStdString(), command), r.code);
+        QCOMPARE(r.code == kNoError ? Fields(command) : QString(), r.fields);
     }
 
     void playToEnd_data() {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<int>("shortestMs");
-        QTest::addColumn<int>("longestMs");
-        // clang-format off
-        QTest::newRow("WAV") << "tone.wav" << 418 << 418;
-        QTest::newRow("MP3, with encoder delay") << "tone.mp3" << 400 << 520;
-        QTest::newRow("MIDI") << "tune.mid" << 450 << 750;
-        // clang-format on
+        QTest::addColumn<PlayRow>("r");
+        QTest::newRow("WAV") << PlayRow{"tone.wav", 418, 418};
+        QTest::newRow("MP3, with encoder delay") << PlayRow{"tone.mp3", 400, 520};
+        QTest::newRow("MIDI") << PlayRow{"tune.mid", 450, 750};
     }
     // The console's whole use of a device: open, length in frames, play 0 to it, poll, close.
     void playToEnd() {
-        QFETCH(QString, file);
-        QFETCH(int, shortestMs);
-        QFETCH(int, longestMs);
+        QFETCH(PlayRow, r);
         GstDevices d(GstDevices::FakeSink());
-        QCOMPARE(Ask(d, "open " + file + " type MPEGVideo Alias ZEL0 parent 460"), QString());
+        QCOMPARE(Ask(d, "open " + r.file + " type MPEGVideo Alias ZEL0 parent 460"), QString());
         const int ms = Ask(d, "status ZEL0 length").toInt();
-        QVERIFY2(ms >= shortestMs && ms <= longestMs, qPrintable(QString::number(ms)));
+        QVERIFY2(ms >= r.shortestMs && ms <= r.longestMs, qPrintable(QString::number(ms)));
         QCOMPARE(Ask(d, "set ZEL0 time format frames"), QString());
         const QString frames = Ask(d, "status ZEL0 length");
         QCOMPARE(frames.toInt(), (ms + 39) / 40);  // rounded up, so "to <length>" is the end
@@ -226,46 +211,35 @@ private slots:
     }
 
     void errors_data() {
-        QTest::addColumn<bool>("openFirst");  // "a" holding tone.wav
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<uint>("code");
+        QTest::addColumn<ErrorRow>("r");
         // clang-format off
-        QTest::newRow("unknown type") << false << "open tone.wav type Projector alias a" << uint(kErrUnknownDeviceType);
-        QTest::newRow("missing file") << false << "open nothing.mp3 type MPEGVideo alias a" << uint(kErrFileNotFound);
-        QTest::newRow("empty file") << false << "open empty.mp3 type MPEGVideo alias a" << uint(kErrCannotPlay);
-        QTest::newRow("text named .mp3") << false << "open text.mp3 type MPEGVideo alias a" << uint(kErrCannotPlay);
-        QTest::newRow("alias in use, other case") << true << "open tone.mp3 type MPEGVideo alias A" << uint(kErrAliasInUse);
-        QTest::newRow("alias not open") << true << "status b mode" << uint(kErrDeviceNotOpen);
-        QTest::newRow("close alias not open") << true << "close b" << uint(kErrDeviceNotOpen);
-        QTest::newRow("to beyond the length") << true << "play a from 0 to 419" << uint(kErrOutOfRange);
+        QTest::newRow("unknown type") << ErrorRow{false, "open tone.wav type Projector alias a", kErrUnknownDeviceType};
+        QTest::newRow("missing file") << ErrorRow{false, "open nothing.mp3 type MPEGVideo alias a", kErrFileNotFound};
+        QTest::newRow("empty file") << ErrorRow{false, "open empty.mp3 type MPEGVideo alias a", kErrCannotPlay};
+        QTest::newRow("alias in use, other case") << ErrorRow{true, "open tone.mp3 type MPEGVideo alias A", kErrAliasInUse};
+        QTest::newRow("alias not open") << ErrorRow{true, "status b mode", kErrDeviceNotOpen};
+        QTest::newRow("close alias not open") << ErrorRow{true, "close b", kErrDeviceNotOpen};
+        QTest::newRow("to beyond the length") << ErrorRow{true, "play a from 0 to 419", kErrOutOfRange};
         // clang-format on
     }
     // A refused command leaves nothing open, and an open device as it was.
     void errors() {
-        QFETCH(bool, openFirst);
-        QFETCH(QString, command);
-        QFETCH(uint, code);
+        QFETCH(ErrorRow, r);
         GstDevices d(GstDevices::FakeSink(), std::chrono::seconds(3));
-        QVERIFY(!openFirst || Ask(d, "open tone.wav type MPEGVideo alias a").isEmpty());
-        QCOMPARE(Ask(d, command), Refused(code));
-        QCOMPARE(d.OpenDeviceCount(), std::size_t(openFirst ? 1 : 0));
-        QCOMPARE(Ask(d, "status a mode"), openFirst ? "stopped" : Refused(kErrDeviceNotOpen));
+        QVERIFY(!r.openFirst || Ask(d, "open tone.wav type MPEGVideo alias a").isEmpty());
+        QCOMPARE(Ask(d, r.command), Refused(r.code));
+        QCOMPARE(d.OpenDeviceCount(), std::size_t(r.openFirst ? 1 : 0));
+        QCOMPARE(Ask(d, "status a mode"), r.openFirst ? "stopped" : Refused(kErrDeviceNotOpen));
     }
 
     void volumeReachesSamples_data() {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<double>("left");  // level against the same file played at 1000
-        QTest::addColumn<double>("right");
-        // clang-format off
-        QTest::newRow("500") << "setaudio a volume to 500" << 0.5 << 0.5;
-        QTest::newRow("0 is silent") << "setaudio a volume to 0" << 0.0 << 0.0;
-        QTest::newRow("left only") << "setaudio a left volume to 500" << 0.5 << 1.0;
-        // clang-format on
+        QTest::addColumn<VolumeRow>("r");
+        QTest::newRow("500") << VolumeRow{"setaudio a volume to 500", 0.5, 0.5};
+        QTest::newRow("0 is silent") << VolumeRow{"setaudio a volume to 0", 0.0, 0.0};
+        QTest::newRow("left only") << VolumeRow{"setaudio a left volume to 500", 0.5, 1.0};
     }
     void volumeReachesSamples() {
-        QFETCH(QString, command);
-        QFETCH(double, left);
-        QFETCH(double, right);
+        QFETCH(VolumeRow, r);
         GstElement* sink = nullptr;  // keeps every sample, as stereo floats
         GstDevices d([&sink] {
             GstElement* bin = gst_parse_bin_from_description(
@@ -283,15 +257,14 @@ private slots:
             return ok ? Drain(sink) : Levels{};
         };
         const Levels full = playWhole();
-        QCOMPARE(Ask(d, command), QString());
+        QCOMPARE(Ask(d, r.command), QString());
         const Levels set = playWhole();
         gst_object_unref(sink);
         QVERIFY(full.frames > 0 && set.frames > 0 && full.left > 0.005);
-        const double l = set.left / full.left;
-        const double r = set.right / full.right;
-        QVERIFY2(std::abs(l - left) < 0.02 && std::abs(r - right) < 0.02,
-                 qPrintable(QString::number(l) + ' ' + QString::number(r)));
-        QVERIFY(left > 0.0 || set.left < 1e-6);
+        const double left = set.left / full.left, right = set.right / full.right;
+        QVERIFY2(std::abs(left - r.left) < 0.02 && std::abs(right - r.right) < 0.02,
+                 qPrintable(QString::number(left) + ' ' + QString::number(right)));
+        QVERIFY(r.left > 0.0 || set.left < 1e-6);
     }
 
     // The end of a file and a failure reach the notice handler from the event loop, never inside a

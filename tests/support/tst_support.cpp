@@ -7,6 +7,14 @@
 
 using namespace Mod_Diskinfo;
 
+// Paths name the test's folder as "$T".
+// clang-format off
+struct CreateRow { QString path; int code; QString failing; };  // failing: the folder in the one error box
+struct PathRow { QString path, stripped, folder; bool exists; };  // StripTrailingBackslash, FolderOfPath, PathExists
+struct RootRow { QString path, root, kind; };  // kind: "unc" from IsUncPath, "drive" from HasDriveLetter
+struct VersionRow { quint16 major, minor, revision; QString expected; };
+// clang-format on
+
 class SupportTest : public QObject {
     Q_OBJECT
 
@@ -25,97 +33,80 @@ private slots:
     void init() { boxes_.clear(); }
 
     void createPath_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("failing");  // the folder named by the one error box
+        QTest::addColumn<CreateRow>("r");
         // clang-format off
-        QTest::newRow("nested") << "$T/new/a/b" << 0 << "";
-        QTest::newRow("doubled separator, trailing separator") << "$T/new//c/" << 0 << "";
-        QTest::newRow("existing") << "$T/music" << 0 << "";
-        QTest::newRow("below a file, stops at the first failure") << "$T/plain.txt/sub/deeper" << ENOTDIR << "$T/plain.txt/sub";
+        QTest::newRow("nested") << CreateRow{"$T/new/a/b", 0, ""};
+        QTest::newRow("doubled separator, trailing separator") << CreateRow{"$T/new//c/", 0, ""};
+        QTest::newRow("below a file, stops at the first failure") << CreateRow{"$T/plain.txt/sub/deeper", ENOTDIR, "$T/plain.txt/sub"};
         // clang-format on
     }
     void createPath() {
-        QFETCH(QString, path);
-        QFETCH(int, code);
-        QFETCH(QString, failing);
-        QCOMPARE(CreatePath(T(path)), qint16(code));
-        const QString text = QString::fromLocal8Bit(std::strerror(code)) + " creating path ";
-        QCOMPARE(boxes_, code == 0 ? QStringList() : QStringList{"Error: " + text + T(failing)});
-        QVERIFY(code != 0 || QFileInfo(T(path)).isDir());
+        QFETCH(CreateRow, r);
+        QCOMPARE(CreatePath(T(r.path)), qint16(r.code));
+        const QString text = QString::fromLocal8Bit(std::strerror(r.code)) + " creating path ";
+        QCOMPARE(boxes_,
+                 r.code == 0 ? QStringList() : QStringList{"Error: " + text + T(r.failing)});
+        QVERIFY(r.code != 0 || QFileInfo(T(r.path)).isDir());
     }
 
     void paths_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("stripped");  // StripTrailingBackslash
-        QTest::addColumn<QString>("folder");    // FolderOfPath
-        QTest::addColumn<bool>("exists");       // PathExists
+        QTest::addColumn<PathRow>("r");
         // clang-format off
-        QTest::newRow("existing folder") << "$T/music" << "$T/music" << "$T/music" << true;
-        QTest::newRow("trailing separators") << "$T/music//" << "$T/music" << "$T/music" << false;
-        QTest::newRow("spaces after separator") << "$T/x/  " << "$T/x" << "$T/x" << false;
-        QTest::newRow("spaces before separator stay") << "$T/x  /" << "$T/x  " << "$T/x  " << false;
-        QTest::newRow("file") << "$T/plain.txt" << "$T/plain.txt" << "$T" << true;
-        QTest::newRow("missing file") << "$T/music/x.mp3" << "$T/music/x.mp3" << "$T/music" << false;
-        QTest::newRow("pattern with a match") << "$T/*.txt" << "$T/*.txt" << "$T" << true;
-        QTest::newRow("pattern without a match") << "$T/music/*.mp3" << "$T/music/*.mp3" << "$T/music" << false;
-        QTest::newRow("question mark is no folder") << "$T/fold?r" << "$T/fold?r" << "$T" << true;
-        QTest::newRow("no separator") << "example.org" << "example.org" << "" << false;
-        QTest::newRow("web address") << "https://www.example.org/a/" << "https://www.example.org/a" << "" << false;
-        QTest::newRow("web address without scheme") << "www.example.org/help" << "www.example.org/help" << "" << false;
-        QTest::newRow("bare drive") << "C:" << "C:" << "C:" << false;
-        QTest::newRow("file in root") << "/corvane-missing" << "/corvane-missing" << "/" << false;
-        QTest::newRow("root") << "/" << "" << "/" << false;
+        QTest::newRow("existing folder") << PathRow{"$T/music", "$T/music", "$T/music", true};
+        QTest::newRow("trailing separators") << PathRow{"$T/music//", "$T/music", "$T/music", false};
+        QTest::newRow("spaces after separator") << PathRow{"$T/x/  ", "$T/x", "$T/x", false};
+        QTest::newRow("spaces before separator stay") << PathRow{"$T/x  /", "$T/x  ", "$T/x  ", false};
+        QTest::newRow("file") << PathRow{"$T/plain.txt", "$T/plain.txt", "$T", true};
+        QTest::newRow("missing file") << PathRow{"$T/music/x.mp3", "$T/music/x.mp3", "$T/music", false};
+        QTest::newRow("pattern with a match") << PathRow{"$T/*.txt", "$T/*.txt", "$T", true};
+        QTest::newRow("pattern in a folder's name: the folder before it") << PathRow{"$T/mu*ic/x.mp3", "$T/mu*ic/x.mp3", "$T", false};
+        QTest::newRow("question mark is no folder") << PathRow{"$T/fold?r", "$T/fold?r", "$T", true};
+        QTest::newRow("no separator") << PathRow{"example.org", "example.org", "", false};
+        QTest::newRow("web address") << PathRow{"https://www.example.org/a/", "https://www.example.org/a", "", false};
+        QTest::newRow("web address without scheme") << PathRow{"www.example.org/help", "www.example.org/help", "", false};
+        QTest::newRow("bare drive") << PathRow{"C:", "C:", "C:", false};
+        QTest::newRow("file in root") << PathRow{"/corvane-missing", "/corvane-missing", "/", false};
+        QTest::newRow("root") << PathRow{"/", "", "/", false};
         // clang-format on
     }
     void paths() {
-        QFETCH(QString, path);
-        QFETCH(QString, stripped);
-        QFETCH(QString, folder);
-        QFETCH(bool, exists);
-        QCOMPARE(StripTrailingBackslash(T(path)), T(stripped));
-        QCOMPARE(FolderOfPath(T(path)), T(folder));
-        QCOMPARE(PathExists(T(path)), exists);
+        QFETCH(PathRow, r);
+        QCOMPARE(StripTrailingBackslash(T(r.path)), T(r.stripped));
+        QCOMPARE(FolderOfPath(T(r.path)), T(r.folder));
+        QCOMPARE(PathExists(T(r.path)), r.exists);
     }
 
     void roots_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("root");
-        QTest::addColumn<QString>("kind");  // "unc" from IsUncPath, "drive" from HasDriveLetter
+        QTest::addColumn<RootRow>("r");
         // clang-format off
-        QTest::newRow("network path") << "//server/share/x" << "//server/share" << "unc";
-        QTest::newRow("network share") << "//server/share" << "//server/share" << "unc";
-        QTest::newRow("network server alone") << "//server" << "" << "unc";
-        QTest::newRow("drive path") << "d:/x" << "d:" << "drive";
-        QTest::newRow("colon later") << "ab:c/x" << "ab:c" << "";
-        QTest::newRow("absolute") << "/home/x" << "/" << "";
-        QTest::newRow("separators later") << "a//b" << "a" << "";
-        QTest::newRow("empty") << "" << "" << "";
+        QTest::newRow("network path") << RootRow{"//server/share/x", "//server/share", "unc"};
+        QTest::newRow("network share") << RootRow{"//server/share", "//server/share", "unc"};
+        QTest::newRow("network server alone") << RootRow{"//server", "", "unc"};
+        QTest::newRow("drive path") << RootRow{"d:/x", "d:", "drive"};
+        QTest::newRow("colon later") << RootRow{"ab:c/x", "ab:c", ""};
+        QTest::newRow("absolute") << RootRow{"/home/x", "/", ""};
+        QTest::newRow("separators later") << RootRow{"a//b", "a", ""};
+        QTest::newRow("empty") << RootRow{"", "", ""};
         // clang-format on
     }
     void roots() {
-        QFETCH(QString, path);
-        QFETCH(QString, root);
-        QFETCH(QString, kind);
-        QCOMPARE(PathRoot(path), root);
-        QCOMPARE(QString(IsUncPath(path) ? "unc" : "") + (HasDriveLetter(path) ? "drive" : ""),
-                 kind);
+        QFETCH(RootRow, r);
+        QCOMPARE(PathRoot(r.path), r.root);
+        QCOMPARE(QString(IsUncPath(r.path) ? "unc" : "") + (HasDriveLetter(r.path) ? "drive" : ""),
+                 r.kind);
     }
 
     void version_data() {
-        QTest::addColumn<QList<quint16>>("numbers");  // major, minor, revision
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<VersionRow>("r");
         // clang-format off
-        QTest::newRow("padded fields") << QList<quint16>{12, 5, 123} << "12.05.0123";
-        QTest::newRow("wide fields written in full") << QList<quint16>{1, 123, 10000} << "1.123.10000";
-        QTest::newRow("largest, no sign") << QList<quint16>{65535, 65535, 65535} << "65535.65535.65535";
+        QTest::newRow("padded fields") << VersionRow{12, 5, 123, "12.05.0123"};
+        QTest::newRow("wide fields written in full") << VersionRow{1, 123, 10000, "1.123.10000"};
+        QTest::newRow("largest, no sign") << VersionRow{65535, 65535, 65535, "65535.65535.65535"};
         // clang-format on
     }
     void version() {
-        QFETCH(QList<quint16>, numbers);
-        QFETCH(QString, expected);
-        QCOMPARE(Mod_Version::VersionString(numbers[0], numbers[1], numbers[2]), expected);
-        QCOMPARE(Mod_Version::VersionString(), QStringLiteral("1.00.0009"));  // this release
+        QFETCH(VersionRow, r);
+        QCOMPARE(Mod_Version::VersionString(r.major, r.minor, r.revision), r.expected);
     }
 };
 
