@@ -30,7 +30,7 @@ test-sanitize: deps
 	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON >/dev/null
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	@cd $(SANITIZE_DIR) && \
-	    ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
+	    ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0 \
 	    LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/sanitizer.supp:print_suppressions=0 \
 	    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	    ctest --output-on-failure -j 1
