@@ -4,16 +4,20 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 #include "console/Frm_Messages.h"
+#include "desktop/SingleInstance.h"
 #include "platform/mci/gstdevices.h"
 #include "support/Mod_Diskinfo.h"
+#include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
 
 namespace {
@@ -45,15 +49,74 @@ void CatchEndingSignals() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+// What the command line asks for. Read before the window system is reached, so that --help and
+// --version answer on a machine without a display. Returns the exit status when the program is
+// to end at once.
+std::optional<int> ReadCommandLine(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays background music without a break and, at a set interval, an announcement."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption folder(
+        QStringLiteral("folder"),
+        QStringLiteral("Keep the Music and Messages folders and the settings in DIR."),
+        QStringLiteral("DIR"));
+    parser.addOption(folder);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "corvane: %s\nTry 'corvane --help'.\n",
+                     qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "corvane: unexpected argument '%s'\nTry 'corvane --help'.\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("corvane"));
+        std::printf("%s", qPrintable(text));
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("Corvane %s\n", qPrintable(Mod_Version::VersionString()));
+        return 0;
+    }
+    // Decided now, before anything can replace the executable.
+    if (const QString error = ChooseProgramFolder(parser.value(folder)); !error.isEmpty()) {
+        std::fprintf(stderr, "corvane: %s\n", qPrintable(error));
+        return 2;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    Program();  // where the program is now, before anything can replace its executable
+    if (const std::optional<int> status = ReadCommandLine(argc, argv)) {
+        return *status;
+    }
     CatchEndingSignals();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     // The program ends through its shutdown, never because its window was put away.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(Program().folder);
+    if (!instance.IsFirst()) {
+        // Another player has this folder: bring it forward rather than play everything twice.
+        if (!instance.AskFirstToShow()) {
+            std::fprintf(stderr, "corvane: another player holds %s but does not answer\n",
+                         qPrintable(Program().folder));
+            return 1;
+        }
+        return 0;
+    }
 
     Platform::Mci::SetService(std::make_unique<Platform::Mci::GstDevices>());
     Mod_Diskinfo::SetErrorBox([](const QString& text, const QString& title) {
@@ -63,6 +126,8 @@ int main(int argc, char* argv[]) {
 
     Frm_Messages console;
     console.Form_Load();
+    QObject::connect(&instance, &SingleInstance::ShowRequested, &console,
+                     [&console] { console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0); });
     // Ending requests are taken only once the settings are loaded: a request during start-up waits
     // in the socket until then, so it can never save the controls' initial values over the file.
     if (signalPipe[1] >= 0) {

@@ -36,7 +36,13 @@ QWidget* MakeHelpWindow(QWidget* owner) {
 }  // namespace
 
 QString ConfiguredHelpFile() {
-    return Program().folder + QStringLiteral("/MESSAGES.html");
+    // Beside the executable in a build folder; installed, in its data folder.
+    const QString beside = Program().executableFolder + QStringLiteral("/MESSAGES.html");
+    const QString installed =
+        Program().executableFolder + QStringLiteral("/../share/corvane/MESSAGES.html");
+    return QFileInfo::exists(beside) || !QFileInfo::exists(installed)
+               ? beside
+               : QFileInfo(installed).canonicalFilePath();
 }
 
 QWidget* HelpWindow(QWidget* owner) {

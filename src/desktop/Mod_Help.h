@@ -6,7 +6,7 @@ class QWidget;
 
 namespace Mod_Help {
 
-// The program's help file: MESSAGES.html beside the executable.
+// The program's help file: MESSAGES.html beside the executable, or installed in ../share/corvane.
 QString ConfiguredHelpFile();
 
 // Shows the contents of `helpFile` ("" for the program's own, written back into the argument) in

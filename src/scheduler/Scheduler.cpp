@@ -1,11 +1,15 @@
 #include "scheduler/Scheduler.h"
 
+#include <QLoggingCategory>
 #include <algorithm>
 
 #include "audio/Mod_MCI.h"
 #include "scheduler/MediaList.h"
 
 namespace {
+
+// Warnings by default; each file start too with QT_LOGGING_RULES="corvane.playback.info=true".
+Q_LOGGING_CATEGORY(lcPlayback, "corvane.playback", QtWarningMsg)
 
 const QString kPlaying = QStringLiteral("playing");
 // Any side but "left" and "right" addresses both loudspeakers; the fade up and the volume query
@@ -105,9 +109,17 @@ bool Scheduler::PlayNextFile(int index) {
 bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     const QString alias = ChannelAlias(index);
     Mod_MCI::MciClose(alias);
-    Mod_MCI::MciOpen(parentWindow_, alias, path, QStringLiteral("MPEGVideo"));
+    const QString opened =
+        Mod_MCI::MciOpen(parentWindow_, alias, path, QStringLiteral("MPEGVideo"));
     Mod_MCI::MciSetVolume(alias, kBoth, level);
-    return Mod_MCI::MciPlay(alias, QString(), QString()) == u"Success";
+    const QString played = Mod_MCI::MciPlay(alias, QString(), QString());
+    if (played != u"Success") {
+        qCWarning(lcPlayback, "%s: %s cannot be played: %s", qPrintable(alias), path.constData(),
+                  qPrintable(opened != u"Success" ? opened : played));
+        return false;
+    }
+    qCInfo(lcPlayback, "%s: %s started", qPrintable(alias), path.constData());
+    return true;
 }
 
 void Scheduler::RefreshFileLists() {

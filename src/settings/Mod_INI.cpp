@@ -1,6 +1,7 @@
 #include "settings/Mod_INI.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <bitset>
 #include <optional>
@@ -13,6 +14,8 @@
 namespace Mod_INI {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcSettings, "corvane.settings")
 
 struct Token {
     enum Kind { Star, Any, Digit, Set, Literal };
@@ -154,6 +157,8 @@ void WriteInPlace(const QString& path, const QByteArray& content, const QByteArr
                file.resize(bytes.size()) && file.seek(0) && file.readAll() == bytes;
     };
     if (!writeWhole(content)) {
+        qCWarning(lcSettings, "%s could not be written in place: %s", qPrintable(path),
+                  qPrintable(file.errorString()));
         writeWhole(old);
     }
 }
@@ -316,6 +321,7 @@ void PutIniValues(const QString& fileName, const QList<std::pair<QString, QStrin
     if (FileExists(path)) {
         old = ReadWhole(path);
         if (!old) {
+            qCWarning(lcSettings, "%s cannot be read, so it is not rewritten", qPrintable(path));
             return;  // rewriting what could not be read would lose it
         }
     }
@@ -330,6 +336,9 @@ void PutIniValues(const QString& fileName, const QList<std::pair<QString, QStrin
         // file that may, as an administrator may set it up.
         if (old) {
             WriteInPlace(path, out, *old);
+        } else {
+            qCWarning(lcSettings, "%s could not be made: %s", qPrintable(path),
+                      qPrintable(file.errorString()));
         }
         return;
     }
@@ -338,7 +347,10 @@ void PutIniValues(const QString& fileName, const QList<std::pair<QString, QStrin
     if (file.write(out) != out.size() || !file.flush()) {
         file.cancelWriting();
     }
-    file.commit();
+    if (!file.commit()) {
+        qCWarning(lcSettings, "%s could not be written: %s", qPrintable(path),
+                  qPrintable(file.errorString()));
+    }
 }
 
 QString IniFilePath() {

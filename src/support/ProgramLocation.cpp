@@ -1,9 +1,58 @@
 #include "support/ProgramLocation.h"
 
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <optional>
+
 #include "platform/files.h"
 
-const ProgramLocation& Program() {
-    static const ProgramLocation location{Platform::Files::ExecutableFolder(),
-                                          Platform::Files::ExecutableBaseName()};
+namespace {
+
+std::optional<ProgramLocation>& Chosen() {
+    static std::optional<ProgramLocation> location;
     return location;
+}
+
+bool Writable(const QString& folder) {
+    return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+}
+
+}  // namespace
+
+QString ChooseProgramFolder(const QString& requested) {
+    ProgramLocation location{Platform::Files::ExecutableFolder(),
+                             Platform::Files::ExecutableBaseName(),
+                             Platform::Files::ExecutableFolder()};
+    if (!requested.isEmpty()) {
+        // Canonical, so that every way of naming one folder finds the one player it has.
+        const QString folder = QFileInfo(requested).canonicalFilePath();
+        if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+            return QStringLiteral("the folder %1 does not exist").arg(requested);
+        }
+        if (!Writable(folder)) {
+            return QStringLiteral("the folder %1 cannot be written").arg(folder);
+        }
+        location.folder = folder;
+    } else if (!Writable(location.folder)) {
+        // Installed, beside nothing the user may write: the user's own data folder.
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        location.folder = data + QStringLiteral("/corvane");
+        if (data.isEmpty() || !QDir().mkpath(location.folder)) {
+            return QStringLiteral("the folder %1 cannot be made").arg(location.folder);
+        }
+    }
+    Chosen() = location;
+    return {};
+}
+
+const ProgramLocation& Program() {
+    if (!Chosen()) {
+        Chosen() = ProgramLocation{Platform::Files::ExecutableFolder(),
+                                   Platform::Files::ExecutableBaseName(),
+                                   Platform::Files::ExecutableFolder()};
+    }
+    return *Chosen();
 }

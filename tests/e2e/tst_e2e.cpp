@@ -5,11 +5,14 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,6 +94,7 @@ QString StartSound(Server& pulseaudio, const QTemporaryDir& runtime) {
 
 // clang-format off
 struct SaveRow { QByteArray stored, saved; int fileSizeLimit; };  // stored "-": no settings file, no media folders
+struct LineRow { QStringList arguments; int exit; QString output; };  // output: a pattern the printed text matches
 // clang-format on
 
 class EndToEndTest : public QObject {
@@ -227,6 +231,90 @@ private slots:
         QCOMPARE(program_.state(), QProcess::Running);
         Terminate();
         QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader + r.saved);
+    }
+
+    void commandLine_data() {
+        QTest::addColumn<LineRow>("r");
+        // clang-format off
+        QTest::newRow("version") << LineRow{{"--version"}, 0, "^Corvane \\d\\.\\d\\d\\.\\d{4}\n$"};
+        QTest::newRow("help") << LineRow{{"--help"}, 0, "Usage: corvane .*--folder <DIR>"};
+        QTest::newRow("unknown option") << LineRow{{"--shuffle"}, 2, "^corvane: Unknown option 'shuffle'"};
+        QTest::newRow("stray argument") << LineRow{{"Music"}, 2, "^corvane: unexpected argument 'Music'"};
+        QTest::newRow("missing folder") << LineRow{{"--folder", "/nonexistent/zone"}, 2, "^corvane: the folder /nonexistent/zone does not exist\n$"};
+        QTest::newRow("folder without a name") << LineRow{{"--folder"}, 2, "^corvane: Missing value after '--folder'"};
+        // clang-format on
+    }
+    // Answered before the window system is reached: no display is given.
+    void commandLine() {
+        QFETCH(LineRow, r);
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(Path("corvane"), r.arguments);
+        QVERIFY(run.waitForFinished(10000));
+        const QString output = QString::fromLocal8Bit(run.readAll());
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), r.exit);
+        QVERIFY2(QRegularExpression(r.output, QRegularExpression::DotMatchesEverythingOption)
+                     .match(output)
+                     .hasMatch(),
+                 qPrintable(output));
+        QVERIFY(!QFileInfo::exists(Path("Music")));  // nothing started
+    }
+
+    // A second start on the same folder brings the first forward and ends; a lock left by a killed
+    // player blocks nothing.
+    void onePlayerPerFolder() {
+        AddMedia("MessageInterval=45\r\n");
+        Start();
+        QVERIFY(WaitFor([&] { return !OpenMedia().isEmpty(); }, 10000));
+        QProcess second;
+        second.setProcessEnvironment(program_.processEnvironment());
+        second.start(Path("corvane"), {"--folder", folder_.path()});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(program_.state(), QProcess::Running);
+        program_.kill();
+        QVERIFY(program_.waitForFinished(5000));
+        Start();
+        QVERIFY2(WaitFor([&] { return !OpenMedia().isEmpty(); }, 10000), "plays after a kill");
+        Terminate();
+    }
+
+    // Installed where nothing beside the executable may be written, the program keeps its folders
+    // and settings in the user's data folder. Run as another user than root, whom nothing stops.
+    void dataFolderWhenBesideTheProgramIsReadOnly() {
+        QTemporaryDir data;
+        const bool root = ::geteuid() == 0;
+        constexpr uid_t kNobody = 65534;
+        QVERIFY(!root ||
+                ::chown(QFile::encodeName(data.path()).constData(), kNobody, kNobody) == 0);
+        const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                              QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                              QFileDevice::ReadOther | QFileDevice::ExeOther;
+        QVERIFY(QFile::setPermissions(folder_.path(), readOnly));
+        const auto restore = qScopeGuard(
+            [&] { QFile::setPermissions(folder_.path(), readOnly | QFileDevice::WriteOwner); });
+        program_.setChildProcessModifier([root] {
+            if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+                ::_exit(3);
+            }
+        });
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("HOME", data.path());
+        environment.insert("XDG_DATA_HOME", data.path() + "/share");
+        environment.insert("XDG_RUNTIME_DIR", data.path());
+        program_.setProcessEnvironment(environment);
+        program_.start(Path("corvane"), {});
+        const QString own = data.path() + "/share/corvane";
+        QVERIFY(WaitFor([&] { return QFileInfo(own + "/Messages").isDir(); }, 10000));
+        Terminate();
+        QVERIFY(ReadAll(own + "/corvane.ini").startsWith(kSettingsHeader + "MessageInterval=30"));
+        QVERIFY(!QFileInfo::exists(Path("Music")));
     }
 
     // An ending request during start-up ends the program without saving anything but what it

@@ -170,6 +170,7 @@ private slots:
         const rlimit limited{16, saved.rlim_max};
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("settings.ini could not be written"));
         Mod_INI::PutIniValue(IniPath(), "MessageInterval", "600", "Settings");
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, handler);

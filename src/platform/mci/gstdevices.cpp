@@ -136,6 +136,7 @@ struct GstDevices::Device {
     GstBus* bus = nullptr;
     QSocketNotifier* busWatch = nullptr;
     std::string alias;  // as opened, for notices
+    std::string file;   // for the log
     Mode mode = Mode::Stopped;
     bool ended = false;  // played to the end of the file or of its "to" position
     bool failed = false;
@@ -193,8 +194,8 @@ struct GstDevices::Device {
         GError* error = nullptr;
         gchar* details = nullptr;
         gst_message_parse_error(message, &error, &details);
-        qCWarning(lcMedia, "%s: %s (%s)", alias.c_str(), error != nullptr ? error->message : "",
-                  details != nullptr ? details : "");
+        qCWarning(lcMedia, "%s: %s: %s (%s)", alias.c_str(), file.c_str(),
+                  error != nullptr ? error->message : "", details != nullptr ? details : "");
         g_clear_error(&error);
         g_free(details);
     }
@@ -364,6 +365,10 @@ MciError GstDevices::Open(const Command& command) {
             gst_object_ref_sink(sink);
         }
     } else if (sink = MakeOutputSink(); sink == nullptr) {
+        if (!outputLost_) {
+            qCWarning(lcMedia, "no sound output: the sound server is gone or refuses us");
+        }
+        outputLost_ = true;
         return kErrNoOutput;
     }
     const auto releaseSink = qScopeGuard([sink] {
@@ -373,7 +378,11 @@ MciError GstDevices::Open(const Command& command) {
     });
 
     DevicePtr device(new Device, &Device::Destroy);
+    if (std::exchange(outputLost_, false)) {
+        qCWarning(lcMedia, "sound output back");
+    }
     device->alias = command.alias;
+    device->file = command.device;
     device->playbin = gst_element_factory_make("playbin", nullptr);
     GstElement* filter = MakeFilter(device->level, device->panorama);
     if (device->playbin == nullptr || filter == nullptr) {
@@ -405,6 +414,8 @@ MciError GstDevices::Open(const Command& command) {
         return kErrCannotPlay;
     }
     if (ready == GST_STATE_CHANGE_ASYNC) {
+        qCWarning(lcMedia, "%s: %s: not ready to play within %lld ms", command.alias.c_str(),
+                  command.device.c_str(), static_cast<long long>(openTimeout_.count()));
         return kErrOpenTimeout;
     }
     device->Poll();

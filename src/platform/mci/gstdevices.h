@@ -66,7 +66,8 @@ private:
     std::map<std::string, DevicePtr> devices_;                  // keyed by the alias in lower case
     std::list<std::pair<std::uint64_t, DevicePtr>> lingering_;  // closed at their end, by serial
     std::uint64_t nextSerial_ = 0;
-    QObject timerContext_;  // ends the lingering devices' timers with this service
+    bool outputLost_ = false;  // the last open found no sound output
+    QObject timerContext_;     // ends the lingering devices' timers with this service
 };
 
 }  // namespace Platform::Mci
