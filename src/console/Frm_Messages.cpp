@@ -16,8 +16,11 @@
 
 #include "about/Frm_About.h"
 #include "audio/Mod_MCI.h"
+#include "desktop/Autostart.h"
 #include "desktop/Mod_Help.h"
+#include "desktop/Mod_StartDoc.h"
 #include "platform/files.h"
+#include "support/ProgramLocation.h"
 
 namespace {
 
@@ -190,6 +193,10 @@ void Frm_Messages::BuildControls() {
 void Frm_Messages::BuildMenus() {
     Mnu_File = menuBar()->addMenu(QStringLiteral("&File"));
     Mnu_File_Settings = Mnu_File->addAction(QStringLiteral("&Settings"));
+    Mnu_File_OpenMusic = Mnu_File->addAction(QStringLiteral("Open &Music Folder"));
+    Mnu_File_OpenMessages = Mnu_File->addAction(QStringLiteral("Open M&essages Folder"));
+    Mnu_File_StartAtLogin = Mnu_File->addAction(QStringLiteral("Start at &Login"));
+    Mnu_File_StartAtLogin->setCheckable(true);
     Mnu_File_Sep1 = Mnu_File->addSeparator();
     Mnu_File_Exit = Mnu_File->addAction(QStringLiteral("E&xit"));
     Mnu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -201,6 +208,14 @@ void Frm_Messages::BuildMenus() {
 
     connect(Mnu_File_Settings, &QAction::triggered, this, &Frm_Messages::Mnu_File_Settings_Click);
     connect(Mnu_File_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_File_Exit_Click);
+    connect(Mnu_File_OpenMusic, &QAction::triggered, this,
+            [this] { Mnu_File_OpenFolder_Click(kMusic); });
+    connect(Mnu_File_OpenMessages, &QAction::triggered, this,
+            [this] { Mnu_File_OpenFolder_Click(kMessages); });
+    connect(Mnu_File_StartAtLogin, &QAction::triggered, this,
+            &Frm_Messages::Mnu_File_StartAtLogin_Click);
+    connect(Mnu_File, &QMenu::aboutToShow, this,
+            [this] { Mnu_File_StartAtLogin->setChecked(Autostart::IsEnabled(Program().folder)); });
     connect(Mnu_Help_Contents, &QAction::triggered, this, &Frm_Messages::Mnu_Help_Contents_Click);
     connect(Mnu_Help_About, &QAction::triggered, this, &Frm_Messages::Mnu_Help_About_Click);
     connect(Mnu_PopUp_Show, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Show_Click);
@@ -249,6 +264,20 @@ void Frm_Messages::Cmd_OK_Click() {
 void Frm_Messages::Mnu_File_Settings_Click() {
     Fme_Settings->setVisible(true);
     ShowVolume();
+}
+
+void Frm_Messages::Mnu_File_OpenFolder_Click(int channel) {
+    // The desktop's file manager, so files can be dropped in without a terminal.
+    Mod_StartDoc::StartDoc(lists_[channel].Path());
+}
+
+void Frm_Messages::Mnu_File_StartAtLogin_Click(bool checked) {
+    if (checked) {
+        Autostart::Enable(Program().executable, Program().folder);
+    } else {
+        Autostart::Disable(Program().folder);
+    }
+    Mnu_File_StartAtLogin->setChecked(Autostart::IsEnabled(Program().folder));
 }
 
 void Frm_Messages::Mnu_Help_Contents_Click() {

@@ -62,6 +62,8 @@ public:
     void Cmd_OK_Click();
     void Mnu_File_Settings_Click();
     void Mnu_File_Exit_Click();
+    void Mnu_File_OpenFolder_Click(int channel);
+    void Mnu_File_StartAtLogin_Click(bool checked);
     void Mnu_Help_Contents_Click();
     void Mnu_Help_About_Click();
     void Mnu_PopUp_Show_Click();
@@ -96,6 +98,9 @@ public:
 
     QMenu* Mnu_File;
     QAction* Mnu_File_Settings;
+    QAction* Mnu_File_OpenMusic;
+    QAction* Mnu_File_OpenMessages;
+    QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
     QAction* Mnu_File_Exit;
     QMenu* Mnu_Help;

@@ -17,15 +17,6 @@ bool HasWildcard(QStringView text) {
     return text.contains(u'*') || text.contains(u'?');
 }
 
-QString ExecutablePath() {
-    std::array<char, 4096> buffer{};
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) {
-        return {};
-    }
-    return QString::fromLocal8Bit(buffer.data(), static_cast<qsizetype>(n));
-}
-
 }  // namespace
 
 bool WildcardMatch(QStringView pattern, QStringView name) {
@@ -113,6 +104,15 @@ int CreateFolder(const QString& path, QString* errorText) {
         *errorText = QString::fromLocal8Bit(std::strerror(code));
     }
     return code;
+}
+
+QString ExecutablePath() {
+    std::array<char, 4096> buffer{};
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0) {
+        return {};
+    }
+    return QString::fromLocal8Bit(buffer.data(), static_cast<qsizetype>(n));
 }
 
 QString ExecutableFolder() {

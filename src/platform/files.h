@@ -34,7 +34,8 @@ int CreateFolder(const QString& path, QString* errorText);
 // Case-insensitive match of `name` against a pattern of "*" and "?" wildcards.
 bool WildcardMatch(QStringView pattern, QStringView name);
 
-// The folder that holds the running executable, and the executable's file name without extension.
+// The running executable, the folder that holds it, and its file name without extension.
+QString ExecutablePath();
 QString ExecutableFolder();
 QString ExecutableBaseName();
 

@@ -16,6 +16,12 @@ std::optional<ProgramLocation>& Chosen() {
     return location;
 }
 
+// The program folder beside the executable.
+ProgramLocation Executable() {
+    return {Platform::Files::ExecutableFolder(), Platform::Files::ExecutableBaseName(),
+            Platform::Files::ExecutableFolder(), Platform::Files::ExecutablePath()};
+}
+
 bool Writable(const QString& folder) {
     return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
 }
@@ -23,9 +29,7 @@ bool Writable(const QString& folder) {
 }  // namespace
 
 QString ChooseProgramFolder(const QString& requested) {
-    ProgramLocation location{Platform::Files::ExecutableFolder(),
-                             Platform::Files::ExecutableBaseName(),
-                             Platform::Files::ExecutableFolder()};
+    ProgramLocation location = Executable();
     if (!requested.isEmpty()) {
         // Canonical, so that every way of naming one folder finds the one player it has.
         const QString folder = QFileInfo(requested).canonicalFilePath();
@@ -50,9 +54,7 @@ QString ChooseProgramFolder(const QString& requested) {
 
 const ProgramLocation& Program() {
     if (!Chosen()) {
-        Chosen() = ProgramLocation{Platform::Files::ExecutableFolder(),
-                                   Platform::Files::ExecutableBaseName(),
-                                   Platform::Files::ExecutableFolder()};
+        Chosen() = Executable();
     }
     return *Chosen();
 }

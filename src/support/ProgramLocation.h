@@ -9,6 +9,7 @@ struct ProgramLocation {
     QString folder;
     QString baseName;
     QString executableFolder;
+    QString executable;
 };
 
 // Decides the program folder, once, before anything asks for it: `requested` when given (it must

@@ -9,6 +9,7 @@
 #include "audio/Mod_MCI.h"
 #include "console/Frm_Messages.h"
 #include "console/SettingValue.h"
+#include "desktop/Autostart.h"
 #include "desktop/Mod_SystemTray.h"
 #include "settings/Mod_INI.h"
 #include "support/Mod_Version.h"
@@ -124,6 +125,13 @@ private slots:
         c->w.ShowVolume();
         QVERIFY(!green(h - 1));
         c->w.Cmd_OK->click();
+        // Start at Login writes and removes the entry; its check mark is read from the files.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(c->dir.filePath("config")));
+        for (const bool on : {true, false}) {
+            c->w.Mnu_File_StartAtLogin->trigger();
+            QCOMPARE(QFileInfo::exists(Autostart::EntryPath(Program().folder)), on);
+            QCOMPARE(c->w.Mnu_File_StartAtLogin->isChecked(), on);
+        }
         // The pop-up menu belongs to the tray icon, not the menu bar.
         QVERIFY(c->w.Fme_Settings->isHidden() &&
                 !c->w.menuBar()->actions().contains(c->w.Mnu_PopUp->menuAction()));

@@ -4,6 +4,7 @@
 #include <QtWidgets>
 
 #include "MediaFixtures.h"
+#include "desktop/Autostart.h"
 #include "desktop/Mod_Help.h"
 #include "desktop/Mod_StartDoc.h"
 #include "platform/shell.h"
@@ -51,6 +52,21 @@ private slots:
                  r.launcherWorks && !r.launch.isEmpty());
         QCOMPARE(launches.replaceInStrings("file://", ""),
                  r.launch.isEmpty() ? QStringList() : QStringList{Expand(r.launch.join('\n'))});
+    }
+
+    // Start at login: one entry a program folder, starting this executable for that folder, with
+    // the characters an Exec line reserves escaped.
+    void autostart() {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+        const QString zone = dir.filePath("shop \"floor\" $1");
+        QVERIFY(!Autostart::IsEnabled(zone) && Autostart::Enable("/opt/cor vane/corvane", zone));
+        QVERIFY(Autostart::IsEnabled(zone) && !Autostart::IsEnabled(dir.filePath("café")));
+        QFile entry(Autostart::EntryPath(zone));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.readAll().contains("\nExec=\"/opt/cor vane/corvane\" --folder \"" +
+                                         dir.path().toUtf8() + "/shop \\\"floor\\\" \\$1\"\n"));
+        QVERIFY(Autostart::Disable(zone) && !Autostart::IsEnabled(zone) &&
+                Autostart::Disable(zone));
     }
 
     void showHelp_data() {
