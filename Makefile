@@ -11,7 +11,7 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := fuzz_settings_file fuzz_media_command fuzz_stored_number fuzz_patterns
 
-.PHONY: run test test-sanitize fuzz build deps configure demo-media clean
+.PHONY: run test test-sanitize fuzz package build deps configure demo-media clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -49,6 +49,10 @@ fuzz: deps
 	        grep -E "stat::number_of_executed_units|ERROR|SUMMARY|Test unit written|==[0-9]+==" ; \
 	    test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
+
+# A Debian package in $(BUILD_DIR): install it with `sudo apt-get install ./$(BUILD_DIR)/corvane_*.deb`.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 run: build
 	@bash scripts/run.sh $(PROGRAM_DIR)

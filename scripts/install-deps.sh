@@ -17,6 +17,7 @@ packages=(
     pulseaudio pulseaudio-utils sox
     locales
     clang libclang-rt-14-dev
+    qt6-svg-dev dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

@@ -9,9 +9,9 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QSvgRenderer>
 #include <QTimer>
 
 #include "about/Frm_About.h"
@@ -52,27 +52,16 @@ void MakeWhite(QLabel* label) {
 }  // namespace
 
 QIcon Frm_Messages::ConsoleIcon() {
-    // A black tile with a white note and a green level column, at the two sizes a desktop uses.
+    // Drawn from the program's scalable icon at the sizes a title bar and a tray ask for; the
+    // renderer needs no image plug-in.
+    Q_INIT_RESOURCE(corvane);  // the resources sit in a static library
+    QSvgRenderer renderer(QStringLiteral(":/corvane.svg"));
     QIcon icon;
-    for (const int size : {32, 16}) {
+    for (const int size : {16, 22, 32, 48, 64}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const double u = size / 32.0;
-        painter.setBrush(Qt::black);
-        painter.setPen(Qt::NoPen);
-        painter.drawRoundedRect(QRectF(0, 0, size, size), 5 * u, 5 * u);
-        painter.setBrush(QColor(0, 128, 0));
-        painter.drawRect(QRectF(24 * u, 10 * u, 5 * u, 19 * u));
-        painter.setBrush(Qt::white);
-        painter.drawEllipse(QRectF(4 * u, 19 * u, 10 * u, 8 * u));
-        painter.drawRect(QRectF(12 * u, 5 * u, 2.5 * u, 18 * u));
-        QPainterPath flag;
-        flag.moveTo(14.5 * u, 5 * u);
-        flag.cubicTo(18 * u, 8 * u, 21 * u, 9 * u, 19 * u, 15 * u);
-        flag.cubicTo(19 * u, 11 * u, 17 * u, 10 * u, 14.5 * u, 10 * u);
-        painter.drawPath(flag);
+        renderer.render(&painter);
         painter.end();
         icon.addPixmap(pixmap);
     }

@@ -284,37 +284,90 @@ private slots:
         Terminate();
     }
 
-    // Installed where nothing beside the executable may be written, the program keeps its folders
-    // and settings in the user's data folder. Run as another user than root, whom nothing stops.
-    void dataFolderWhenBesideTheProgramIsReadOnly() {
-        QTemporaryDir data;
-        const bool root = ::geteuid() == 0;
+    // The Debian package unpacked into a temporary root, as `make package` builds it; "" when it
+    // cannot be built. Made once for the cases that need it.
+    QString UnpackedPackage() {
+        static QTemporaryDir root;
+        static bool unpacked = false;
+        if (!unpacked) {
+            const QString build = QFileInfo(qEnvironmentVariable("CORVANE_PROGRAM_DIR")).path();
+            QProcess cpack;
+            cpack.setWorkingDirectory(build);
+            cpack.start("cpack", {"-G", "DEB"});
+            const QStringList debs = cpack.waitForFinished(180000) && cpack.exitCode() == 0
+                                         ? QDir(build).entryList({"corvane_*.deb"}, QDir::Files)
+                                         : QStringList();
+            unpacked = !debs.isEmpty() &&
+                       QProcess::execute("dpkg-deb",
+                                         {"-x", build + '/' + debs.first(), root.path()}) == 0 &&
+                       QFile::setPermissions(root.path(), QFile(root.path()).permissions() |
+                                                              QFileDevice::ReadOther |
+                                                              QFileDevice::ExeOther);
+        }
+        return unpacked ? root.path() : QString();
+    }
+
+    // Installed from the package, where nothing beside /usr/bin/corvane may be written, the
+    // program keeps its folders and settings in the user's data folder, and a second start
+    // leaves one player. Run as another user than root, whom nothing stops.
+    void installedPackage() {
+        const QString root = UnpackedPackage();
+        QVERIFY2(!root.isEmpty(), "the package is built and unpacked");
+        QTemporaryDir home;
+        const bool superuser = ::geteuid() == 0;
         constexpr uid_t kNobody = 65534;
-        QVERIFY(!root ||
-                ::chown(QFile::encodeName(data.path()).constData(), kNobody, kNobody) == 0);
-        const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner |
-                              QFileDevice::ReadGroup | QFileDevice::ExeGroup |
-                              QFileDevice::ReadOther | QFileDevice::ExeOther;
-        QVERIFY(QFile::setPermissions(folder_.path(), readOnly));
-        const auto restore = qScopeGuard(
-            [&] { QFile::setPermissions(folder_.path(), readOnly | QFileDevice::WriteOwner); });
-        program_.setChildProcessModifier([root] {
-            if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-                ::_exit(3);
-            }
-        });
+        QVERIFY(!superuser ||
+                ::chown(QFile::encodeName(home.path()).constData(), kNobody, kNobody) == 0);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("HOME", data.path());
-        environment.insert("XDG_DATA_HOME", data.path() + "/share");
-        environment.insert("XDG_RUNTIME_DIR", data.path());
-        program_.setProcessEnvironment(environment);
-        program_.start(Path("corvane"), {});
-        const QString own = data.path() + "/share/corvane";
+        environment.insert("HOME", home.path());
+        environment.insert("XDG_DATA_HOME", home.path() + "/share");
+        environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
+        environment.insert("XDG_RUNTIME_DIR", home.path());
+        QProcess second;
+        for (QProcess* run : {&program_, &second}) {
+            run->setChildProcessModifier([superuser] {
+                if (superuser && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+                    ::_exit(3);
+                }
+            });
+            run->setProcessEnvironment(environment);
+        }
+        program_.start(root + "/usr/bin/corvane", {});
+        const QString own = home.path() + "/share/corvane";
         QVERIFY(WaitFor([&] { return QFileInfo(own + "/Messages").isDir(); }, 10000));
+        second.start(root + "/usr/bin/corvane", {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(program_.state(), QProcess::Running);
         Terminate();
         QVERIFY(ReadAll(own + "/corvane.ini").startsWith(kSettingsHeader + "MessageInterval=30"));
-        QVERIFY(!QFileInfo::exists(Path("Music")));
+        QVERIFY(!QFileInfo::exists(root + "/usr/bin/Music"));
+    }
+
+    void packageFilesValidate_data() {
+        QTest::addColumn<QStringList>("command");  // the validator, its arguments, then the file
+        QTest::newRow("menu entry") << QStringList{
+            "desktop-file-validate", "/usr/share/applications/org.example.Corvane.desktop"};
+        QTest::newRow("software-centre description")
+            << QStringList{"appstreamcli", "validate", "--no-net",
+                           "/usr/share/metainfo/org.example.Corvane.metainfo.xml"};
+    }
+    void packageFilesValidate() {
+        QFETCH(QStringList, command);
+        const QString validator = QStandardPaths::findExecutable(command.first());
+        if (validator.isEmpty()) {
+            QSKIP(
+                qPrintable(command.first() + " is not installed: scripts/install-deps.sh has it"));
+        }
+        const QString root = UnpackedPackage();
+        QVERIFY2(!root.isEmpty(), "the package is built and unpacked");
+        QProcess run;
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(validator,
+                  command.mid(1, command.size() - 2) + QStringList{root + command.last()});
+        QVERIFY(run.waitForFinished(60000));
+        QVERIFY2(run.exitCode() == 0, run.readAll().constData());
     }
 
     // An ending request during start-up ends the program without saving anything but what it
