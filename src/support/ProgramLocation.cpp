@@ -22,6 +22,12 @@ ProgramLocation Executable() {
             Platform::Files::ExecutableFolder(), Platform::Files::ExecutablePath()};
 }
 
+// An installed program has its help in ../share/corvane; a portable folder has it beside itself.
+bool Installed(const QString& executableFolder) {
+    return !QFileInfo::exists(executableFolder + QStringLiteral("/MESSAGES.html")) &&
+           QFileInfo::exists(executableFolder + QStringLiteral("/../share/corvane/MESSAGES.html"));
+}
+
 bool Writable(const QString& folder) {
     return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
 }
@@ -40,8 +46,9 @@ QString ChooseProgramFolder(const QString& requested) {
             return QStringLiteral("the folder %1 cannot be written").arg(folder);
         }
         location.folder = folder;
-    } else if (!Writable(location.folder)) {
-        // Installed, beside nothing the user may write: the user's own data folder.
+    } else if (!Writable(location.folder) || Installed(location.executableFolder)) {
+        // Installed, beside nothing the user may (or, as root, should) write: the user's own data
+        // folder.
         const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
         location.folder = data + QStringLiteral("/corvane");
         if (data.isEmpty() || !QDir().mkpath(location.folder)) {

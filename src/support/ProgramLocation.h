@@ -13,8 +13,9 @@ struct ProgramLocation {
 };
 
 // Decides the program folder, once, before anything asks for it: `requested` when given (it must
-// exist and be writable), otherwise the executable's folder when it can be written, otherwise the
-// per-user data folder ($XDG_DATA_HOME/corvane), made if missing. Returns what went wrong, or "".
+// exist and be writable), otherwise the executable's folder when it is a portable one that can be
+// written, otherwise (installed) the per-user data folder ($XDG_DATA_HOME/corvane), made if
+// missing. Returns what went wrong, or "".
 QString ChooseProgramFolder(const QString& requested);
 
 // Asked of the platform once, on first use: the program asks at start-up, so an executable
