@@ -114,10 +114,14 @@ bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     Mod_MCI::MciSetVolume(alias, kBoth, level);
     const QString played = Mod_MCI::MciPlay(alias, QString(), QString());
     if (played != u"Success") {
-        qCWarning(lcPlayback, "%s: %s cannot be played: %s", qPrintable(alias), path.constData(),
-                  qPrintable(opened != u"Success" ? opened : played));
+        // Once until it plays: a file tried every tick would fill the log.
+        if (unplayable_.insert(path).second) {
+            qCWarning(lcPlayback, "%s: %s cannot be played: %s", qPrintable(alias),
+                      path.constData(), qPrintable(opened != u"Success" ? opened : played));
+        }
         return false;
     }
+    unplayable_.erase(path);
     qCInfo(lcPlayback, "%s: %s started", qPrintable(alias), path.constData());
     return true;
 }

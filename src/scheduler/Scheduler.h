@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <set>
 
 class MediaList;
 
@@ -83,5 +84,6 @@ private:
     qint32 parentWindow_ = 0;
     qint16 messageTicks_ = 0;
     int musicStarts_ = 0;  // since the last tick
+    std::set<QByteArray> unplayable_;  // files warned of, until they play
     bool stopped_ = false;
 };
