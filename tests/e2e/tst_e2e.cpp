@@ -241,13 +241,24 @@ private slots:
         QTest::newRow("unknown option") << LineRow{{"--shuffle"}, 2, "^corvane: Unknown option 'shuffle'"};
         QTest::newRow("stray argument") << LineRow{{"Music"}, 2, "^corvane: unexpected argument 'Music'"};
         QTest::newRow("missing folder") << LineRow{{"--folder", "/nonexistent/zone"}, 2, "^corvane: the folder /nonexistent/zone does not exist\n$"};
+        QTest::newRow("folder that cannot be written") << LineRow{{"--folder", "/usr/share"}, 2, "^corvane: the folder /usr/share cannot be written\n$"};
         QTest::newRow("folder without a name") << LineRow{{"--folder"}, 2, "^corvane: Missing value after '--folder'"};
         // clang-format on
     }
-    // Answered before the window system is reached: no display is given.
+    // Answered before the window system is reached: no display is given. Run as another user than
+    // root, whom no folder refuses.
     void commandLine() {
         QFETCH(LineRow, r);
+        QVERIFY(QFile::setPermissions(folder_.path(), QFile(folder_.path()).permissions() |
+                                                          QFileDevice::ReadOther |
+                                                          QFileDevice::ExeOther));
         QProcess run;
+        run.setChildProcessModifier([] {
+            constexpr uid_t kNobody = 65534;
+            if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+                ::_exit(3);
+            }
+        });
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
         environment.remove("QT_QPA_PLATFORM");
