@@ -52,6 +52,17 @@ bool CatchesTerminate(qint64 pid) {
     return false;
 }
 
+constexpr uid_t kNobody = 65534;
+
+// Runs `process` as another user than root, whom no permission of a file or folder stops.
+void AsOtherUser(QProcess& process) {
+    process.setChildProcessModifier([] {
+        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            ::_exit(3);
+        }
+    });
+}
+
 // A server of the test's own, asked to end with the test.
 struct Server : QProcess {
     ~Server() override {
@@ -253,12 +264,7 @@ private slots:
                                                           QFileDevice::ReadOther |
                                                           QFileDevice::ExeOther));
         QProcess run;
-        run.setChildProcessModifier([] {
-            constexpr uid_t kNobody = 65534;
-            if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-                ::_exit(3);
-            }
-        });
+        AsOtherUser(run);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
         environment.remove("QT_QPA_PLATFORM");
@@ -325,9 +331,7 @@ private slots:
         const QString root = UnpackedPackage();
         QVERIFY2(!root.isEmpty(), "the package is built and unpacked");
         QTemporaryDir home;
-        const bool superuser = ::geteuid() == 0;
-        constexpr uid_t kNobody = 65534;
-        QVERIFY(!superuser ||
+        QVERIFY(::geteuid() != 0 ||
                 ::chown(QFile::encodeName(home.path()).constData(), kNobody, kNobody) == 0);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -337,11 +341,7 @@ private slots:
         environment.insert("XDG_RUNTIME_DIR", home.path());
         QProcess second;
         for (QProcess* run : {&program_, &second}) {
-            run->setChildProcessModifier([superuser] {
-                if (superuser && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-                    ::_exit(3);
-                }
-            });
+            AsOtherUser(*run);
             run->setProcessEnvironment(environment);
         }
         program_.start(root + "/usr/bin/corvane", {});
