@@ -18,6 +18,7 @@ packages=(
     locales
     clang libclang-rt-14-dev
     qt6-svg-dev dpkg-dev desktop-file-utils appstream
+    libebur128-dev
 )
 
 missing=()

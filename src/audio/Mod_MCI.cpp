@@ -151,6 +151,13 @@ qint32 MciGetLength(const QString& alias) {
     return ReplyToNumber(reply.data());
 }
 
+bool MciFailed(const QString& alias) {
+    ReplyBuffer reply;
+    return Query(Bytes(QStringLiteral("status ") + alias + QStringLiteral(" ready")), reply) ==
+               Platform::Mci::kNoError &&
+           std::string_view(reply.data()) == "false";
+}
+
 QString MciSetVolume(const QString& alias, const QString& side, qint32 volume) {
     if (volume < 0 || volume > 100) {
         return QStringLiteral("out of volume");

@@ -17,6 +17,8 @@ QString MciClose(const QString& alias);
 QString MciCloseAll();
 QString MciGetMode(const QString& alias);
 qint32 MciGetLength(const QString& alias);
+// True when the device says it has failed (its file broke off, its sound output went away).
+bool MciFailed(const QString& alias);
 QString MciSetVolume(const QString& alias, const QString& side, qint32 volume);
 qint32 MciGetVolume(const QString& alias, const QString& side);
 

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,9 +22,13 @@
 #include "desktop/Mod_Help.h"
 #include "desktop/Mod_StartDoc.h"
 #include "platform/files.h"
+#include "platform/mci/mci.h"
+#include "settings/Mod_INI.h"
 #include "support/ProgramLocation.h"
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcPlayLog, "corvane.playlog")
 
 constexpr QSize kClientSize{421, 415};
 constexpr int kHeaderHeight = 61;
@@ -68,7 +74,10 @@ QIcon Frm_Messages::ConsoleIcon() {
     return icon;
 }
 
-Frm_Messages::Frm_Messages(QWidget* parent) : QMainWindow(parent) {
+Frm_Messages::Frm_Messages(QWidget* parent)
+    : QMainWindow(parent),
+      loudness_(std::make_unique<Loudness::Library>(Loudness::Library::DefaultCacheFile())),
+      playLog_(Program().folder + QStringLiteral("/Play Log")) {
     setWindowTitle(QStringLiteral("ZEL"));
     setWindowIcon(ConsoleIcon());
     scheduler_ = new Scheduler(Scheduler::Inputs{
@@ -83,6 +92,15 @@ Frm_Messages::Frm_Messages(QWidget* parent) : QMainWindow(parent) {
     connect(scheduler_, &Scheduler::StatusChanged, this,
             [this](int channel, const QString& mode) { Lbl_Status[channel]->setText(mode); });
     connect(scheduler_, &Scheduler::VolumeShown, Pic_Volume, &VolumeMeter::Draw);
+    connect(scheduler_, &Scheduler::MessageFinished, this, &Frm_Messages::LogMessage);
+    // Every file the lists show is measured ahead of its start, while even loudness is on.
+    for (MediaList& list : lists_) {
+        connect(&list, &MediaList::modelReset, this,
+                [this, &list] { loudness_->Queue(list.FilePaths()); });
+    }
+    Platform::Mci::SetGainLookup([this](const std::string& file) {
+        return loudness_->Gain(QByteArray::fromStdString(file));
+    });
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -95,7 +113,10 @@ Frm_Messages::Frm_Messages(QWidget* parent) : QMainWindow(parent) {
     Timer1->start();
 }
 
-Frm_Messages::~Frm_Messages() = default;
+Frm_Messages::~Frm_Messages() {
+    Platform::Mci::SetGainLookup({});
+    loudness_->Stop();
+}
 
 void Frm_Messages::BuildControls() {
     auto* client = new QWidget(this);
@@ -184,12 +205,17 @@ void Frm_Messages::BuildMenus() {
     Mnu_File_Settings = Mnu_File->addAction(QStringLiteral("&Settings"));
     Mnu_File_OpenMusic = Mnu_File->addAction(QStringLiteral("Open &Music Folder"));
     Mnu_File_OpenMessages = Mnu_File->addAction(QStringLiteral("Open M&essages Folder"));
-    Mnu_File_StartAtLogin = Mnu_File->addAction(QStringLiteral("Start at &Login"));
+    Mnu_File_EvenLoudness = Mnu_File->addAction(QStringLiteral("Even &Loudness"));
+    Mnu_File_EvenLoudness->setCheckable(true);
+    Mnu_File_KeepPlayLog = Mnu_File->addAction(QStringLiteral("Keep &Play Log"));
+    Mnu_File_KeepPlayLog->setCheckable(true);
+    Mnu_File_StartAtLogin = Mnu_File->addAction(QStringLiteral("Start at Lo&gin"));
     Mnu_File_StartAtLogin->setCheckable(true);
     Mnu_File_Sep1 = Mnu_File->addSeparator();
     Mnu_File_Exit = Mnu_File->addAction(QStringLiteral("E&xit"));
     Mnu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
     Mnu_Help_Contents = Mnu_Help->addAction(QStringLiteral("&Contents"));
+    Mnu_Help_PlayLog = Mnu_Help->addAction(QStringLiteral("&Play Log"));
     Mnu_Help_About = Mnu_Help->addAction(QStringLiteral("&About"));
     Mnu_PopUp = new QMenu(QStringLiteral("POPUP"), this);
     Mnu_PopUp_Show = Mnu_PopUp->addAction(QStringLiteral("&Show"));
@@ -201,6 +227,11 @@ void Frm_Messages::BuildMenus() {
             [this] { Mnu_File_OpenFolder_Click(kMusic); });
     connect(Mnu_File_OpenMessages, &QAction::triggered, this,
             [this] { Mnu_File_OpenFolder_Click(kMessages); });
+    connect(Mnu_File_EvenLoudness, &QAction::triggered, this,
+            &Frm_Messages::Mnu_File_EvenLoudness_Click);
+    connect(Mnu_File_KeepPlayLog, &QAction::triggered, this,
+            &Frm_Messages::Mnu_File_KeepPlayLog_Click);
+    connect(Mnu_Help_PlayLog, &QAction::triggered, this, &Frm_Messages::Mnu_Help_PlayLog_Click);
     connect(Mnu_File_StartAtLogin, &QAction::triggered, this,
             &Frm_Messages::Mnu_File_StartAtLogin_Click);
     connect(Mnu_File, &QMenu::aboutToShow, this,
@@ -267,6 +298,47 @@ void Frm_Messages::Mnu_File_StartAtLogin_Click(bool checked) {
         Autostart::Disable(Program().folder);
     }
     Mnu_File_StartAtLogin->setChecked(Autostart::IsEnabled(Program().folder));
+}
+
+void Frm_Messages::Mnu_File_EvenLoudness_Click(bool checked) {
+    ApplyEvenLoudness(checked);
+    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kEvenLoudnessKey),
+                         QString::number(checked ? 1 : 0), QString::fromLatin1(kOptionsSection));
+}
+
+void Frm_Messages::Mnu_File_KeepPlayLog_Click(bool checked) {
+    ApplyKeepPlayLog(checked);
+    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kKeepPlayLogKey),
+                         QString::number(checked ? 1 : 0), QString::fromLatin1(kOptionsSection));
+}
+
+void Frm_Messages::ApplyEvenLoudness(bool on) {
+    Mnu_File_EvenLoudness->setChecked(on);
+    loudness_->SetEnabled(on);
+    for (const MediaList& list : lists_) {
+        loudness_->Queue(list.FilePaths());
+    }
+}
+
+void Frm_Messages::ApplyKeepPlayLog(bool on) {
+    Mnu_File_KeepPlayLog->setChecked(on);
+    scheduler_->SetMessageReports(on);
+}
+
+void Frm_Messages::LogMessage(const Scheduler::MessagePlay& play) {
+    if (!Mnu_File_KeepPlayLog->isChecked()) {
+        return;
+    }
+    const bool written = playLog_.Append(play);
+    if (!written && !playLogFailed_) {
+        qCWarning(lcPlayLog, "cannot write to the play log %s", qPrintable(playLog_.FileFor(play)));
+    }
+    playLogFailed_ = !written;
+}
+
+void Frm_Messages::Mnu_Help_PlayLog_Click() {
+    QDir().mkpath(playLog_.Folder());
+    Mod_StartDoc::StartDoc(playLog_.Folder());
 }
 
 void Frm_Messages::Mnu_Help_Contents_Click() {

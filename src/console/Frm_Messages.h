@@ -2,12 +2,15 @@
 
 #include <QMainWindow>
 #include <array>
+#include <memory>
 #include <optional>
 
 #include "console/FileListBox.h"
 #include "console/ScrollBar.h"
 #include "console/VolumeMeter.h"
+#include "loudness/LoudnessLibrary.h"
 #include "scheduler/MediaList.h"
+#include "scheduler/PlayLog.h"
 #include "scheduler/Scheduler.h"
 
 class QAction;
@@ -64,7 +67,10 @@ public:
     void Mnu_File_Exit_Click();
     void Mnu_File_OpenFolder_Click(int channel);
     void Mnu_File_StartAtLogin_Click(bool checked);
+    void Mnu_File_EvenLoudness_Click(bool checked);
+    void Mnu_File_KeepPlayLog_Click(bool checked);
     void Mnu_Help_Contents_Click();
+    void Mnu_Help_PlayLog_Click();
     void Mnu_Help_About_Click();
     void Mnu_PopUp_Show_Click();
     void Mnu_PopUp_Exit_Click();
@@ -74,6 +80,13 @@ public:
     bool ShutdownDone() const { return shutdownDone_; }
     qint16 MessageTicks() const { return scheduler_->MessageTicks(); }
     Scheduler& Playback() const { return *scheduler_; }
+    Loudness::Library& Loudness() const { return *loudness_; }
+    const PlayLog& Log() const { return playLog_; }
+
+    // The options beyond the settings panel, in a section of their own in the settings file.
+    static constexpr const char* kOptionsSection = "Options";
+    static constexpr const char* kEvenLoudnessKey = "EvenLoudness";
+    static constexpr const char* kKeepPlayLogKey = "KeepPlayLog";
 
     static QIcon ConsoleIcon();
 
@@ -100,11 +113,14 @@ public:
     QAction* Mnu_File_Settings;
     QAction* Mnu_File_OpenMusic;
     QAction* Mnu_File_OpenMessages;
+    QAction* Mnu_File_EvenLoudness;
+    QAction* Mnu_File_KeepPlayLog;
     QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
     QAction* Mnu_File_Exit;
     QMenu* Mnu_Help;
     QAction* Mnu_Help_Contents;
+    QAction* Mnu_Help_PlayLog;
     QAction* Mnu_Help_About;
     QMenu* Mnu_PopUp;  // never on the menu bar: the tray icon shows it
     QAction* Mnu_PopUp_Show;
@@ -118,6 +134,9 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void ApplyEvenLoudness(bool on);
+    void ApplyKeepPlayLog(bool on);
+    void LogMessage(const Scheduler::MessagePlay& play);
     void CloseAboutWindow();
     void ProcessPendingEvents();
     void Shutdown();
@@ -125,6 +144,9 @@ private:
 
     std::array<MediaList, 2> lists_;
     Scheduler* scheduler_;
+    std::unique_ptr<Loudness::Library> loudness_;
+    PlayLog playLog_;
+    bool playLogFailed_ = false;  // warned of once, until a line is written again
     bool shuttingDown_ = false;
     bool shutdownDone_ = false;
     std::optional<qint16> pendingUnloadMode_;

@@ -77,6 +77,14 @@ void Frm_Messages::Form_Load() {
     sVolume[1]->SetValue(LoadSetting(kMusicLow, *sVolume[1]));
     sVolume[2]->SetValue(LoadSetting(kMessageVolume, *sVolume[2]));
 
+    const auto option = [](const char* key) {
+        return Mod_INI::GetIniValue(QString(), QString::fromLatin1(key), QStringLiteral("0"),
+                                    QString::fromLatin1(kOptionsSection))
+                   .trimmed() == u"1";
+    };
+    ApplyEvenLoudness(option(kEvenLoudnessKey));
+    ApplyKeepPlayLog(option(kKeepPlayLogKey));
+
     ShowVolume();
     scheduler_->SetParentWindow(WindowHandle());
     scheduler_->StartMusic();
@@ -108,6 +116,7 @@ void Frm_Messages::Shutdown() {
     Mod_MCI::MciClose(Scheduler::ChannelAlias(kMusic));
     Mod_MCI::MciClose(Scheduler::ChannelAlias(kMessages));
     Mod_MCI::MciCloseAll();
+    loudness_->Stop();
     ProcessPendingEvents();
     // The four in one replacement of the file, so an end between them cannot leave a mix.
     Mod_INI::PutIniValues(

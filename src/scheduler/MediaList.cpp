@@ -51,6 +51,16 @@ QByteArray MediaList::FilePath() const {
     return QFile::encodeName(path_) + '/' + FileBytes();
 }
 
+QList<QByteArray> MediaList::FilePaths() const {
+    const QByteArray folder = QFile::encodeName(path_) + '/';
+    QList<QByteArray> paths;
+    paths.reserve(entries_.size());
+    for (const Entry& entry : entries_) {
+        paths.append(folder + entry.bytes);
+    }
+    return paths;
+}
+
 void MediaList::Refresh() {
     beginResetModel();
     entries_ = path_.isEmpty() ? QList<Entry>() : ReadFolder(path_, pattern_);

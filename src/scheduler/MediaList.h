@@ -29,6 +29,8 @@ public:
     int Find(const QByteArray& bytes) const;           // the first entry of that name, or -1
     // The path of the selected file, in the bytes the file system knows it by.
     QByteArray FilePath() const;
+    // The paths of every file in the list, in the same bytes.
+    QList<QByteArray> FilePaths() const;
 
     // Re-reads the folder; afterwards nothing is selected.
     void Refresh();

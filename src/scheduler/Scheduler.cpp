@@ -17,6 +17,9 @@ const QString kPlaying = QStringLiteral("playing");
 const QString kBoth = QStringLiteral("Both");
 const QString kBothLower = QStringLiteral("both");
 
+// Lengths are read in frames, 25 to the second.
+constexpr qint64 kMillisecondsPerFrame = 40;
+
 }  // namespace
 
 QString Scheduler::ChannelAlias(int index) {
@@ -44,6 +47,9 @@ void Scheduler::Tick() {
         StartMusic();
     }
     const bool messagePlaying = ReadMode(kMessages) == kPlaying;
+    if (!messagePlaying) {
+        FinishStoppedMessage();
+    }
     if (!messagePlaying && MusicBelowHigh()) {
         StartFade(inputs_.musicLow(), inputs_.musicHigh(), +1, kBothLower,
                   [this] { CountTick(false); });
@@ -108,11 +114,22 @@ bool Scheduler::PlayNextFile(int index) {
 
 bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     const QString alias = ChannelAlias(index);
+    if (index == kMessages) {
+        FinishStoppedMessage();
+    }
     Mod_MCI::MciClose(alias);
+    const QDateTime start = QDateTime::currentDateTime();
     const QString opened =
         Mod_MCI::MciOpen(parentWindow_, alias, path, QStringLiteral("MPEGVideo"));
     Mod_MCI::MciSetVolume(alias, kBoth, level);
     const QString played = Mod_MCI::MciPlay(alias, QString(), QString());
+    if (index == kMessages && reportMessages_) {
+        const qint32 frames = opened == u"Success" ? Mod_MCI::MciGetLength(alias) : 0;
+        message_ = MessagePlay{start, path, std::max(frames, 0) * kMillisecondsPerFrame};
+        if (played != u"Success") {
+            FinishMessage(Outcome::Failed);
+        }
+    }
     if (played != u"Success") {
         // Once until it plays: a file tried every tick would fill the log.
         if (unplayable_.insert(path).second) {
@@ -144,6 +161,14 @@ void Scheduler::ShowVolume() {
 }
 
 void Scheduler::Stop() {
+    if (message_ && !stopped_) {
+        // Ended by itself, its notice still on the way, or cut off by the close that follows.
+        if (ReadMode(kMessages) == kPlaying) {
+            FinishMessage(Outcome::CutShort);
+        } else {
+            FinishStoppedMessage();
+        }
+    }
     stopped_ = true;
     fadeTimer_.stop();
     fade_ = {};
@@ -191,9 +216,28 @@ void Scheduler::OnDeviceStopped(const QString& alias) {
         if (ReadMode(kMusic) != kPlaying) {
             StartMusic();
         }
-    } else if (alias.compare(ChannelAlias(kMessages), Qt::CaseInsensitive) == 0 && !Fading()) {
-        if (ReadMode(kMessages) != kPlaying && MusicBelowHigh()) {
+    } else if (alias.compare(ChannelAlias(kMessages), Qt::CaseInsensitive) == 0) {
+        if (ReadMode(kMessages) == kPlaying) {
+            return;
+        }
+        FinishStoppedMessage();
+        if (!Fading() && MusicBelowHigh()) {
             StartFade(inputs_.musicLow(), inputs_.musicHigh(), +1, kBothLower, {});
         }
+    }
+}
+
+// The message channel has stopped by itself: it played to its end, or its device failed.
+void Scheduler::FinishStoppedMessage() {
+    if (message_) {
+        FinishMessage(Mod_MCI::MciFailed(ChannelAlias(kMessages)) ? Outcome::Failed
+                                                                  : Outcome::Played);
+    }
+}
+
+void Scheduler::FinishMessage(Outcome outcome) {
+    if (std::optional<MessagePlay> play = std::exchange(message_, std::nullopt)) {
+        play->outcome = outcome;
+        emit MessageFinished(*play);
     }
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <optional>
 #include <set>
 
 class MediaList;
@@ -34,8 +36,21 @@ public:
         std::function<int()> messageLevel;  // level of the messages
     };
 
+    // How a message's play ended.
+    enum class Outcome { Played, CutShort, Failed };
+    struct MessagePlay {
+        QDateTime start;
+        QByteArray path;
+        qint64 lengthMs = 0;  // 0 when not known
+        Outcome outcome = Outcome::Played;
+    };
+
     Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObject* parent = nullptr);
     ~Scheduler() override;
+
+    // Whether MessageFinished is emitted. Off, the core sends no command beyond the ones it needs
+    // to play.
+    void SetMessageReports(bool on) { reportMessages_ = on; }
 
     // What a media device is told its parent window is.
     void SetParentWindow(qint32 window) { parentWindow_ = window; }
@@ -50,7 +65,8 @@ public:
     void RefreshFileLists();
     // Reports the music's volume as it is now.
     void ShowVolume();
-    // For shutdown: a running fade ends without another command, and nothing is started again.
+    // For shutdown: a running fade ends without another command, and nothing is started again. A
+    // message still playing is reported cut short.
     void Stop();
 
     bool Fading() const { return fadeTimer_.isActive(); }
@@ -59,6 +75,8 @@ public:
 signals:
     void StatusChanged(int channel, const QString& mode);
     void VolumeShown(qint32 volume);
+    // Once for every message started, when its play has ended one way or another.
+    void MessageFinished(const Scheduler::MessagePlay& play);
 
 private:
     struct Fade {
@@ -76,6 +94,8 @@ private:
     void StartFade(int from, int to, int step, const QString& side, std::function<void()> then);
     void FadeStep();
     void OnDeviceStopped(const QString& alias);
+    void FinishMessage(Outcome outcome);
+    void FinishStoppedMessage();
 
     Inputs inputs_;
     std::array<MediaList*, 2> lists_;
@@ -83,7 +103,9 @@ private:
     Fade fade_;
     qint32 parentWindow_ = 0;
     qint16 messageTicks_ = 0;
-    int musicStarts_ = 0;  // since the last tick
-    std::set<QByteArray> unplayable_;  // files warned of, until they play
+    int musicStarts_ = 0;                 // since the last tick
+    std::set<QByteArray> unplayable_;     // files warned of, until they play
+    std::optional<MessagePlay> message_;  // the message playing, until its end is reported
+    bool reportMessages_ = false;
     bool stopped_ = false;
 };

@@ -37,6 +37,7 @@ MciError FakeMci::Execute(std::string_view text, std::string& reply) {
         reply = parsed.item == StatusItem::Mode     ? device.mode
                 : parsed.item == StatusItem::Volume ? std::to_string(device.volume)
                 : parsed.item == StatusItem::Length ? std::to_string(device.lengthFrames)
+                : parsed.item == StatusItem::Ready  ? (device.failed ? "false" : "true")
                                                     : "0";
     }
     if (onCommand) {
@@ -49,6 +50,14 @@ void FakeMci::Finish(const std::string& alias) {
     if (auto found = devices.find(alias); found != devices.end()) {
         found->second.mode = "stopped";
         PostNotice(alias, Notice::Ended);
+    }
+}
+
+void FakeMci::Fail(const std::string& alias) {
+    if (auto found = devices.find(alias); found != devices.end()) {
+        found->second.mode = "stopped";
+        found->second.failed = true;
+        PostNotice(alias, Notice::Failed);
     }
 }
 

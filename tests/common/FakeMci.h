@@ -17,12 +17,16 @@ public:
         std::string mode = "stopped";
         int volume = 1000;  // 0..1000
         int lengthFrames = 750;
+        bool failed = false;
     };
 
     Platform::Mci::MciError Execute(std::string_view command, std::string& reply) override;
 
     // Ends what plays on `alias`: its mode becomes "stopped", and the end is posted as a notice.
     void Finish(const std::string& alias);
+    // Breaks off what plays on `alias`: it stops, reports it is not ready, and the failure is
+    // posted as a notice.
+    void Fail(const std::string& alias);
 
     std::vector<std::string> commands;      // recorded so far
     std::map<std::string, Device> devices;  // keyed by alias as sent

@@ -40,15 +40,16 @@ bool RunPipeline(const QString& description, GstClockTime limit) {
     return ok;
 }
 
-QString ToneSource(int milliseconds, double frequency) {
+QString ToneSource(int milliseconds, double frequency, double amplitude = 0.5) {
     // 1024 samples a buffer at 44.1 kHz; round up so the file is at least as long as asked.
     // In 64 bits: an hour of samples does not fit the product in an int.
     const qint64 buffers = (qint64{milliseconds} * 44100 / 1000 + 1023) / 1024;
     return QStringLiteral(
-               "audiotestsrc wave=sine freq=%1 volume=0.5 num-buffers=%2 samplesperbuffer=1024 ! "
+               "audiotestsrc wave=sine freq=%1 volume=%3 num-buffers=%2 samplesperbuffer=1024 ! "
                "audio/x-raw,rate=44100,channels=2 ! audioconvert ! ")
         .arg(frequency)
-        .arg(buffers);
+        .arg(buffers)
+        .arg(amplitude);
 }
 
 // A minute, and more for long files: encoding runs far faster than real time, but not unboundedly.
@@ -79,18 +80,32 @@ void AppendBigEndian(QByteArray& out, quint32 value, int bytes) {
 
 }  // namespace
 
-bool MakeWav(const QString& path, int milliseconds, double frequency) {
-    return RunPipeline(ToneSource(milliseconds, frequency) +
+bool MakeWav(const QString& path, int milliseconds, double frequency, double amplitude) {
+    return RunPipeline(ToneSource(milliseconds, frequency, amplitude) +
                            QStringLiteral("wavenc ! filesink location=") + Quoted(path),
                        EncodingLimit(milliseconds));
 }
 
-bool MakeMp3(const QString& path, int milliseconds, double frequency) {
-    return RunPipeline(ToneSource(milliseconds, frequency) +
+bool MakeMp3(const QString& path, int milliseconds, double frequency, double amplitude) {
+    return RunPipeline(ToneSource(milliseconds, frequency, amplitude) +
                            QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true ! "
                                           "xingmux ! filesink location=") +
                            Quoted(path),
                        EncodingLimit(milliseconds));
+}
+
+bool MakeTaggedMp3(const QString& path, int milliseconds, double amplitude, double trackGainDb,
+                   double trackPeak) {
+    return RunPipeline(
+        ToneSource(milliseconds, 1000.0, amplitude) +
+            QStringLiteral("taginject tags=\"replaygain-track-gain=(double)%1,"
+                           "replaygain-track-peak=(double)%2\" ! "
+                           "lamemp3enc target=bitrate bitrate=128 cbr=true ! id3v2mux ! "
+                           "filesink location=%3")
+                .arg(trackGainDb)
+                .arg(trackPeak)
+                .arg(Quoted(path)),
+        EncodingLimit(milliseconds));
 }
 
 bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs, int program) {

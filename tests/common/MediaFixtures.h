@@ -5,9 +5,16 @@
 // Short media files made on the spot for tests, benchmarks and demo folders.
 namespace MediaFixtures {
 
-// A sine tone of `milliseconds` at `frequency` Hz, stereo 44.1 kHz. False when the encoder fails.
-bool MakeWav(const QString& path, int milliseconds, double frequency = 440.0);
-bool MakeMp3(const QString& path, int milliseconds, double frequency = 440.0);
+// A sine tone of `milliseconds` at `frequency` Hz, stereo 44.1 kHz, with its peaks at `amplitude`
+// of full scale. False when the encoder fails. A 1 kHz tone in both channels measures as loud in
+// LUFS as its peak level in dBFS.
+bool MakeWav(const QString& path, int milliseconds, double frequency = 440.0,
+             double amplitude = 0.5);
+bool MakeMp3(const QString& path, int milliseconds, double frequency = 440.0,
+             double amplitude = 0.5);
+// The same MP3 with ReplayGain tags (an ID3v2 header) giving its track gain and peak.
+bool MakeTaggedMp3(const QString& path, int milliseconds, double amplitude, double trackGainDb,
+                   double trackPeak);
 
 // A General MIDI file of one track: `notes` are MIDI note numbers, each held `noteMs` long, played
 // on `program` (0 = acoustic grand piano).

@@ -25,20 +25,24 @@ Q_LOGGING_CATEGORY(lcMedia, "corvane.media")
 // server's per-stream volume is the user's to set.
 constexpr guint kPlayFlagAudio = 1U << 1;
 
-// The device's filter: its level and, where the element is there, its balance.
-GstElement* MakeFilter(GstElement*& level, GstElement*& balance) {
+// The device's filter: the file's own gain, then its level and, where the element is there, its
+// balance.
+GstElement* MakeFilter(GstElement*& gain, GstElement*& level, GstElement*& balance) {
     GstElement* filter = gst_parse_bin_from_description(
-        "volume name=level ! audiopanorama name=balance method=simple", TRUE, nullptr);
+        "volume name=gain ! volume name=level ! audiopanorama name=balance method=simple", TRUE,
+        nullptr);
     if (filter == nullptr) {
-        filter = gst_parse_bin_from_description("volume name=level", TRUE, nullptr);
+        filter =
+            gst_parse_bin_from_description("volume name=gain ! volume name=level", TRUE, nullptr);
     }
     if (filter == nullptr) {
         return nullptr;
     }
     // Owned by the filter, and so by the pipeline, for as long as the device lives.
+    gain = gst_bin_get_by_name(GST_BIN(filter), "gain");
     level = gst_bin_get_by_name(GST_BIN(filter), "level");
     balance = gst_bin_get_by_name(GST_BIN(filter), "balance");
-    for (GstElement* element : {level, balance}) {
+    for (GstElement* element : {gain, level, balance}) {
         if (element != nullptr) {
             gst_object_unref(element);
         }
@@ -50,6 +54,7 @@ constexpr gint64 kNanosPerMillisecond = 1'000'000;
 constexpr gint64 kNanosPerFrame = 40 * kNanosPerMillisecond;
 
 constexpr std::int64_t kFullVolume = 1000;
+constexpr double kMaxFileGain = 10.0;  // +20 dB, as far as the volume element goes
 
 std::string Lower(std::string_view word) {
     std::string result(word);
@@ -67,21 +72,11 @@ gint64 NanosPerUnit(TimeFormat format) {
     return format == TimeFormat::Frames ? kNanosPerFrame : kNanosPerMillisecond;
 }
 
-// The MIDI synthesizer starts at a fifth of full scale, which leaves a MIDI tune far quieter than
-// recorded music or a spoken message at the same volume. Raising the gain by 12 dB brings it near
-// them while leaving headroom for many voices at once.
-constexpr double kSynthesizerGain = 0.8;
-
 void RaiseSynthesizerGain(GstElement* playbin) {
     GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(playbin));
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
-        auto* element = GST_ELEMENT(g_value_get_object(&item));
-        GstElementFactory* factory = gst_element_get_factory(element);
-        if (factory != nullptr &&
-            g_strcmp0(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "fluiddec") == 0) {
-            g_object_set(element, "synth-gain", kSynthesizerGain, nullptr);
-        }
+        GstDevices::SetUpDecoder(GST_ELEMENT(g_value_get_object(&item)));
         g_value_reset(&item);
     }
     g_value_unset(&item);
@@ -131,6 +126,7 @@ struct GstDevices::Device {
     enum class Mode { Stopped, Playing, Paused };
 
     GstElement* playbin = nullptr;
+    GstElement* gain = nullptr;      // owned by playbin
     GstElement* level = nullptr;     // owned by playbin
     GstElement* panorama = nullptr;  // owned by playbin; null when the element is missing
     GstBus* bus = nullptr;
@@ -252,6 +248,18 @@ struct GstDevices::Device {
         return kNoError;
     }
 };
+
+void GstDevices::SetUpDecoder(GstElement* element) {
+    // The MIDI synthesizer starts at a fifth of full scale, which leaves a MIDI tune far quieter
+    // than recorded music or a spoken message at the same volume. Raising the gain by 12 dB brings
+    // it near them while leaving headroom for many voices at once.
+    constexpr double kSynthesizerGain = 0.8;
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory != nullptr &&
+        g_strcmp0(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "fluiddec") == 0) {
+        g_object_set(element, "synth-gain", kSynthesizerGain, nullptr);
+    }
+}
 
 GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds openTimeout)
     : sinkFactory_(std::move(sinkFactory)), openTimeout_(openTimeout) {
@@ -384,7 +392,7 @@ MciError GstDevices::Open(const Command& command) {
     device->alias = command.alias;
     device->file = command.device;
     device->playbin = gst_element_factory_make("playbin", nullptr);
-    GstElement* filter = MakeFilter(device->level, device->panorama);
+    GstElement* filter = MakeFilter(device->gain, device->level, device->panorama);
     if (device->playbin == nullptr || filter == nullptr) {
         if (filter != nullptr) {
             gst_object_unref(gst_object_ref_sink(filter));
@@ -395,6 +403,9 @@ MciError GstDevices::Open(const Command& command) {
         return kErrDeviceFailed;
     }
     gst_object_ref_sink(device->playbin);
+    // Set once for the whole file: a gain that changed while it plays would be heard as a jump.
+    g_object_set(device->gain, "volume", std::clamp(FileGain(command.device), 0.0, kMaxFileGain),
+                 nullptr);
     device->bus = gst_element_get_bus(device->playbin);
     g_object_set(device->playbin, "audio-filter", filter, "uri", uri.get(), "flags", kPlayFlagAudio,
                  nullptr);

@@ -46,6 +46,10 @@ public:
     std::size_t OpenDeviceCount() const { return devices_.size(); }
     std::size_t LingeringDeviceCount() const { return lingering_.size(); }
 
+    // Sets up a decoder element as playback does, so that a file decoded elsewhere (to measure its
+    // loudness, say) sounds the same as when it plays.
+    static void SetUpDecoder(GstElement* element);
+
     // A sink that plays in real time without a sound device, for tests and benchmarks.
     static SinkFactory FakeSink();
 

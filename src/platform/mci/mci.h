@@ -70,4 +70,11 @@ void SetNoticeHandler(NoticeHandler handler);
 // receiver asks the device's mode before acting on it.
 void PostNotice(const std::string& alias, Notice notice);
 
+// A file's own gain, applied by a service before the device's volume: a factor of the file's
+// samples that evens out loudness between files. With no lookup installed every file plays at its
+// own level. The lookup is asked once per open, from the thread that sends the commands.
+using GainLookup = std::function<double(const std::string& file)>;
+void SetGainLookup(GainLookup lookup);
+double FileGain(const std::string& file);
+
 }  // namespace Platform::Mci

@@ -1,0 +1,205 @@
+#include "loudness/Loudness.h"
+
+#include <ebur128.h>
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <QLoggingCategory>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "platform/mci/gstdevices.h"
+
+namespace Loudness {
+
+namespace {
+
+// Warnings by default; each measurement with QT_LOGGING_RULES="corvane.loudness.info=true".
+Q_LOGGING_CATEGORY(lcLoudness, "corvane.loudness", QtWarningMsg)
+
+constexpr int kChannels = 2;
+constexpr GstClockTime kPullWait = 100 * GST_MSECOND;  // how often `stop` is looked at
+constexpr int kPatiencePulls = 300;                    // 30 s without a sample: give up for now
+constexpr double kFloorDb = -200.0;                    // stands for "nothing at all"
+
+double ToDb(double factor) {
+    return factor > 0.0 ? std::max(20.0 * std::log10(factor), kFloorDb) : kFloorDb;
+}
+
+// The streaming threads the decoder starts are as unimportant as the worker that measures: a
+// measurement must never take the processor from playback.
+GstBusSyncReply LowerStreamingThreads(GstBus* /*bus*/, GstMessage* message, gpointer /*data*/) {
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_STREAM_STATUS) {
+        return GST_BUS_PASS;
+    }
+    GstStreamStatusType type{};
+    gst_message_parse_stream_status(message, &type, nullptr);
+    if (type == GST_STREAM_STATUS_TYPE_ENTER) {
+        const sched_param lowest{};
+        pthread_setschedparam(pthread_self(), SCHED_IDLE, &lowest);
+    }
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+void SetUpDecoder(GstBin* /*bin*/, GstBin* /*subBin*/, GstElement* element, gpointer /*data*/) {
+    Platform::Mci::GstDevices::SetUpDecoder(element);
+}
+
+struct PipelineDeleter {
+    void operator()(GstElement* pipeline) const {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+    }
+};
+struct StateDeleter {
+    void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
+};
+
+// What the bus says so far: a failure, or ReplayGain tags that make decoding needless.
+struct BusNews {
+    bool failed = false;
+    std::optional<Measurement> tagged;
+};
+
+BusNews ReadBus(GstBus* bus, const QByteArray& path) {
+    BusNews news;
+    while (GstMessage* message = gst_bus_pop_filtered(
+               bus, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_TAG))) {
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+            GError* error = nullptr;
+            gst_message_parse_error(message, &error, nullptr);
+            if (!news.failed) {  // the first says why; the rest follow from it
+                qCInfo(lcLoudness, "%s cannot be measured: %s", path.constData(),
+                       error != nullptr ? error->message : "");
+            }
+            g_clear_error(&error);
+            news.failed = true;
+        } else {
+            GstTagList* tags = nullptr;
+            gst_message_parse_tag(message, &tags);
+            double gain = 0.0;
+            if (gst_tag_list_get_double(tags, GST_TAG_TRACK_GAIN, &gain)) {
+                double peak = 1.0;  // unknown: assume full scale, the safe side
+                gst_tag_list_get_double(tags, GST_TAG_TRACK_PEAK, &peak);
+                news.tagged = Measurement{kTargetLufs - gain, ToDb(peak), Source::Tags};
+            }
+            gst_tag_list_unref(tags);
+        }
+        gst_message_unref(message);
+    }
+    return news;
+}
+
+}  // namespace
+
+double GainDb(const Measurement& measurement) {
+    if (measurement.source == Source::Unmeasurable || measurement.integratedLufs < kSilenceLufs) {
+        return 0.0;
+    }
+    return std::min({kTargetLufs - measurement.integratedLufs,
+                     kPeakCeilingDbtp - measurement.truePeakDbtp, kMaxGainDb});
+}
+
+double GainFactor(const Measurement& measurement) {
+    return std::pow(10.0, GainDb(measurement) / 20.0);
+}
+
+std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<bool>& stop) {
+    if (!gst_is_initialized()) {
+        gst_init(nullptr, nullptr);
+    }
+    const Measurement unmeasurable{0.0, 0.0, Source::Unmeasurable};
+    const std::unique_ptr<gchar, void (*)(gpointer)> uri(
+        gst_filename_to_uri(path.constData(), nullptr), g_free);
+    std::unique_ptr<GstElement, PipelineDeleter> pipeline(gst_parse_launch(
+        "uridecodebin name=decoder ! audioconvert ! appsink name=samples sync=false "
+        "max-buffers=8 caps=audio/x-raw,format=F32LE,layout=interleaved,channels=2",
+        nullptr));
+    if (uri == nullptr || pipeline == nullptr) {
+        return unmeasurable;
+    }
+    GstElement* decoder = gst_bin_get_by_name(GST_BIN(pipeline.get()), "decoder");
+    g_object_set(decoder, "uri", uri.get(), nullptr);
+    gst_object_unref(decoder);
+    GstElement* sinkElement = gst_bin_get_by_name(GST_BIN(pipeline.get()), "samples");
+    auto* sink = GST_APP_SINK(sinkElement);
+    gst_object_unref(sinkElement);  // the pipeline holds it
+    g_signal_connect(pipeline.get(), "deep-element-added", G_CALLBACK(SetUpDecoder), nullptr);
+    const std::unique_ptr<GstBus, void (*)(gpointer)> bus(gst_element_get_bus(pipeline.get()),
+                                                          gst_object_unref);
+    gst_bus_set_sync_handler(bus.get(), LowerStreamingThreads, nullptr, nullptr);
+
+    if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        return unmeasurable;
+    }
+    std::unique_ptr<ebur128_state, StateDeleter> state;
+    unsigned long rate = 0;
+    int idlePulls = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+        GstSample* sample = gst_app_sink_try_pull_sample(sink, kPullWait);
+        const std::unique_ptr<GstSample, void (*)(GstSample*)> held(
+            sample, [](GstSample* s) { gst_sample_unref(s); });
+        BusNews news = ReadBus(bus.get(), path);
+        if (news.failed) {
+            return unmeasurable;
+        }
+        if (news.tagged) {
+            return news.tagged;
+        }
+        if (sample == nullptr) {
+            if (gst_app_sink_is_eos(sink)) {
+                break;
+            }
+            if (++idlePulls > kPatiencePulls) {
+                qCInfo(lcLoudness, "%s: the decoder stalled; measured later", path.constData());
+                return std::nullopt;
+            }
+            continue;
+        }
+        idlePulls = 0;
+        int sampleRate = 0;
+        const GstStructure* format = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
+        if (!gst_structure_get_int(format, "rate", &sampleRate) || sampleRate <= 0) {
+            return unmeasurable;
+        }
+        if (state == nullptr) {
+            state.reset(ebur128_init(kChannels, static_cast<unsigned long>(sampleRate),
+                                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK));
+        } else if (rate != static_cast<unsigned long>(sampleRate)) {
+            ebur128_change_parameters(state.get(), kChannels,
+                                      static_cast<unsigned long>(sampleRate));
+        }
+        if (state == nullptr) {
+            return unmeasurable;
+        }
+        rate = static_cast<unsigned long>(sampleRate);
+        GstMapInfo map{};
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        if (buffer != nullptr && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            ebur128_add_frames_float(state.get(), reinterpret_cast<const float*>(map.data),
+                                     map.size / (sizeof(float) * kChannels));
+            gst_buffer_unmap(buffer, &map);
+        }
+    }
+    if (stop.load(std::memory_order_relaxed)) {
+        return std::nullopt;
+    }
+    if (state == nullptr) {
+        return Measurement{kFloorDb, kFloorDb, Source::Analysis};  // no samples at all
+    }
+    double loudness = kFloorDb;
+    ebur128_loudness_global(state.get(), &loudness);
+    double peak = 0.0;
+    for (unsigned channel = 0; channel < kChannels; ++channel) {
+        double channelPeak = 0.0;
+        ebur128_true_peak(state.get(), channel, &channelPeak);
+        peak = std::max(peak, channelPeak);
+    }
+    return Measurement{std::isfinite(loudness) ? loudness : kFloorDb, ToDb(peak), Source::Analysis};
+}
+
+}  // namespace Loudness

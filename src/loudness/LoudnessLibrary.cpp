@@ -1,0 +1,290 @@
+#include "loudness/LoudnessLibrary.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cmath>
+
+namespace Loudness {
+
+namespace {
+
+// Warnings by default; each measurement with QT_LOGGING_RULES="corvane.loudness.info=true".
+Q_LOGGING_CATEGORY(lcLoudness, "corvane.loudness", QtWarningMsg)
+
+// One line a file: size, modification time (ns), loudness, true peak, source letter and the
+// percent-encoded path, separated by spaces. A later line for the same path wins.
+constexpr char kAnalysis = 'a';
+constexpr char kTags = 't';
+constexpr char kUnmeasurable = 'u';
+
+char SourceLetter(Source source) {
+    switch (source) {
+        case Source::Tags:
+            return kTags;
+        case Source::Unmeasurable:
+            return kUnmeasurable;
+        case Source::Analysis:
+            break;
+    }
+    return kAnalysis;
+}
+
+std::optional<Source> LetterSource(QByteArrayView letter) {
+    if (letter.size() != 1) {
+        return std::nullopt;
+    }
+    switch (letter.front()) {
+        case kAnalysis:
+            return Source::Analysis;
+        case kTags:
+            return Source::Tags;
+        case kUnmeasurable:
+            return Source::Unmeasurable;
+        default:
+            return std::nullopt;
+    }
+}
+
+const char* SourceName(Source source) {
+    switch (source) {
+        case Source::Tags:
+            return "tags";
+        case Source::Unmeasurable:
+            return "unmeasurable";
+        case Source::Analysis:
+            break;
+    }
+    return "analysis";
+}
+
+}  // namespace
+
+Library::Library(QString cacheFile) : cacheFile_(std::move(cacheFile)) {
+    Load();
+}
+
+Library::~Library() {
+    Stop();
+}
+
+QString Library::DefaultCacheFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) +
+           QStringLiteral("/loudness.txt");
+}
+
+void Library::SetEnabled(bool enabled) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (stopping_ || enabled == enabled_) {
+            return;
+        }
+        enabled_ = enabled;
+        if (!enabled) {
+            queue_.clear();
+            queued_.clear();
+            interrupt_ = true;
+        }
+    }
+    if (enabled && !worker_.joinable()) {
+        worker_ = std::thread([this] { Run(); });
+    }
+    wake_.notify_all();
+}
+
+bool Library::Enabled() const {
+    const std::lock_guard lock(mutex_);
+    return enabled_;
+}
+
+void Library::Queue(const QList<QByteArray>& paths) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (!enabled_) {
+            return;
+        }
+        for (const QByteArray& path : paths) {
+            QueueLocked(path);
+        }
+    }
+    wake_.notify_all();
+}
+
+void Library::QueueLocked(const QByteArray& path) {
+    if (queued_.insert(path).second) {
+        queue_.push_back(path);
+    }
+}
+
+double Library::Gain(const QByteArray& path) {
+    const std::optional<Identity> identity = Identify(path);
+    {
+        const std::lock_guard lock(mutex_);
+        if (!enabled_ || !identity) {
+            return 1.0;
+        }
+        if (const std::optional<Measurement> known = FindLocked(path, *identity)) {
+            return GainFactor(*known);
+        }
+        QueueLocked(path);  // for its next start
+    }
+    wake_.notify_all();
+    return 1.0;
+}
+
+std::optional<Measurement> Library::Find(const QByteArray& path) const {
+    const std::optional<Identity> identity = Identify(path);
+    if (!identity) {
+        return std::nullopt;
+    }
+    const std::lock_guard lock(mutex_);
+    return FindLocked(path, *identity);
+}
+
+std::optional<Measurement> Library::FindLocked(const QByteArray& path,
+                                               const Identity& identity) const {
+    const auto found = entries_.find(path);
+    if (found == entries_.end() || !(found->second.identity == identity)) {
+        return std::nullopt;
+    }
+    return found->second.measurement;
+}
+
+int Library::MeasuredCount() const {
+    const std::lock_guard lock(mutex_);
+    return measured_;
+}
+
+bool Library::Idle() const {
+    const std::lock_guard lock(mutex_);
+    return queue_.empty() && !busy_;
+}
+
+void Library::Stop() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+        interrupt_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+std::optional<Library::Identity> Library::Identify(const QByteArray& path) {
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return Identity{static_cast<qint64>(info.st_size),
+                    static_cast<qint64>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                        static_cast<qint64>(info.st_mtim.tv_nsec)};
+}
+
+void Library::Run() {
+    // Measuring is worth nothing next to playing: it takes the processor only when it is idle.
+    const sched_param lowest{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &lowest);
+
+    std::unique_lock lock(mutex_);
+    while (true) {
+        wake_.wait(lock, [this] { return stopping_ || (enabled_ && !queue_.empty()); });
+        if (stopping_) {
+            return;
+        }
+        const QByteArray path = queue_.front();
+        queue_.pop_front();
+        queued_.erase(path);
+        busy_ = true;
+        interrupt_ = false;
+        lock.unlock();
+
+        std::optional<Measurement> measurement;
+        const std::optional<Identity> identity = Identify(path);
+        if (identity && !Find(path)) {
+            measurement = Measure(path, interrupt_);
+        }
+
+        lock.lock();
+        busy_ = false;
+        if (measurement && identity && enabled_) {
+            const Entry entry{*identity, *measurement};
+            entries_[path] = entry;
+            ++measured_;
+            Append(path, entry);
+            qCInfo(lcLoudness, "%s: %.1f LUFS, %.1f dBTP from %s: %+.1f dB", path.constData(),
+                   measurement->integratedLufs, measurement->truePeakDbtp,
+                   SourceName(measurement->source), GainDb(*measurement));
+        }
+    }
+}
+
+void Library::Load() {
+    QFile file(cacheFile_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    int lines = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        ++lines;
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 6) {
+            continue;  // a line cut short by a crash, say
+        }
+        bool ok[4] = {};
+        const Entry entry{
+            Identity{fields[0].toLongLong(&ok[0]), fields[1].toLongLong(&ok[1])},
+            Measurement{fields[2].toDouble(&ok[2]), fields[3].toDouble(&ok[3]), Source::Analysis}};
+        const std::optional<Source> source = LetterSource(fields[4]);
+        const QByteArray path = QByteArray::fromPercentEncoding(fields[5]);
+        if (!ok[0] || !ok[1] || !ok[2] || !ok[3] || !source || path.isEmpty() ||
+            !std::isfinite(entry.measurement.integratedLufs) ||
+            !std::isfinite(entry.measurement.truePeakDbtp)) {
+            continue;
+        }
+        entries_[path] = entry;
+        entries_[path].measurement.source = *source;
+    }
+    file.close();
+
+    // Lines of files measured again pile up; once they are most of the file, write it afresh.
+    constexpr int kSpareLines = 64;
+    if (lines <= 2 * static_cast<int>(entries_.size()) + kSpareLines) {
+        return;
+    }
+    QSaveFile fresh(cacheFile_);
+    if (fresh.open(QIODevice::WriteOnly)) {
+        for (const auto& [path, entry] : entries_) {
+            fresh.write(Line(path, entry));
+        }
+        fresh.commit();
+    }
+}
+
+QByteArray Library::Line(const QByteArray& path, const Entry& entry) {
+    return QByteArray::number(entry.identity.size) + ' ' +
+           QByteArray::number(entry.identity.modifiedNs) + ' ' +
+           QByteArray::number(entry.measurement.integratedLufs, 'f', 2) + ' ' +
+           QByteArray::number(entry.measurement.truePeakDbtp, 'f', 2) + ' ' +
+           SourceLetter(entry.measurement.source) + ' ' + path.toPercentEncoding("/") + '\n';
+}
+
+void Library::Append(const QByteArray& path, const Entry& entry) {
+    QDir().mkpath(QFileInfo(cacheFile_).absolutePath());
+    // One write of a whole line in append mode: a crash loses at most that line.
+    QFile file(cacheFile_);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        file.write(Line(path, entry));
+    }
+}
+
+}  // namespace Loudness
