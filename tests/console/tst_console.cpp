@@ -32,7 +32,8 @@ QByteArray Read(const QString& path) {
 
 // Start-up and shutdown use the program's own media folders and settings file.
 void Clean() {
-    for (const QString& path : {Prog("Music"), Prog("Messages"), Mod_INI::IniFilePath()})
+    for (const QString& path :
+         {Prog("Music"), Prog("Messages"), Prog("Play Log"), Mod_INI::IniFilePath()})
         QFile::remove(path) || QDir(path).removeRecursively();
 }
 
@@ -68,8 +69,10 @@ class ConsoleTest : public QObject {
     Q_OBJECT
 
     std::optional<Console> c;
+    QTemporaryDir cache_;
 
 private slots:
+    void initTestCase() { qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path())); }
     void init() { c.emplace(); }
     void cleanup() { c.reset(); }
 
@@ -220,6 +223,42 @@ private slots:
         QVERIFY(chosen >= 0 && !early && !c->w.Timer1->isActive() &&
                 !Mod_SystemTray::Record().icon);
         QCOMPARE(Read(ini), r.saved);
+    }
+
+    // The options come from a section of their own and are stored the moment they change, leaving
+    // the settings section as it was; with the play log kept, a message that the end of the
+    // program cuts off is logged so.
+    void options() {
+        const QString ini = Mod_INI::IniFilePath();
+        const QByteArray settings = "[Settings]\r\nMessageInterval=1\r\nMusicVolumeLow=95\r\n";
+        QVERIFY(MediaFixtures::MakeFile(ini, settings + "[Options]\r\nKeepPlayLog=1\r\n"));
+        for (const char* name : {"Music/a.mp3", "Messages/notice.mp3"}) {
+            QDir().mkpath(QFileInfo(Prog(name)).path());
+            MediaFixtures::MakeFile(Prog(name), "x");
+        }
+        c->w.Form_Load();
+        QVERIFY(c->w.Mnu_File_KeepPlayLog->isChecked());
+        QVERIFY(!c->w.Mnu_File_EvenLoudness->isChecked() && !c->w.Loudness().Enabled());
+        c->w.Mnu_File_EvenLoudness->trigger();
+        QVERIFY(c->w.Loudness().Enabled());
+        QCOMPARE(Read(ini), settings + "[Options]\r\nKeepPlayLog=1\r\nEvenLoudness=1\r\n");
+
+        c->w.Timer1_Timer();
+        c->w.Timer1_Timer();
+        QTRY_COMPARE(c->fake->devices["ZEL1"].mode, "playing");
+        c->w.Mnu_File_Exit->trigger();
+        QVERIFY(Read(ini).startsWith(settings));
+        const QStringList logs = QDir(c->w.Log().Folder()).entryList(QDir::Files);
+        QCOMPARE(logs.size(), 1);
+        const QList<QByteArray> lines = Read(c->w.Log().Folder() + '/' + logs[0]).split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[1].endsWith(",\"notice.mp3\",30.00,cut short"), lines[1]);
+        // Off, the next start leaves both off.
+        c->w.Mnu_File_KeepPlayLog->trigger();
+        c->w.Mnu_File_EvenLoudness->trigger();
+        QCOMPARE(Mod_INI::GetIniValue(ini, "KeepPlayLog", {}, "Options") +
+                     Mod_INI::GetIniValue(ini, "EvenLoudness", {}, "Options"),
+                 "00");
     }
 
     void mouse_data() {

@@ -7,7 +7,10 @@
 #include "audio/Mod_MCI.h"
 #include "platform/mci/gstdevices.h"
 #include "scheduler/MediaList.h"
+#include "scheduler/PlayLog.h"
 #include "scheduler/Scheduler.h"
+
+using Outcome = Scheduler::Outcome;
 
 const QString kMode0 = "status ZEL0 mode", kMode1 = "status ZEL1 mode", kVol = "status ZEL0 Volume";
 const QStringList kIdle{kMode0, kMode1, kVol};  // a tick that starts and fades nothing
@@ -35,6 +38,8 @@ QStringList Start(const QString& alias, const QString& path, int level, bool ope
 // clang-format off
 struct CycleRow { int interval, high, low; bool musicEnds; QString atLevel98; };  // at 98: "tick", "stop" or "end" (of the music)
 struct NextRow { int finishes; QString removed; QStringList unplayable; QStringList next; };
+struct ReportRow { bool on; QString ending; QList<Outcome> reported; qint64 lengthMs; };  // ending: how the message stops
+struct LineRow { QByteArray path; qint64 lengthMs; Outcome outcome; QByteArray line; };
 // clang-format on
 
 // A core on temporary media folders; nothing ticks it but the test.
@@ -204,6 +209,95 @@ private slots:
             QCOMPARE(sent.filter("open ").size(), 4);
             QCOMPARE(c->fake->commands.size(), c->Sent(0).size());
         }
+    }
+
+    void messageReports_data() {
+        QTest::addColumn<ReportRow>("r");
+        // clang-format off
+        QTest::newRow("played to its end") << ReportRow{true, "end", {Outcome::Played}, 30000};
+        QTest::newRow("end found by a tick") << ReportRow{true, "tick", {Outcome::Played}, 30000};
+        QTest::newRow("broke off") << ReportRow{true, "fail", {Outcome::Failed}, 30000};
+        QTest::newRow("failed notice found by a tick first") << ReportRow{true, "fail tick", {Outcome::Failed}, 30000};
+        QTest::newRow("cannot be opened") << ReportRow{true, "unplayable", {Outcome::Failed}, 0};
+        QTest::newRow("ended by shutdown") << ReportRow{true, "stop", {Outcome::CutShort}, 30000};
+        QTest::newRow("off: nothing, and no command more") << ReportRow{false, "end", {}, 0};
+        // clang-format on
+    }
+    // Each message started is reported once, when it has stopped, with how it ended.
+    void messageReports() {
+        QFETCH(ReportRow, r);
+        c->Add("Music/tune.mp3");
+        c->Add("Messages/notice.mp3");
+        c->interval = 1, c->low = 95;
+        c->core.SetMessageReports(r.on);
+        if (r.ending == "unplayable") {
+            c->fake->unplayable.insert("notice.mp3");
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("notice.mp3 cannot be played"));
+        }
+        QList<Scheduler::MessagePlay> reported;
+        connect(&c->core, &Scheduler::MessageFinished,
+                [&](const Scheduler::MessagePlay& play) { reported << play; });
+        const QDateTime before = QDateTime::currentDateTime();
+        c->Tick(2);
+        const QDateTime started = QDateTime::currentDateTime();
+        if (r.ending == "end") {
+            c->Finish("ZEL1");
+        } else if (r.ending.startsWith("fail")) {
+            c->fake->Fail("ZEL1");
+            if (r.ending.endsWith("tick"))
+                c->core.Tick();  // before the notice arrives
+        } else if (r.ending == "tick") {
+            c->fake->devices["ZEL1"].mode = "stopped";
+        } else if (r.ending == "stop") {
+            c->core.Stop();
+        }
+        c->Tick();  // counts 1: no message yet
+        c->core.Stop();
+        QList<Outcome> outcomes;
+        for (const Scheduler::MessagePlay& play : reported) {
+            outcomes << play.outcome;
+            QCOMPARE(play.path, QFile::encodeName(c->Path("Messages/notice.mp3")));
+            QCOMPARE(play.lengthMs, r.lengthMs);
+            QVERIFY(play.start >= before && play.start <= started);
+        }
+        QCOMPARE(outcomes, r.reported);
+        if (!r.on)  // the length only for the play command
+            QCOMPARE(c->Sent(0).filter(QRegularExpression("ready|ZEL1 length")),
+                     QStringList{"status ZEL1 length"});
+    }
+
+    void playLogLine_data() {
+        QTest::addColumn<LineRow>("r");
+        // clang-format off
+        QTest::newRow("played") << LineRow{"/m/Opening hours.mp3", 12040, Outcome::Played, "2026-12-06T17:05:00+01:00,\"Opening hours.mp3\",12.04,played\n"};
+        QTest::newRow("quotes doubled") << LineRow{"/m/Say \"hi\", now.mp3", 0, Outcome::CutShort, "2026-12-06T17:05:00+01:00,\"Say \"\"hi\"\", now.mp3\",0.00,cut short\n"};
+        QTest::newRow("never a formula") << LineRow{"/m/=1+2.mp3", 500, Outcome::Failed, "2026-12-06T17:05:00+01:00,\"'=1+2.mp3\",0.50,failed\n"};
+        QTest::newRow("name as the folder gave it") << LineRow{"/m/\xc3\xa9t\xc3\xa9.wav", 1000, Outcome::Played, "2026-12-06T17:05:00+01:00,\"\xc3\xa9t\xc3\xa9.wav\",1.00,played\n"};
+        // clang-format on
+    }
+    void playLogLine() {
+        QFETCH(LineRow, r);
+        const QDateTime start(QDate(2026, 12, 6), QTime(17, 5), QTimeZone(3600));
+        QCOMPARE(PlayLog::Line({start, r.path, r.lengthMs, r.outcome}), r.line);
+    }
+
+    // A file per month, its header written once; lines are appended in order, never rewritten.
+    void playLogFiles() {
+        const PlayLog log(c->Path("Play Log"));
+        const QDateTime december(QDate(2026, 12, 31), QTime(23, 59));
+        const QDateTime january = december.addSecs(120);
+        for (const QDateTime& start : {december, january, december})
+            QVERIFY(log.Append({start, "/m/a.mp3", 1000, Outcome::Played}));
+        QFile file(log.FileFor({december, {}, 0, {}}));
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.fileName().endsWith("/plays-2026-12.csv"));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 4);  // the header, two plays and the empty rest after the last end
+        QCOMPARE(lines[0], "time,file,length_seconds,outcome");
+        QCOMPARE(lines[1] + '\n', PlayLog::Line({december, "/m/a.mp3", 1000, Outcome::Played}));
+        QCOMPARE(QDir(log.Folder()).entryList(QDir::Files).size(), 2);
+        // A folder that cannot be made is reported, not passed over.
+        QVERIFY(MediaFixtures::MakeFile(c->Path("taken"), "x"));
+        QVERIFY(!PlayLog(c->Path("taken")).Append({december, "/m/a.mp3", 0, Outcome::Played}));
     }
 
     // Matching files only (case ignored; no folders or hidden files), sorted with case ignored.
