@@ -219,10 +219,12 @@ void Library::Run() {
             const Entry entry{*identity, *measurement};
             entries_[path] = entry;
             ++measured_;
+            lock.unlock();  // a slow disk must not hold up a file's start asking for its gain
             Append(path, entry);
             qCInfo(lcLoudness, "%s: %.1f LUFS, %.1f dBTP from %s: %+.1f dB", path.constData(),
                    measurement->integratedLufs, measurement->truePeakDbtp,
                    SourceName(measurement->source), GainDb(*measurement));
+            lock.lock();
         }
     }
 }

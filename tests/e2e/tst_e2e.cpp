@@ -3,6 +3,7 @@
 // written when the program is told to end, and nothing written when the window is only closed.
 // How stored values are brought into range is the console test's.
 
+#include <ebur128.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -186,6 +187,7 @@ private slots:
         QVERIFY(folder_.isValid());
         QDir(folder_.path()).removeRecursively();
         QVERIFY(QDir().mkpath(folder_.path()));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(Path("cache")));
         InstallProgram();
     }
 
@@ -392,6 +394,57 @@ private slots:
         Terminate();
         const QByteArray saved = ReadAll(SettingsFile());
         QVERIFY2(saved.startsWith(stored), saved.constData());
+    }
+
+    // A tone at -30 LUFS and one at -10 play at one level, as recorded from the sound server, once
+    // the first start has measured them.
+    void evenLoudnessHeardInTheOutput() {
+        QVERIFY(QDir(folder_.path()).mkpath("Music") && QDir(folder_.path()).mkpath("Messages"));
+        for (const auto& [name, amplitude] : {std::pair{"quiet.wav", 0.0316}, {"loud.wav", 0.316}})
+            QVERIFY(MediaFixtures::MakeWav(Path("Music/") + name, 3000, 1000, amplitude));
+        QVERIFY(MediaFixtures::MakeFile(
+            SettingsFile(),
+            kSettingsHeader + "MessageInterval=0\r\n[Options]\r\nEvenLoudness=1\r\n"));
+        Start();
+        QVERIFY2(
+            WaitFor([&] { return ReadAll(Path("cache/Corvane/loudness.txt")).count('\n') == 2; },
+                    20000),
+            "both files are measured");
+        Terminate();
+
+        QProcess recorder;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PULSE_SERVER", sound_);
+        recorder.setProcessEnvironment(environment);
+        recorder.start("parec", {"-d", "e2e.monitor", "--raw", "--format=float32le", "--rate=44100",
+                                 "--channels=2"});
+        QVERIFY(recorder.waitForStarted(5000));
+        Start();
+        QTest::qWait(7000);  // two tracks and more
+        Terminate();
+        recorder.terminate();
+        QVERIFY(recorder.waitForFinished(5000));
+        const QByteArray samples = recorder.readAllStandardOutput();
+
+        // Momentary loudness, 400 ms blocks every 100 ms, of all that was heard.
+        ebur128_state* meter = ebur128_init(2, 44100, EBUR128_MODE_M);
+        const auto release = qScopeGuard([&meter] { ebur128_destroy(&meter); });
+        constexpr qsizetype kStep = 4410 * 2 * sizeof(float);
+        QList<double> heard;
+        for (qsizetype at = 0; at + kStep <= samples.size(); at += kStep) {
+            ebur128_add_frames_float(meter, reinterpret_cast<const float*>(samples.data() + at),
+                                     4410);
+            double momentary = -HUGE_VAL;
+            ebur128_loudness_momentary(meter, &momentary);
+            if (momentary > -60)  // leaves out the time before the first sound
+                heard.append(momentary);
+        }
+        // Less the blocks that reach beyond the first sound or the last.
+        heard = heard.mid(4, heard.size() - 8);
+        QVERIFY2(heard.size() >= 40, qPrintable(QString::number(heard.size())));
+        const auto [quietest, loudest] = std::minmax_element(heard.begin(), heard.end());
+        QVERIFY2(*quietest >= -19 && *loudest <= -17,
+                 qPrintable(QString("%1 to %2 LUFS").arg(*quietest).arg(*loudest)));
     }
 
     void closingTheWindowKeepsPlayingAndWritesNothing() {
