@@ -9,7 +9,8 @@ PROGRAM_DIR := $(BUILD_DIR)/program
 SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_settings_file fuzz_media_command fuzz_stored_number fuzz_patterns
+FUZZ_TARGETS := fuzz_settings_file fuzz_media_command fuzz_stored_number fuzz_patterns \
+    fuzz_loudness_cache
 
 .PHONY: run test test-sanitize fuzz package build deps configure demo-media clean
 

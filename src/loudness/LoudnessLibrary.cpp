@@ -1,8 +1,10 @@
 #include "loudness/LoudnessLibrary.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -124,6 +126,9 @@ void Library::QueueLocked(const QByteArray& path) {
 }
 
 double Library::Gain(const QByteArray& path) {
+    if (!Enabled()) {
+        return 1.0;  // without even a look at the file
+    }
     const std::optional<Identity> identity = Identify(path);
     {
         const std::lock_guard lock(mutex_);
@@ -282,11 +287,24 @@ QByteArray Library::Line(const QByteArray& path, const Entry& entry) {
 
 void Library::Append(const QByteArray& path, const Entry& entry) {
     QDir().mkpath(QFileInfo(cacheFile_).absolutePath());
-    // One write of a whole line in append mode: a crash loses at most that line.
-    QFile file(cacheFile_);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        file.write(Line(path, entry));
+    // One write of a whole line in append mode: a crash loses at most that line. A line a crash
+    // left unfinished is ended first, so that it cannot swallow this one.
+    const QByteArray name = QFile::encodeName(cacheFile_);
+    const int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
     }
+    QByteArray line = Line(path, entry);
+    struct stat info {};
+    char last = '\n';
+    if (::fstat(fd, &info) == 0 && info.st_size > 0 &&
+        ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') {
+        line.prepend('\n');
+    }
+    if (::write(fd, line.constData(), static_cast<size_t>(line.size())) != line.size()) {
+        qCWarning(lcLoudness, "cannot write to %s", name.constData());
+    }
+    ::close(fd);
 }
 
 }  // namespace Loudness

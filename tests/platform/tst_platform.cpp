@@ -74,7 +74,7 @@ Levels Drain(GstElement* sink) {
 }  // namespace
 
 // clang-format off
-struct FindRow { QString path; bool found; };
+struct FindRow { QString path; bool found; int attributes; };  // attributes as Attributes() gives them
 struct MatchRow { QString pattern, name; bool expected; };
 struct ParseRow { QString text; MciError code; QString fields = {}; };  // fields as Fields() writes them
 struct PlayRow { QString file; int shortestMs, longestMs; };
@@ -103,20 +103,25 @@ private slots:
 
     void findFirstMatch_data() {
         QTest::addColumn<FindRow>("r");
+        const int folder = Files::kAttributeDirectory;
         // clang-format off
-        QTest::newRow("folder") << FindRow{"music", true};
-        QTest::newRow("trailing separator") << FindRow{"music/", false};
-        QTest::newRow("star matches") << FindRow{"music/*.mp3", true};
-        QTest::newRow("question mark matches") << FindRow{"music/?.mp3", true};
-        QTest::newRow("no match") << FindRow{"music/*.wav", false};
-        QTest::newRow("missing") << FindRow{"missing", false};
-        QTest::newRow("pattern in root") << FindRow{"/*", true};
-        QTest::newRow("pattern in current folder") << FindRow{"*.txt", true};
+        QTest::newRow("folder") << FindRow{"music", true, folder};
+        QTest::newRow("trailing separator") << FindRow{"music/", false, folder};
+        QTest::newRow("file") << FindRow{"plain.txt", true, 0};
+        QTest::newRow("star matches") << FindRow{"music/*.mp3", true, -1};
+        QTest::newRow("question mark matches") << FindRow{"music/?.mp3", true, -1};
+        QTest::newRow("no match") << FindRow{"music/*.wav", false, -1};
+        QTest::newRow("missing") << FindRow{"missing", false, -1};
+        QTest::newRow("pattern in root") << FindRow{"/*", true, -1};
+        QTest::newRow("pattern in current folder") << FindRow{"*.txt", true, -1};
         // clang-format on
     }
+    // Only FindFirstMatch reads patterns; Attributes and ShortPathName take one for a missing file.
     void findFirstMatch() {
         QFETCH(FindRow, r);
         QCOMPARE(Files::FindFirstMatch(r.path), r.found);
+        QCOMPARE(Files::Attributes(r.path), r.attributes);
+        QCOMPARE(Files::ShortPathName(r.path), r.attributes < 0 ? QString() : r.path);
     }
 
     void wildcardMatch_data() {
@@ -138,13 +143,8 @@ private slots:
         QCOMPARE(Files::WildcardMatch(r.pattern, r.name), r.expected);
     }
 
-    void shortNameAttributesAndFolders() {
-        QCOMPARE(Files::ShortPathName(QString("music/a.mp3")), QStringLiteral("music/a.mp3"));
-        QCOMPARE(Files::ShortPathName(QString("missing")), QString());
-        QCOMPARE(Files::Attributes("music"), Files::kAttributeDirectory);
-        QCOMPARE(Files::Attributes("plain.txt"), 0);
-        QCOMPARE(Files::Attributes("missing"), -1);
-        // Made, and refused with its text, through CreatePath in the support test.
+    // Made, and refused with its text, through CreatePath in the support test.
+    void createFolderWithoutText() {
         QCOMPARE(Files::CreateFolder("missing/sub", nullptr), ENOENT);
     }
 

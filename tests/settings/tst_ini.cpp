@@ -20,6 +20,14 @@ QByteArray ReadBytes(const QString& path) {
 
 }  // namespace
 
+// A missing file is written as kNoFile in `content`.
+// clang-format off
+struct LikeRow { QByteArray text, pattern; bool expected; };
+struct LineRow { QByteArray line; Mod_INI::LineKind kind; };
+struct GetRow { QByteArray content; QString key, section, expected; };  // expected "default" when not found
+struct PutRow { QByteArray content; QStringList puts; QByteArray expected; };  // puts: "key=value" into [Settings], in order
+// clang-format on
+
 class IniTest : public QObject {
     Q_OBJECT
 
@@ -33,129 +41,108 @@ private slots:
     void init() { QVERIFY(dir_.emplace().isValid()); }
 
     void likeMatch_data() {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("pattern");
-        QTest::addColumn<bool>("expected");
+        QTest::addColumn<LikeRow>("r");
         // clang-format off
-        QTest::newRow("case counts") << QByteArray("settings") << QByteArray("Settings") << false;
-        QTest::newRow("prefix is not enough") << QByteArray("Settings") << QByteArray("Setting") << false;
-        QTest::newRow("question mark") << QByteArray("Settings") << QByteArray("S?ttings") << true;
-        QTest::newRow("question mark needs a character") << QByteArray() << QByteArray("?") << false;
-        QTest::newRow("star") << QByteArray("Settings") << QByteArray("Set*") << true;
-        QTest::newRow("star back-tracks") << QByteArray("aaab") << QByteArray("*ab") << true;
-        QTest::newRow("digits") << QByteArray("Section12") << QByteArray("Section##") << true;
-        QTest::newRow("digit sign refuses letters") << QByteArray("Section1A") << QByteArray("Section##") << false;
-        QTest::newRow("list") << QByteArray("Sb") << QByteArray("S[abc]") << true;
-        QTest::newRow("not in list") << QByteArray("Sd") << QByteArray("S[abc]") << false;
-        QTest::newRow("negated list") << QByteArray("Sd") << QByteArray("S[!abc]") << true;
-        QTest::newRow("range, high end") << QByteArray("Sf") << QByteArray("S[a-f]") << true;
-        QTest::newRow("range, outside") << QByteArray("Sg") << QByteArray("S[a-f]") << false;
-        QTest::newRow("range, hyphen is no member") << QByteArray("S-") << QByteArray("S[a-f]") << false;
-        QTest::newRow("unclosed bracket is literal") << QByteArray("[abc") << QByteArray("[abc") << true;
-        QTest::newRow("range up to the top byte") << QByteArray("S\xff") << QByteArray("S[\x01-\xff]") << true;
-        QTest::newRow("list holding brackets") << QByteArray("[") << QByteArray("[[[a]") << true;
-        QTest::newRow("a million unclosed brackets") << QByteArray("Settings") << QByteArray(1'000'000, '[') << false;
-        QTest::newRow("a million ranges") << QByteArray("Settings") << QByteArray("[\x01-\xff]").repeated(1'000'000) << false;
+        QTest::newRow("case counts") << LikeRow{"settings", "Settings", false};
+        QTest::newRow("prefix is not enough") << LikeRow{"Settings", "Setting", false};
+        QTest::newRow("question mark") << LikeRow{"Settings", "S?ttings", true};
+        QTest::newRow("question mark needs a character") << LikeRow{"", "?", false};
+        QTest::newRow("star") << LikeRow{"Settings", "Set*", true};
+        QTest::newRow("star back-tracks") << LikeRow{"aaab", "*ab", true};
+        QTest::newRow("digits") << LikeRow{"Section12", "Section##", true};
+        QTest::newRow("digit sign refuses letters") << LikeRow{"Section1A", "Section##", false};
+        QTest::newRow("list") << LikeRow{"Sb", "S[abc]", true};
+        QTest::newRow("not in list") << LikeRow{"Sd", "S[abc]", false};
+        QTest::newRow("negated list") << LikeRow{"Sd", "S[!abc]", true};
+        QTest::newRow("range, high end") << LikeRow{"Sf", "S[a-f]", true};
+        QTest::newRow("range, outside") << LikeRow{"Sg", "S[a-f]", false};
+        QTest::newRow("range, hyphen is no member") << LikeRow{"S-", "S[a-f]", false};
+        QTest::newRow("unclosed bracket is literal") << LikeRow{"[abc", "[abc", true};
+        QTest::newRow("range up to the top byte") << LikeRow{"S\xff", "S[\x01-\xff]", true};
+        QTest::newRow("list holding brackets") << LikeRow{"[", "[[[a]", true};
+        QTest::newRow("a million unclosed brackets") << LikeRow{"Settings", QByteArray(1'000'000, '['), false};
+        QTest::newRow("a million ranges") << LikeRow{"Settings", QByteArray("[\x01-\xff]").repeated(1'000'000), false};
         // clang-format on
     }
     void likeMatch() {
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, pattern);
-        QFETCH(bool, expected);
-        QCOMPARE(Mod_INI::LikeMatch(text, pattern), expected);
+        QFETCH(LikeRow, r);
+        QCOMPARE(Mod_INI::LikeMatch(r.text, r.pattern), r.expected);
     }
 
+    // "[Settings]" as a header and "Remote=1" as a comment are read through GetIniValue's rows.
     void classifyLine_data() {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<int>("kind");
-        const int comment = int(Mod_INI::LineKind::Comment);
-        const int header = int(Mod_INI::LineKind::Header);
-        const int other = int(Mod_INI::LineKind::Other);
+        QTest::addColumn<LineRow>("r");
+        using enum Mod_INI::LineKind;
         // clang-format off
-        QTest::newRow("rEm, any case") << QByteArray("rEm=1") << comment;
-        QTest::newRow("Remote=1") << QByteArray("Remote=1") << comment;
-        QTest::newRow("too short for REM") << QByteArray("re") << other;
-        QTest::newRow("REM not at the start") << QByteArray(" REM") << other;
-        QTest::newRow("quote") << QByteArray("'[Settings]") << comment;
-        QTest::newRow("header") << QByteArray("[Settings]") << header;
-        QTest::newRow("bracket alone") << QByteArray("[") << header;
-        QTest::newRow("indented header") << QByteArray(" [Settings]") << other;
+        QTest::newRow("rEm, any case") << LineRow{"rEm=1", Comment};
+        QTest::newRow("too short for REM") << LineRow{"re", Other};
+        QTest::newRow("REM not at the start") << LineRow{" REM", Other};
+        QTest::newRow("quote") << LineRow{"'[Settings]", Comment};
+        QTest::newRow("bracket alone") << LineRow{"[", Header};
+        QTest::newRow("indented header") << LineRow{" [Settings]", Other};
         // clang-format on
     }
     void classifyLine() {
-        QFETCH(QByteArray, line);
-        QFETCH(int, kind);
-        QCOMPARE(int(Mod_INI::ClassifyLine(line)), kind);
+        QFETCH(LineRow, r);
+        QCOMPARE(int(Mod_INI::ClassifyLine(r.line)), int(r.kind));
     }
 
     void getIniValue_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("section");
-        QTest::addColumn<QString>("expected");  // "default" when not found
+        QTest::addColumn<GetRow>("r");
         // clang-format off
-        QTest::newRow("first match wins") << QByteArray("[Settings]\r\nA=1\r\nA=2\r\n") << "A" << "Settings" << "1";
-        QTest::newRow("key in any case") << QByteArray("[Settings]\r\nmessageinterval=45\r\n") << "MessageInterval" << "Settings" << "45";
-        QTest::newRow("spaces around = belong to the key") << QByteArray("[Settings]\r\nA = 4\r\n") << "A" << "Settings" << "default";
-        QTest::newRow("key with its space") << QByteArray("[Settings]\r\nA = 4\r\n") << "A " << "Settings" << " 4";
-        QTest::newRow("value holding =") << QByteArray("[Settings]\r\nA=4=5\r\n") << "A" << "Settings" << "4=5";
-        QTest::newRow("empty value is no default") << QByteArray("[Settings]\r\nA=\r\nA=2\r\n") << "A" << "Settings" << "";
-        QTest::newRow("key above the first header") << QByteArray("A=1\r\n[Settings]\r\nB=2\r\n") << "A" << "Settings" << "default";
-        QTest::newRow("section ends at the next header") << QByteArray("[Settings]\r\nB=2\r\n[Other]\r\nA=1\r\n") << "A" << "Settings" << "default";
-        QTest::newRow("lower-case header") << QByteArray("[settings]\r\nA=1\r\n") << "A" << "Settings" << "default";
-        QTest::newRow("bracket alone") << QByteArray("[\r\nA=1\r\n") << "A" << "Settings" << "default";
-        QTest::newRow("whole file, above the first header") << QByteArray("A=1\r\n[Other]\r\nB=2\r\n") << "A" << "" << "1";
-        QTest::newRow("whole file, any section") << QByteArray("A=1\r\n[Other]\r\nB=2\r\n") << "B" << "" << "2";
-        QTest::newRow("Remote=1 is a comment") << QByteArray("[Settings]\r\nRemote=1\r\n") << "Remote" << "Settings" << "default";
-        QTest::newRow("lone LF ends a line") << QByteArray("[Settings]\nA=1\nB=2\n") << "A" << "Settings" << "1";
-        QTest::newRow("missing file") << QByteArray(kNoFile) << "A" << "" << "default";
-        QTest::newRow("hostile header passed over") << "[" + QByteArray(1'000'000, '[') + "]\r\n[Settings]\r\nA=1\r\n" << "A" << "Settings" << "1";
+        QTest::newRow("first match wins, even an empty value") << GetRow{"[Settings]\r\nA=\r\nA=2\r\n", "A", "Settings", ""};
+        QTest::newRow("key in any case") << GetRow{"[Settings]\r\nmessageinterval=45\r\n", "MessageInterval", "Settings", "45"};
+        QTest::newRow("spaces around = belong to the key") << GetRow{"[Settings]\r\nA = 4\r\n", "A", "Settings", "default"};
+        QTest::newRow("key with its space") << GetRow{"[Settings]\r\nA = 4\r\n", "A ", "Settings", " 4"};
+        QTest::newRow("value holding =") << GetRow{"[Settings]\r\nA=4=5\r\n", "A", "Settings", "4=5"};
+        QTest::newRow("key above the first header") << GetRow{"A=1\r\n[Settings]\r\nB=2\r\n", "A", "Settings", "default"};
+        QTest::newRow("section ends at the next header") << GetRow{"[Settings]\r\nB=2\r\n[Other]\r\nA=1\r\n", "A", "Settings", "default"};
+        QTest::newRow("lower-case header") << GetRow{"[settings]\r\nA=1\r\n", "A", "Settings", "default"};
+        QTest::newRow("bracket alone") << GetRow{"[\r\nA=1\r\n", "A", "Settings", "default"};
+        QTest::newRow("whole file, above the first header") << GetRow{"A=1\r\n[Other]\r\nB=2\r\n", "A", "", "1"};
+        QTest::newRow("whole file, any section") << GetRow{"A=1\r\n[Other]\r\nB=2\r\n", "B", "", "2"};
+        QTest::newRow("Remote=1 is a comment") << GetRow{"[Settings]\r\nRemote=1\r\n", "Remote", "Settings", "default"};
+        QTest::newRow("lone LF ends a line") << GetRow{"[Settings]\nA=1\nB=2\n", "A", "Settings", "1"};
+        QTest::newRow("missing file") << GetRow{kNoFile, "A", "", "default"};
+        QTest::newRow("hostile header passed over") << GetRow{"[" + QByteArray(1'000'000, '[') + "]\r\n[Settings]\r\nA=1\r\n", "A", "Settings", "1"};
         // clang-format on
     }
     void getIniValue() {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, key);
-        QFETCH(QString, section);
-        QFETCH(QString, expected);
-        QVERIFY(content == kNoFile || MediaFixtures::MakeFile(IniPath(), content));
-        QCOMPARE(Mod_INI::GetIniValue(IniPath(), key, "default", section), expected);
-        QCOMPARE(ReadBytes(IniPath()), content);  // reading never writes
+        QFETCH(GetRow, r);
+        QVERIFY(r.content == kNoFile || MediaFixtures::MakeFile(IniPath(), r.content));
+        QCOMPARE(Mod_INI::GetIniValue(IniPath(), r.key, "default", r.section), r.expected);
+        QCOMPARE(ReadBytes(IniPath()), r.content);  // reading never writes
     }
 
     void putIniValue_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QStringList>("puts");  // "key=value" into [Settings], in order
-        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<PutRow>("r");
         // clang-format off
-        QTest::newRow("five lines from nothing") << QByteArray(kNoFile) << QStringList{"MessageInterval=30", "MusicVolumeHigh=100", "MusicVolumeLow=10", "MessageVolume=100"} << QByteArray("[Settings]\r\nMessageInterval=30\r\nMusicVolumeHigh=100\r\nMusicVolumeLow=10\r\nMessageVolume=100\r\n");
-        QTest::newRow("in place, as the caller spells the key") << QByteArray("[Settings]\r\nA=1\r\nmessageinterval=45\r\nC=3\r\n") << QStringList{"MessageInterval=60"} << QByteArray("[Settings]\r\nA=1\r\nMessageInterval=60\r\nC=3\r\n");
-        QTest::newRow("duplicates both replaced") << QByteArray("[Settings]\r\nA=1\r\nB=2\r\na=3\r\n") << QStringList{"A=9"} << QByteArray("[Settings]\r\nA=9\r\nB=2\r\nA=9\r\n");
-        QTest::newRow("added before the next header") << QByteArray("[Settings]\r\nA=1\r\n\r\n\r\n[Other]\r\nB=2\r\n") << QStringList{"C=3"} << QByteArray("[Settings]\r\nA=1\r\n\r\n\r\nC=3\r\n[Other]\r\nB=2\r\n");
-        QTest::newRow("added as the last line") << QByteArray("[Other]\r\nB=2\r\n[Settings]\r\nA=1\r\n") << QStringList{"C=3"} << QByteArray("[Other]\r\nB=2\r\n[Settings]\r\nA=1\r\nC=3\r\n");
-        QTest::newRow("missing section appended") << QByteArray("[Other]\r\nA=2\r\n") << QStringList{"A=1"} << QByteArray("[Other]\r\nA=2\r\n[Settings]\r\nA=1\r\n");
-        QTest::newRow("lower-case header is another section") << QByteArray("[settings]\r\nA=1\r\n") << QStringList{"A=2"} << QByteArray("[settings]\r\nA=1\r\n[Settings]\r\nA=2\r\n");
-        QTest::newRow("key above the first header kept") << QByteArray("A=1\r\n[Settings]\r\nB=2\r\n") << QStringList{"A=9"} << QByteArray("A=1\r\n[Settings]\r\nB=2\r\nA=9\r\n");
-        QTest::newRow("Remote=1 is never replaced") << QByteArray("[Settings]\r\nRemote=1\r\n") << QStringList{"Remote=2"} << QByteArray("[Settings]\r\nRemote=1\r\nRemote=2\r\n");
-        QTest::newRow("last line gains its end") << QByteArray("[Settings]\r\nA=1") << QStringList{"B=2"} << QByteArray("[Settings]\r\nA=1\r\nB=2\r\n");
-        QTest::newRow("other bytes kept") << QByteArray("; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=1\r\n") << QStringList{"A=2"} << QByteArray("; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=2\r\n");
+        QTest::newRow("five lines from nothing") << PutRow{kNoFile, {"MessageInterval=30", "MusicVolumeHigh=100", "MusicVolumeLow=10", "MessageVolume=100"}, "[Settings]\r\nMessageInterval=30\r\nMusicVolumeHigh=100\r\nMusicVolumeLow=10\r\nMessageVolume=100\r\n"};
+        QTest::newRow("every match in place, as the caller spells the key") << PutRow{"[Settings]\r\nA=1\r\nB=2\r\na=3\r\n", {"A=9"}, "[Settings]\r\nA=9\r\nB=2\r\nA=9\r\n"};
+        QTest::newRow("added before the next header") << PutRow{"[Settings]\r\nA=1\r\n\r\n\r\n[Other]\r\nB=2\r\n", {"C=3"}, "[Settings]\r\nA=1\r\n\r\n\r\nC=3\r\n[Other]\r\nB=2\r\n"};
+        QTest::newRow("added as the last line") << PutRow{"[Other]\r\nB=2\r\n[Settings]\r\nA=1\r\n", {"C=3"}, "[Other]\r\nB=2\r\n[Settings]\r\nA=1\r\nC=3\r\n"};
+        QTest::newRow("missing section appended") << PutRow{"[Other]\r\nA=2\r\n", {"A=1"}, "[Other]\r\nA=2\r\n[Settings]\r\nA=1\r\n"};
+        QTest::newRow("lower-case header is another section") << PutRow{"[settings]\r\nA=1\r\n", {"A=2"}, "[settings]\r\nA=1\r\n[Settings]\r\nA=2\r\n"};
+        QTest::newRow("key above the first header kept") << PutRow{"A=1\r\n[Settings]\r\nB=2\r\n", {"A=9"}, "A=1\r\n[Settings]\r\nB=2\r\nA=9\r\n"};
+        QTest::newRow("Remote=1 is never replaced") << PutRow{"[Settings]\r\nRemote=1\r\n", {"Remote=2"}, "[Settings]\r\nRemote=1\r\nRemote=2\r\n"};
+        QTest::newRow("last line gains its end") << PutRow{"[Settings]\r\nA=1", {"B=2"}, "[Settings]\r\nA=1\r\nB=2\r\n"};
+        QTest::newRow("other bytes kept") << PutRow{"; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=1\r\n", {"A=2"}, "; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=2\r\n"};
         // clang-format on
     }
     // One put after another, and all of them in one step, give the same bytes.
     void putIniValue() {
-        QFETCH(QByteArray, content);
-        QFETCH(QStringList, puts);
-        QFETCH(QByteArray, expected);
+        QFETCH(PutRow, r);
         const QString together = dir_->filePath("together.ini");
         QList<std::pair<QString, QString>> values;
         for (const QString& path : {IniPath(), together})
-            QVERIFY(content == kNoFile || MediaFixtures::MakeFile(path, content));
-        for (const QString& kv : puts) {
+            QVERIFY(r.content == kNoFile || MediaFixtures::MakeFile(path, r.content));
+        for (const QString& kv : r.puts) {
             Mod_INI::PutIniValue(IniPath(), kv.section('=', 0, 0), kv.section('=', 1), "Settings");
             values.append({kv.section('=', 0, 0), kv.section('=', 1)});
         }
         Mod_INI::PutIniValues(together, values, "Settings");
-        QCOMPARE(ReadBytes(IniPath()), expected);
-        QCOMPARE(ReadBytes(together), expected);
+        QCOMPARE(ReadBytes(IniPath()), r.expected);
+        QCOMPARE(ReadBytes(together), r.expected);
         // no temporary file left
         QCOMPARE(Entries(), (QStringList{"settings.ini", "together.ini"}));
     }
