@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <cstdlib>
 
 namespace {
 
@@ -55,10 +56,16 @@ QString PlayLog::FileFor(const Scheduler::MessagePlay& play) const {
 }
 
 QByteArray PlayLog::Line(const Scheduler::MessagePlay& play) {
-    // With the offset written out, so a line means one moment wherever and whenever it is read.
-    const QDateTime start = play.start.toOffsetFromUtc(play.start.offsetFromUtc());
+    // With the offset written out, as +HH:MM even at UTC, so a line means one moment wherever and
+    // whenever it is read, and every line has the same shape.
+    const int offset = play.start.offsetFromUtc();
+    const QByteArray time =
+        play.start.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")).toUtf8() +
+        (offset < 0 ? '-' : '+') +
+        QString::asprintf("%02d:%02d", std::abs(offset) / 3600, std::abs(offset) / 60 % 60)
+            .toUtf8();
     const QByteArray name = play.path.mid(play.path.lastIndexOf('/') + 1);
-    return start.toString(Qt::ISODate).toUtf8() + ',' + CsvText(QFile::decodeName(name)) + ',' +
+    return time + ',' + CsvText(QFile::decodeName(name)) + ',' +
            QByteArray::number(static_cast<double>(play.lengthMs) / 1000.0, 'f', 2) + ',' +
            OutcomeText(play.outcome) + '\n';
 }

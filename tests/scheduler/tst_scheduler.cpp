@@ -39,7 +39,7 @@ QStringList Start(const QString& alias, const QString& path, int level, bool ope
 struct CycleRow { int interval, high, low; bool musicEnds; QString atLevel98; };  // at 98: "tick", "stop" or "end" (of the music)
 struct NextRow { int finishes; QString removed; QStringList unplayable; QStringList next; };
 struct ReportRow { bool on; QString ending; QList<Outcome> reported; qint64 lengthMs; };  // ending: how the message stops
-struct LineRow { QByteArray path; qint64 lengthMs; Outcome outcome; QByteArray line; };
+struct LineRow { QByteArray path; qint64 lengthMs; Outcome outcome; int offsetSeconds; QByteArray line; };
 // clang-format on
 
 // A core on temporary media folders; nothing ticks it but the test.
@@ -269,15 +269,15 @@ private slots:
     void playLogLine_data() {
         QTest::addColumn<LineRow>("r");
         // clang-format off
-        QTest::newRow("played") << LineRow{"/m/Opening hours.mp3", 12040, Outcome::Played, "2026-12-06T17:05:00+01:00,\"Opening hours.mp3\",12.04,played\n"};
-        QTest::newRow("quotes doubled") << LineRow{"/m/Say \"hi\", now.mp3", 0, Outcome::CutShort, "2026-12-06T17:05:00+01:00,\"Say \"\"hi\"\", now.mp3\",0.00,cut short\n"};
-        QTest::newRow("never a formula") << LineRow{"/m/=1+2.mp3", 500, Outcome::Failed, "2026-12-06T17:05:00+01:00,\"'=1+2.mp3\",0.50,failed\n"};
-        QTest::newRow("name as the folder gave it") << LineRow{"/m/\xc3\xa9t\xc3\xa9.wav", 1000, Outcome::Played, "2026-12-06T17:05:00+01:00,\"\xc3\xa9t\xc3\xa9.wav\",1.00,played\n"};
+        QTest::newRow("played") << LineRow{"/m/Opening hours.mp3", 12040, Outcome::Played, 3600, "2026-12-06T17:05:00+01:00,\"Opening hours.mp3\",12.04,played\n"};
+        QTest::newRow("quotes doubled") << LineRow{"/m/Say \"hi\", now.mp3", 0, Outcome::CutShort, 0, "2026-12-06T17:05:00+00:00,\"Say \"\"hi\"\", now.mp3\",0.00,cut short\n"};
+        QTest::newRow("never a formula") << LineRow{"/m/=1+2.mp3", 500, Outcome::Failed, -9000, "2026-12-06T17:05:00-02:30,\"'=1+2.mp3\",0.50,failed\n"};
+        QTest::newRow("name as the folder gave it") << LineRow{"/m/\xc3\xa9t\xc3\xa9.wav", 1000, Outcome::Played, 3600, "2026-12-06T17:05:00+01:00,\"\xc3\xa9t\xc3\xa9.wav\",1.00,played\n"};
         // clang-format on
     }
     void playLogLine() {
         QFETCH(LineRow, r);
-        const QDateTime start(QDate(2026, 12, 6), QTime(17, 5), QTimeZone(3600));
+        const QDateTime start(QDate(2026, 12, 6), QTime(17, 5), QTimeZone(r.offsetSeconds));
         QCOMPARE(PlayLog::Line({start, r.path, r.lengthMs, r.outcome}), r.line);
     }
 
