@@ -15,10 +15,9 @@
 
 namespace Loudness {
 
-namespace {
-
-// Warnings by default; each measurement with QT_LOGGING_RULES="corvane.loudness.info=true".
 Q_LOGGING_CATEGORY(lcLoudness, "corvane.loudness", QtWarningMsg)
+
+namespace {
 
 constexpr int kChannels = 2;
 constexpr GstClockTime kPullWait = 100 * GST_MSECOND;  // how often `stop` is looked at

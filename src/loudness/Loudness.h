@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <atomic>
 #include <optional>
 
 // Even loudness: each file's integrated loudness and true peak (EBU R128), and the gain that
 // brings it to a common target without its peaks reaching full scale.
 namespace Loudness {
+
+// Warnings by default; each measurement with QT_LOGGING_RULES="corvane.loudness.info=true".
+Q_DECLARE_LOGGING_CATEGORY(lcLoudness)
 
 enum class Source {
     Analysis,      // decoded whole and measured

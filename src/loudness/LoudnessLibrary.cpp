@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <cmath>
@@ -17,9 +16,6 @@
 namespace Loudness {
 
 namespace {
-
-// Warnings by default; each measurement with QT_LOGGING_RULES="corvane.loudness.info=true".
-Q_LOGGING_CATEGORY(lcLoudness, "corvane.loudness", QtWarningMsg)
 
 // One line a file: size, modification time (ns), loudness, true peak, source letter and the
 // percent-encoded path, separated by spaces. A later line for the same path wins.
@@ -211,10 +207,14 @@ void Library::Run() {
         busy_ = true;
         interrupt_ = false;
         lock.unlock();
+        const std::optional<Identity> identity = Identify(path);
+        lock.lock();
+        // Known already: queued again by a list re-read, or measured while it waited.
+        const bool known = !identity || FindLocked(path, *identity);
+        lock.unlock();
 
         std::optional<Measurement> measurement;
-        const std::optional<Identity> identity = Identify(path);
-        if (identity && !Find(path)) {
+        if (!known) {
             measurement = Measure(path, interrupt_);
         }
 
