@@ -108,6 +108,16 @@ bool MakeTaggedMp3(const QString& path, int milliseconds, double amplitude, doub
         EncodingLimit(milliseconds));
 }
 
+GstElement* MakeSampleSink(GstElement*& samples) {
+    GstElement* bin = gst_parse_bin_from_description(
+        "audioconvert ! audioresample ! "
+        "audio/x-raw,format=F32LE,layout=interleaved,channels=2,rate=44100 ! "
+        "appsink name=samples sync=false wait-on-eos=false",
+        TRUE, nullptr);
+    samples = gst_bin_get_by_name(GST_BIN(bin), "samples");
+    return bin;
+}
+
 bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs, int program) {
     constexpr quint32 kTicksPerQuarter = 480;
     constexpr quint32 kMicrosPerQuarter = 500'000;  // 120 beats a minute

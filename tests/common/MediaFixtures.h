@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gst/gst.h>
+
 #include <QString>
 
 // Short media files made on the spot for tests, benchmarks and demo folders.
@@ -19,6 +21,10 @@ bool MakeTaggedMp3(const QString& path, int milliseconds, double amplitude, doub
 // A General MIDI file of one track: `notes` are MIDI note numbers, each held `noteMs` long, played
 // on `program` (0 = acoustic grand piano).
 bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs = 250, int program = 0);
+
+// A sink for a media device that keeps every sample it plays, as 44.1 kHz stereo floats, in the
+// appsink it names in `samples` (a reference of the caller's to drop).
+GstElement* MakeSampleSink(GstElement*& samples);
 
 // A file with the given bytes, for "media" that is not media.
 bool MakeFile(const QString& path, const QByteArray& bytes);
