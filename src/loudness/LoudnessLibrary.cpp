@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
 
 namespace Loudness {
@@ -19,48 +20,27 @@ namespace {
 
 // One line a file: size, modification time (ns), loudness, true peak, source letter and the
 // percent-encoded path, separated by spaces. A later line for the same path wins.
-constexpr char kAnalysis = 'a';
-constexpr char kTags = 't';
-constexpr char kUnmeasurable = 'u';
+struct SourceText {
+    Source source;
+    char letter;
+    const char* name;  // for the log
+};
+constexpr SourceText kSources[] = {{Source::Analysis, 'a', "analysis"},
+                                   {Source::Tags, 't', "tags"},
+                                   {Source::Unmeasurable, 'u', "unmeasurable"}};
 
-char SourceLetter(Source source) {
-    switch (source) {
-        case Source::Tags:
-            return kTags;
-        case Source::Unmeasurable:
-            return kUnmeasurable;
-        case Source::Analysis:
-            break;
-    }
-    return kAnalysis;
+const SourceText& TextOf(Source source) {
+    return *std::find_if(std::begin(kSources), std::end(kSources),
+                         [source](const SourceText& text) { return text.source == source; });
 }
 
 std::optional<Source> LetterSource(QByteArrayView letter) {
-    if (letter.size() != 1) {
-        return std::nullopt;
+    for (const SourceText& text : kSources) {
+        if (letter == QByteArrayView(&text.letter, 1)) {
+            return text.source;
+        }
     }
-    switch (letter.front()) {
-        case kAnalysis:
-            return Source::Analysis;
-        case kTags:
-            return Source::Tags;
-        case kUnmeasurable:
-            return Source::Unmeasurable;
-        default:
-            return std::nullopt;
-    }
-}
-
-const char* SourceName(Source source) {
-    switch (source) {
-        case Source::Tags:
-            return "tags";
-        case Source::Unmeasurable:
-            return "unmeasurable";
-        case Source::Analysis:
-            break;
-    }
-    return "analysis";
+    return std::nullopt;
 }
 
 }  // namespace
@@ -228,7 +208,7 @@ void Library::Run() {
             Append(path, entry);
             qCInfo(lcLoudness, "%s: %.1f LUFS, %.1f dBTP from %s: %+.1f dB", path.constData(),
                    measurement->integratedLufs, measurement->truePeakDbtp,
-                   SourceName(measurement->source), GainDb(*measurement));
+                   TextOf(measurement->source).name, GainDb(*measurement));
             lock.lock();
         }
     }
@@ -282,7 +262,7 @@ QByteArray Library::Line(const QByteArray& path, const Entry& entry) {
            QByteArray::number(entry.identity.modifiedNs) + ' ' +
            QByteArray::number(entry.measurement.integratedLufs, 'f', 2) + ' ' +
            QByteArray::number(entry.measurement.truePeakDbtp, 'f', 2) + ' ' +
-           SourceLetter(entry.measurement.source) + ' ' + path.toPercentEncoding("/") + '\n';
+           TextOf(entry.measurement.source).letter + ' ' + path.toPercentEncoding("/") + '\n';
 }
 
 void Library::Append(const QByteArray& path, const Entry& entry) {
