@@ -16,11 +16,11 @@ private slots:
     void aboutWindow() {
         Platform::Shell::SetLauncher([this](auto&, auto& a, auto&) { return launches << a, true; });
         Frm_About about;
-        const QStringList texts{about.windowTitle(), about.Lbl_Product->text(),
-                                about.Lbl_Version->text(), about.Lbl_Copyright->text(),
-                                about.Lbl_Company->text()};
-        QCOMPARE(texts, (QStringList{"About ZEL", "ZEL", "Version " + Mod_Version::VersionString(),
-                                     Frm_About::kCopyright, Frm_About::kCompany}));
+        QVERIFY(about.windowTitle().endsWith(Frm_About::kProductName) &&
+                about.Lbl_Product->text() == Frm_About::kProductName &&
+                about.Lbl_Version->text().endsWith(Mod_Version::VersionString()) &&
+                about.Lbl_Copyright->text() == Frm_About::kCopyright &&
+                about.Lbl_Company->text() == Frm_About::kCompany);
         about.SetWWW("www.example.org/corvane");
         about.show();
         QVERIFY(QTest::qWaitForWindowActive(&about));

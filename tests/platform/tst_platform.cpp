@@ -25,50 +25,23 @@ QString Ask(GstDevices& devices, const QString& command) {
     return result == kNoError ? QString::fromStdString(reply) : Refused(result);
 }
 
-// Polls the mode as the console does until the device leaves "playing"; the bound only keeps a
-// device that never stops from hanging the test.
-QString ModeAfterPlaying(GstDevices& devices, const QString& alias) {
-    QString mode;
-    for (int i = 0; i < 2000 && (mode = Ask(devices, "status " + alias + " mode")) == u"playing";
-         ++i) {
+// Polls the mode until the device leaves "playing", with no event loop: the command alone reads
+// the bus. The bound only keeps a device that never stops from hanging the test.
+bool Stops(GstDevices& devices, const QString& alias) {
+    const QDeadlineTimer bound(10000);
+    while (Ask(devices, "status " + alias + " mode") == u"playing" && !bound.hasExpired()) {
         QThread::msleep(5);
     }
-    return mode;
+    return Ask(devices, "status " + alias + " mode") == u"stopped";
 }
 
-// verb|device|type|alias|from|to|item side timeFormat|volume|all
+// verb|device|type|alias|from|to|item side timeFormat|volume|all, enumerations by their number
 QString Fields(const Command& c) {
-    static const char* const kVerbs[] = {"open", "close",  "play", "pause",   "resume",
-                                         "stop", "status", "set",  "setaudio"};
     const auto n = [](auto v) { return v ? std::to_string(*v) : std::string("-"); };
-    return QString::asprintf("%s|%s|%s|%s|%s|%s|%d%d%d|%lld|%d", kVerbs[int(c.verb)],
-                             c.device.c_str(), c.type.c_str(), c.alias.c_str(), n(c.from).c_str(),
-                             n(c.to).c_str(), int(c.item), int(c.side), int(c.timeFormat),
+    return QString::asprintf("%d|%s|%s|%s|%s|%s|%d%d%d|%lld|%d", int(c.verb), c.device.c_str(),
+                             c.type.c_str(), c.alias.c_str(), n(c.from).c_str(), n(c.to).c_str(),
+                             int(c.item), int(c.side), int(c.timeFormat),
                              static_cast<long long>(c.volume), int(c.all));
-}
-
-struct Levels {
-    double left = 0, right = 0, frames = 0;
-};
-
-// The root-mean-square level per side of every stereo float sample the appsink holds.
-Levels Drain(GstElement* sink) {
-    Levels sum;
-    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 0)) {
-        GstMapInfo map;
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            const auto* f = reinterpret_cast<const float*>(map.data);
-            for (gsize i = 0; i + 1 < map.size / sizeof(float); i += 2, ++sum.frames) {
-                sum.left += double(f[i]) * f[i];
-                sum.right += double(f[i + 1]) * f[i + 1];
-            }
-            gst_buffer_unmap(buffer, &map);
-        }
-        gst_sample_unref(sample);
-    }
-    const double n = std::max(sum.frames, 1.0);
-    return {std::sqrt(sum.left / n), std::sqrt(sum.right / n), sum.frames};
 }
 
 }  // namespace
@@ -79,7 +52,7 @@ struct MatchRow { QString pattern, name; bool expected; };
 struct ParseRow { QString text; MciError code; QString fields = {}; };  // fields as Fields() writes them
 struct PlayRow { QString file; int shortestMs, longestMs; };
 struct ErrorRow { bool openFirst; QString command; MciError code; };  // openFirst: "a" holding tone.wav
-struct VolumeRow { QString command; double left, right; };  // level against the file played at 1000
+struct VolumeRow { QString command; double left, right; };  // each side's level, 1 for full volume
 // clang-format on
 
 class PlatformTest : public QObject {
@@ -90,15 +63,14 @@ class PlatformTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid() && QDir::setCurrent(dir_.path()) && QDir().mkpath("music"));
-        for (const char* name : {"music/a.mp3", "music/Song.MP3", "plain.txt"}) {
-            QVERIFY(MediaFixtures::MakeFile(name, "x"));
-        }
-        QVERIFY(MediaFixtures::MakeFile("empty.mp3", {}));
-        QVERIFY(MediaFixtures::MakeFile("text.mp3", QByteArray("No song.\n").repeated(99)));
-        // 18 buffers of 1024 samples at 44.1 kHz: 417.96 ms.
-        QVERIFY(MediaFixtures::MakeWav("tone.wav", 400));
-        QVERIFY(MediaFixtures::MakeMp3("tone.mp3", 400));
-        QVERIFY(MediaFixtures::MakeMidi("tune.mid", {60, 64, 67}, 150));
+        QVERIFY(MediaFixtures::MakeFile("music/a.mp3", "x") &&
+                MediaFixtures::MakeFile("plain.txt", "x") &&
+                MediaFixtures::MakeFile("empty.mp3", {}) &&
+                MediaFixtures::MakeFile("text.mp3", QByteArray("No song.\n").repeated(99)));
+        // 18 buffers of 1024 samples at 44.1 kHz: 417.96 ms of a sine of peak 0.5.
+        QVERIFY(MediaFixtures::MakeWav("tone.wav", 400, 440.0, 0.5) &&
+                MediaFixtures::MakeMp3("tone.mp3", 400) &&
+                MediaFixtures::MakeMidi("tune.mid", {60, 64, 67}, 150));
     }
 
     void findFirstMatch_data() {
@@ -124,17 +96,12 @@ private slots:
         QCOMPARE(Files::ShortPathName(r.path), r.attributes < 0 ? QString() : r.path);
     }
 
+    // Checked against a reference matcher by fuzz_patterns; these are its decisions.
     void wildcardMatch_data() {
         QTest::addColumn<MatchRow>("r");
         // clang-format off
         QTest::newRow("extension must end the name") << MatchRow{"*.mp3", "song.mp3.bak", false};
-        QTest::newRow("prefix is not enough") << MatchRow{"song", "song.mp3", false};
-        QTest::newRow("trailing star matches nothing") << MatchRow{"song*", "song", true};
-        QTest::newRow("case ignored") << MatchRow{"*.MP3", "song.mp3", true};
         QTest::newRow("case ignored beyond ASCII") << MatchRow{"É*", "école", true};
-        QTest::newRow("question mark needs a character") << MatchRow{"??", "a", false};
-        QTest::newRow("star back-tracks") << MatchRow{"*ab", "aaab", true};
-        QTest::newRow("stars keep their order") << MatchRow{"a*b*c", "acb", false};
         QTest::newRow("dot and brackets are literal") << MatchRow{"[a].c", "abc", false};
         // clang-format on
     }
@@ -150,18 +117,16 @@ private slots:
 
     void parse_data() {
         QTest::addColumn<ParseRow>("r");
-        const QString tail = " type MPEGVideo Alias ZEL0 parent 460 Style 1073741824";
         // clang-format off
-        QTest::newRow("open, padded") << ParseRow{"open /m/a.mp3" + tail + QString(200, u' '), kNoError, "open|/m/a.mp3|MPEGVideo|ZEL0|-|-|000|0|0"};
-        QTest::newRow("open, quoted, upper case") << ParseRow{"OPEN \"/m/my song.mp3\" TYPE t ALIAS \"my dev\"", kNoError, "open|/m/my song.mp3|t|my dev|-|-|000|0|0"};
-        QTest::newRow("open, alias is the file") << ParseRow{"open /m/a.mp3 type t", kNoError, "open|/m/a.mp3|t|/m/a.mp3|-|-|000|0|0"};
-        QTest::newRow("play, mixed case") << ParseRow{"Play ZEL0 FROM 10 To 20", kNoError, "play|ZEL0|||10|20|000|0|0"};
-        QTest::newRow("play bare") << ParseRow{"play ZEL0", kNoError, "play|ZEL0|||-|-|000|0|0"};
-        QTest::newRow("CLOSE ALL") << ParseRow{"CLOSE ALL", kNoError, "close|ALL|||-|-|000|0|1"};
-        QTest::newRow("status, trailing blanks") << ParseRow{"STATUS ZEL0 MODE  \t ", kNoError, "status|ZEL0|||-|-|000|0|0"};
-        QTest::newRow("status left volume") << ParseRow{"status ZEL0 left Volume", kNoError, "status|ZEL0|||-|-|310|0|0"};
-        QTest::newRow("set frames") << ParseRow{"set ZEL0 Time Format FRAMES", kNoError, "set|ZEL0|||-|-|001|0|0"};
-        QTest::newRow("setaudio right 1000") << ParseRow{"SETAUDIO ZEL0 right VOLUME TO 1000", kNoError, "setaudio|ZEL0|||-|-|020|1000|0"};
+        QTest::newRow("open, parent and style read") << ParseRow{"open /m/a.mp3 type MPEGVideo Alias ZEL0 parent 460 Style 1073741824", kNoError, "0|/m/a.mp3|MPEGVideo|ZEL0|-|-|000|0|0"};
+        QTest::newRow("open, quoted, upper case") << ParseRow{"OPEN \"/m/my song.mp3\" TYPE t ALIAS \"my dev\"", kNoError, "0|/m/my song.mp3|t|my dev|-|-|000|0|0"};
+        QTest::newRow("open, alias is the file") << ParseRow{"open /m/a.mp3 type t", kNoError, "0|/m/a.mp3|t|/m/a.mp3|-|-|000|0|0"};
+        QTest::newRow("play, mixed case") << ParseRow{"Play ZEL0 FROM 10 To 20", kNoError, "2|ZEL0|||10|20|000|0|0"};
+        QTest::newRow("play bare") << ParseRow{"play ZEL0", kNoError, "2|ZEL0|||-|-|000|0|0"};
+        QTest::newRow("CLOSE ALL") << ParseRow{"CLOSE ALL", kNoError, "1|ALL|||-|-|000|0|1"};
+        QTest::newRow("status left volume, tabs") << ParseRow{"status\tZEL0 left Volume \t ", kNoError, "6|ZEL0|||-|-|310|0|0"};
+        QTest::newRow("set frames") << ParseRow{"set ZEL0 Time Format FRAMES", kNoError, "7|ZEL0|||-|-|001|0|0"};
+        QTest::newRow("setaudio right 1000") << ParseRow{"SETAUDIO ZEL0 right VOLUME TO 1000", kNoError, "8|ZEL0|||-|-|020|1000|0"};
         QTest::newRow("empty") << ParseRow{"   ", kErrUnrecognizedCommand};
         QTest::newRow("unknown verb") << ParseRow{"fly ZEL0", kErrUnrecognizedCommand};
         QTest::newRow("verb alone") << ParseRow{"play", kErrMissingParameter};
@@ -188,10 +153,17 @@ private slots:
         QTest::newRow("MP3, with encoder delay") << PlayRow{"tone.mp3", 400, 520};
         QTest::newRow("MIDI") << PlayRow{"tune.mid", 450, 750};
     }
-    // The console's whole use of a device: open, length in frames, play 0 to it, poll, close.
+    // The console's whole use of a device: open, length in frames, play 0 to it, close. Its end
+    // reaches the notice handler from the event loop, with no command sent to read it. A device
+    // closed at its end keeps its stream a moment; one closed playing does not, nor tells anyone.
     void playToEnd() {
         QFETCH(PlayRow, r);
         GstDevices d(GstDevices::FakeSink());
+        QStringList heard;
+        SetNoticeHandler([&](const std::string& alias, Notice n) {
+            heard << QString::fromStdString(alias) + (n == Notice::Ended ? " ended" : " failed");
+        });
+        const auto reset = qScopeGuard([] { SetNoticeHandler({}); });
         QCOMPARE(Ask(d, "open " + r.file + " type MPEGVideo Alias ZEL0 parent 460"), QString());
         const int ms = Ask(d, "status ZEL0 length").toInt();
         QVERIFY2(ms >= r.shortestMs && ms <= r.longestMs, qPrintable(QString::number(ms)));
@@ -200,14 +172,21 @@ private slots:
         QCOMPARE(frames.toInt(), (ms + 39) / 40);  // rounded up, so "to <length>" is the end
         QCOMPARE(Ask(d, "play ZEL0 from 0 to " + frames), QString());
         QCOMPARE(Ask(d, "status ZEL0 mode"), QStringLiteral("playing"));
-        QCOMPARE(ModeAfterPlaying(d, "ZEL0"), QStringLiteral("stopped"));
+        QTRY_COMPARE(heard, QStringList{"ZEL0 ended"});
+        QCOMPARE(Ask(d, "status ZEL0 mode"), QStringLiteral("stopped"));
         QVERIFY(Ask(d, "status ZEL0 position").toInt() >= frames.toInt() - 2);
         // A "to" short of the end stops there.
         QCOMPARE(Ask(d, "play ZEL0 from 0 to 5"), QString());
-        QCOMPARE(ModeAfterPlaying(d, "ZEL0"), QStringLiteral("stopped"));
+        QTRY_COMPARE(heard.size(), 2);
         QVERIFY(qAbs(Ask(d, "status ZEL0 position").toInt() - 5) <= 1);
         QCOMPARE(Ask(d, "close zel0"), QString());
-        QCOMPARE(d.OpenDeviceCount(), std::size_t(0));
+        QCOMPARE(d.LingeringDeviceCount(), std::size_t(1));
+        for (const char* command : {"open tone.wav alias long", "play long", "close long"}) {
+            QCOMPARE(Ask(d, command), QString());
+        }
+        QVERIFY(d.OpenDeviceCount() == 0 && d.LingeringDeviceCount() == 1);
+        QTRY_COMPARE(d.LingeringDeviceCount(), std::size_t(0));
+        QCOMPARE(heard.size(), 2);
     }
 
     void errors_data() {
@@ -232,11 +211,12 @@ private slots:
         QCOMPARE(Ask(d, "status a mode"), r.openFirst ? "stopped" : Refused(kErrDeviceNotOpen));
     }
 
+    // One side set: the louder side sets the device's level, the balance lowers the other. The
+    // level at both sides together is in the loudness test.
     void volumeReachesSamples_data() {
         QTest::addColumn<VolumeRow>("r");
-        QTest::newRow("500") << VolumeRow{"setaudio a volume to 500", 0.5, 0.5};
-        QTest::newRow("0 is silent") << VolumeRow{"setaudio a volume to 0", 0.0, 0.0};
-        QTest::newRow("left only") << VolumeRow{"setaudio a left volume to 500", 0.5, 1.0};
+        QTest::newRow("left lowered") << VolumeRow{"setaudio a left volume to 500", 0.5, 1.0};
+        QTest::newRow("right silent") << VolumeRow{"setaudio a right volume to 0", 1.0, 0.0};
     }
     void volumeReachesSamples() {
         QFETCH(VolumeRow, r);
@@ -250,66 +230,39 @@ private slots:
             return bin;
         });
         QVERIFY(Ask(d, "open tone.wav type MPEGVideo alias a").isEmpty() && sink != nullptr);
-        const auto playWhole = [&] {
-            Drain(sink);
-            const bool ok =
-                Ask(d, "play a from 0").isEmpty() && ModeAfterPlaying(d, "a") == u"stopped";
-            return ok ? Drain(sink) : Levels{};
-        };
-        const Levels full = playWhole();
-        QCOMPARE(Ask(d, r.command), QString());
-        const Levels set = playWhole();
+        QVERIFY(Ask(d, r.command).isEmpty() && Ask(d, "play a").isEmpty() && Stops(d, "a"));
+        float peak[2] = {};  // per side, against the tone's own of 0.5
+        while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 0)) {
+            GstMapInfo map;
+            if (gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ)) {
+                const auto* f = reinterpret_cast<const float*>(map.data);
+                for (gsize i = 0; i < map.size / sizeof(float); ++i) {
+                    peak[i % 2] = std::max(peak[i % 2], std::abs(f[i]) / 0.5F);
+                }
+                gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
+            }
+            gst_sample_unref(sample);
+        }
         gst_object_unref(sink);
-        QVERIFY(full.frames > 0 && set.frames > 0 && full.left > 0.005);
-        const double left = set.left / full.left, right = set.right / full.right;
-        QVERIFY2(std::abs(left - r.left) < 0.02 && std::abs(right - r.right) < 0.02,
-                 qPrintable(QString::number(left) + ' ' + QString::number(right)));
-        QVERIFY(r.left > 0.0 || set.left < 1e-6);
-    }
-
-    // The end of a file and a failure reach the notice handler from the event loop, never inside a
-    // command. A device closed at its end keeps its stream a moment; one closed playing does not.
-    void notices() {
-        QCoreApplication::processEvents();  // what earlier cases' devices posted
-        GstDevices d(GstDevices::FakeSink());
-        QStringList heard;
-        SetNoticeHandler([&](const std::string& alias, Notice notice) {
-            heard << QString::fromStdString(alias) +
-                         (notice == Notice::Ended ? " ended" : " failed");
-        });
-        const auto reset = qScopeGuard([] { SetNoticeHandler({}); });
-        QCOMPARE(Ask(d, "open tone.wav type MPEGVideo alias Tone"), "");
-        QCOMPARE(Ask(d, "play Tone to 100"), "");
-        QTRY_COMPARE(heard, QStringList{"Tone ended"});
-        QCOMPARE(Ask(d, "status tone mode"), "stopped");  // the bus was read by the watch already
-        Ask(d, "close tone");
-        QCOMPARE(d.LingeringDeviceCount(), std::size_t(1));
-        for (const char* command : {"open tone.wav alias long", "play long", "close long"})
-            QCOMPARE(Ask(d, command), "");
-        QCOMPARE(d.LingeringDeviceCount(), std::size_t(1));
-        QTRY_COMPARE(d.LingeringDeviceCount(), std::size_t(0));
-        QCOMPARE(heard.size(), 1);
+        QVERIFY2(std::abs(peak[0] - r.left) <= 0.02 * r.left + 1e-6 &&
+                     std::abs(peak[1] - r.right) <= 0.02 * r.right + 1e-6,
+                 qPrintable(QString::number(peak[0]) + ' ' + QString::number(peak[1])));
     }
 
     // Opening and closing for days, as the console does, keeps no descriptors, refused or not.
     void soak() {
         GstDevices d(GstDevices::FakeSink(), std::chrono::seconds(3));
-        const auto cycle = [&](int i) {
-            return Ask(d, "open tone.wav type MPEGVideo Alias ZEL0 parent 460").isEmpty() &&
-                   Ask(d, "play ZEL0 from 0").isEmpty() &&
-                   (i % 50 != 0 || ModeAfterPlaying(d, "ZEL0") == u"stopped") &&
-                   Ask(d, "close ZEL0").isEmpty() &&
-                   Ask(d, "open text.mp3 type MPEGVideo alias t") == Refused(kErrCannotPlay);
-        };
         const auto descriptors = [] {
             return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System).size();
         };
-        for (int i = 1; i <= 20; ++i) {  // warm-up: plugins loaded, thread pools filled
-            QVERIFY(cycle(i));
-        }
-        const qsizetype before = descriptors();
-        for (int i = 1; i <= 300; ++i) {
-            QVERIFY2(cycle(i), qPrintable(QString::number(i)));
+        qsizetype before = 0;  // counted after a warm-up: plugins loaded, thread pools filled
+        for (int i = 1; i <= 320; ++i) {
+            before = i == 21 ? descriptors() : before;
+            QVERIFY2(Ask(d, "open tone.wav type MPEGVideo Alias ZEL0 parent 460").isEmpty() &&
+                         Ask(d, "play ZEL0 from 0").isEmpty() &&
+                         (i % 50 != 0 || Stops(d, "ZEL0")) && Ask(d, "close ZEL0").isEmpty() &&
+                         Ask(d, "open text.mp3 type MPEGVideo alias t") == Refused(kErrCannotPlay),
+                     qPrintable(QString::number(i)));
         }
         QCOMPARE(d.OpenDeviceCount(), std::size_t(0));
         QTRY_COMPARE(d.LingeringDeviceCount(), std::size_t(0));

@@ -40,25 +40,16 @@ class IniTest : public QObject {
 private slots:
     void init() { QVERIFY(dir_.emplace().isValid()); }
 
+    // The semantics are checked against a reference matcher by fuzz_patterns; these rows are the
+    // decisions a reference could share, and the patterns that must not take long.
     void likeMatch_data() {
         QTest::addColumn<LikeRow>("r");
         // clang-format off
         QTest::newRow("case counts") << LikeRow{"settings", "Settings", false};
-        QTest::newRow("prefix is not enough") << LikeRow{"Settings", "Setting", false};
-        QTest::newRow("question mark") << LikeRow{"Settings", "S?ttings", true};
-        QTest::newRow("question mark needs a character") << LikeRow{"", "?", false};
-        QTest::newRow("star") << LikeRow{"Settings", "Set*", true};
-        QTest::newRow("star back-tracks") << LikeRow{"aaab", "*ab", true};
-        QTest::newRow("digits") << LikeRow{"Section12", "Section##", true};
         QTest::newRow("digit sign refuses letters") << LikeRow{"Section1A", "Section##", false};
-        QTest::newRow("list") << LikeRow{"Sb", "S[abc]", true};
-        QTest::newRow("not in list") << LikeRow{"Sd", "S[abc]", false};
         QTest::newRow("negated list") << LikeRow{"Sd", "S[!abc]", true};
-        QTest::newRow("range, high end") << LikeRow{"Sf", "S[a-f]", true};
-        QTest::newRow("range, outside") << LikeRow{"Sg", "S[a-f]", false};
         QTest::newRow("range, hyphen is no member") << LikeRow{"S-", "S[a-f]", false};
         QTest::newRow("unclosed bracket is literal") << LikeRow{"[abc", "[abc", true};
-        QTest::newRow("range up to the top byte") << LikeRow{"S\xff", "S[\x01-\xff]", true};
         QTest::newRow("list holding brackets") << LikeRow{"[", "[[[a]", true};
         QTest::newRow("a million unclosed brackets") << LikeRow{"Settings", QByteArray(1'000'000, '['), false};
         QTest::newRow("a million ranges") << LikeRow{"Settings", QByteArray("[\x01-\xff]").repeated(1'000'000), false};
