@@ -220,15 +220,8 @@ private slots:
     }
     void volumeReachesSamples() {
         QFETCH(VolumeRow, r);
-        GstElement* sink = nullptr;  // keeps every sample, as stereo floats
-        GstDevices d([&sink] {
-            GstElement* bin = gst_parse_bin_from_description(
-                "audioconvert ! audio/x-raw,format=F32LE,layout=interleaved,channels=2 ! "
-                "appsink name=measure sync=false wait-on-eos=false",
-                TRUE, nullptr);
-            sink = gst_bin_get_by_name(GST_BIN(bin), "measure");
-            return bin;
-        });
+        GstElement* sink = nullptr;
+        GstDevices d([&sink] { return MediaFixtures::MakeSampleSink(sink); });
         QVERIFY(Ask(d, "open tone.wav type MPEGVideo alias a").isEmpty() && sink != nullptr);
         QVERIFY(Ask(d, r.command).isEmpty() && Ask(d, "play a").isEmpty() && Stops(d, "a"));
         float peak[2] = {};  // per side, against the tone's own of 0.5
