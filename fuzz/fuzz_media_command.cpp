@@ -22,7 +22,7 @@ const char* SideWord(Side side) {
 // The command in a canonical spelling, or "" where a value cannot be written back (a quote in a
 // name, say).
 std::string Written(const Command& c) {
-    for (const std::string* word : {&c.device, &c.type, &c.alias}) {
+    for (const std::string* word : {&c.device, &c.type, &c.alias, &c.after}) {
         if (word->find('"') != std::string::npos) {
             return {};
         }
@@ -54,6 +54,8 @@ std::string Written(const Command& c) {
         case Verb::SetAudio:
             return "setaudio " + device + SideWord(c.side) + " volume to " +
                    std::to_string(c.volume);
+        case Verb::Cue:
+            return "cue " + device + " after " + Quoted(c.after);
     }
     return {};
 }
@@ -63,7 +65,7 @@ bool Same(const Command& a, const Command& b) {
     return a.verb == b.verb && a.all == b.all && (a.all || a.device == b.device) &&
            a.type == b.type && a.alias == b.alias && a.from == b.from && a.to == b.to &&
            a.item == b.item && a.timeFormat == b.timeFormat && a.side == b.side &&
-           a.volume == b.volume;
+           a.volume == b.volume && a.after == b.after;
 }
 
 }  // namespace

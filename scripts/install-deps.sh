@@ -14,7 +14,8 @@ packages=(
     xvfb xauth
     xdg-utils libx11-dev
     espeak-ng
-    pulseaudio pulseaudio-utils sox
+    pulseaudio pulseaudio-utils sox lame
+    pipewire pipewire-pulse wireplumber
     locales
     clang libclang-rt-14-dev
     qt6-svg-dev dpkg-dev desktop-file-utils appstream

@@ -118,13 +118,18 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    Platform::Mci::SetService(std::make_unique<Platform::Mci::GstDevices>());
     Mod_Diskinfo::SetErrorBox([](const QString& text, const QString& title) {
         QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
         box.exec();
     });
 
     Frm_Messages console;
+    // Every file plays at the gain the console's loudness library has for it.
+    Platform::Mci::SetService(std::make_unique<Platform::Mci::GstDevices>(
+        Platform::Mci::GstDevices::SinkFactory{}, std::chrono::seconds(5),
+        [&console](const std::string& file) {
+            return console.Loudness().Gain(QByteArray::fromStdString(file));
+        }));
     console.Form_Load();
     QObject::connect(&instance, &SingleInstance::ShowRequested, &console,
                      [&console] { console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0); });

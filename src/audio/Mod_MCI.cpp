@@ -170,14 +170,20 @@ QString MciSetVolume(const QString& alias, const QString& side, qint32 volume) {
     return Outcome(Send(InField(Bytes(command), kCommandField)));
 }
 
-void MciSetNotify(std::function<void(const QString& alias)> handler) {
+QString MciCue(const QString& alias, const QString& after) {
+    return Outcome(Send(Bytes(QStringLiteral("cue ") + alias + QStringLiteral(" after ") + after)));
+}
+
+void MciSetNotify(std::function<void(const QString& alias, MciNotice notice)> handler) {
     if (!handler) {
         Platform::Mci::SetNoticeHandler({});
         return;
     }
     Platform::Mci::SetNoticeHandler(
-        [handler = std::move(handler)](const std::string& alias, Platform::Mci::Notice) {
-            handler(QString::fromStdString(alias));
+        [handler = std::move(handler)](const std::string& alias, Platform::Mci::Notice notice) {
+            handler(QString::fromStdString(alias), notice == Platform::Mci::Notice::Advanced
+                                                       ? MciNotice::Advanced
+                                                       : MciNotice::Stopped);
         });
 }
 

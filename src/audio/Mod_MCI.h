@@ -22,9 +22,16 @@ bool MciFailed(const QString& alias);
 QString MciSetVolume(const QString& alias, const QString& side, qint32 volume);
 qint32 MciGetVolume(const QString& alias, const QString& side);
 
-// Tells `handler`, from the event loop, the alias of a device that has stopped by itself: it
-// played to its end or it failed. An empty handler tells no one.
-void MciSetNotify(std::function<void(const QString& alias)> handler);
+// Has the device open under `alias` start at the sample where the file playing on `after` ends,
+// and take over that alias and its volume there.
+QString MciCue(const QString& alias, const QString& after);
+
+// What a device tells without being asked: it stopped by itself (it played to its end, or it
+// failed), or the device cued after it took over its alias.
+enum class MciNotice { Stopped, Advanced };
+// Tells `handler`, from the event loop, the alias of a device and what happened to it. An empty
+// handler tells no one.
+void MciSetNotify(std::function<void(const QString& alias, MciNotice notice)> handler);
 
 // Reads the number at the start of a reply (0 when there is none), rounded half to even and held
 // in 32 bits.

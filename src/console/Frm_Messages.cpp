@@ -98,9 +98,6 @@ Frm_Messages::Frm_Messages(QWidget* parent)
         connect(&list, &MediaList::modelReset, this,
                 [this, &list] { loudness_->Queue(list.FilePaths()); });
     }
-    Platform::Mci::SetGainLookup([this](const std::string& file) {
-        return loudness_->Gain(QByteArray::fromStdString(file));
-    });
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -114,7 +111,6 @@ Frm_Messages::Frm_Messages(QWidget* parent)
 }
 
 Frm_Messages::~Frm_Messages() {
-    Platform::Mci::SetGainLookup({});
     loudness_->Stop();
 }
 

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <memory>
 
-#include "platform/mci/gstdevices.h"
+#include "platform/mci/decoder.h"
 
 namespace Loudness {
 
@@ -42,10 +42,6 @@ GstBusSyncReply LowerStreamingThreads(GstBus* /*bus*/, GstMessage* message, gpoi
     }
     gst_message_unref(message);
     return GST_BUS_DROP;
-}
-
-void SetUpDecoder(GstBin* /*bin*/, GstBin* /*subBin*/, GstElement* element, gpointer /*data*/) {
-    Platform::Mci::GstDevices::SetUpDecoder(element);
 }
 
 struct PipelineDeleter {
@@ -127,7 +123,8 @@ std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<boo
     GstElement* sinkElement = gst_bin_get_by_name(GST_BIN(pipeline.get()), "samples");
     auto* sink = GST_APP_SINK(sinkElement);
     gst_object_unref(sinkElement);  // the pipeline holds it
-    g_signal_connect(pipeline.get(), "deep-element-added", G_CALLBACK(SetUpDecoder), nullptr);
+    g_signal_connect(pipeline.get(), "deep-element-added",
+                     G_CALLBACK(Platform::Mci::Decoder::OnElementAdded), nullptr);
     const std::unique_ptr<GstBus, void (*)(gpointer)> bus(gst_element_get_bus(pipeline.get()),
                                                           gst_object_unref);
     gst_bus_set_sync_handler(bus.get(), LowerStreamingThreads, nullptr, nullptr);

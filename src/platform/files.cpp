@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 namespace Platform::Files {
 
@@ -15,6 +19,66 @@ namespace {
 
 bool HasWildcard(QStringView text) {
     return text.contains(u'*') || text.contains(u'?');
+}
+
+bool CommandCannotHold(const QByteArray& path) {
+    return std::any_of(path.begin(), path.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return c == '"' || u < 0x20 || u == 0x7f;
+    });
+}
+
+// The links that stand for names a media command cannot hold.
+struct ShortNames {
+    ShortNames() = default;
+    ShortNames(const ShortNames&) = delete;
+    ShortNames& operator=(const ShortNames&) = delete;
+    ~ShortNames() {
+        for (const auto& [link, target] : targets) {
+            ::unlink(link.constData());
+        }
+        if (!folder.isEmpty()) {
+            ::rmdir(folder.constData());
+        }
+    }
+    QByteArray folder;                         // readable by this user alone
+    std::map<QByteArray, QByteArray> targets;  // link -> the path it stands for
+};
+
+ShortNames& Links() {
+    static ShortNames links;
+    return links;
+}
+
+QByteArray LinkFor(const QByteArray& path) {
+    ShortNames& links = Links();
+    for (const auto& [link, target] : links.targets) {
+        struct stat info {};
+        if (target == path && ::lstat(link.constData(), &info) == 0) {
+            return link;
+        }
+    }
+    if (links.folder.isEmpty()) {
+        QByteArray folder = QFile::encodeName(QDir::tempPath()) + "/corvane-names-XXXXXX";
+        if (::mkdtemp(folder.data()) == nullptr) {
+            return {};
+        }
+        links.folder = folder;
+    }
+    // The extension too, when it is plain: a name that says what it holds.
+    const qsizetype dot = path.lastIndexOf('.');
+    const QByteArray extension = path.mid(dot);
+    const bool plain = dot > path.lastIndexOf('/') && extension.size() <= 6 &&
+                       std::all_of(extension.begin() + 1, extension.end(), [](char c) {
+                           return std::isalnum(static_cast<unsigned char>(c));
+                       });
+    const QByteArray link = links.folder + '/' + QByteArray::number(links.targets.size()) +
+                            (plain ? extension : QByteArray());
+    if (::symlink(path.constData(), link.constData()) != 0) {
+        return {};
+    }
+    links.targets[link] = path;
+    return link;
 }
 
 }  // namespace
@@ -84,7 +148,16 @@ QString ShortPathName(const QString& path) {
 
 QByteArray ShortPathName(const QByteArray& path) {
     struct stat info {};
-    return !path.isEmpty() && ::stat(path.constData(), &info) == 0 ? path : QByteArray();
+    if (path.isEmpty() || ::stat(path.constData(), &info) != 0) {
+        return {};
+    }
+    return CommandCannotHold(path) ? LinkFor(path) : path;
+}
+
+QByteArray LongPathName(const QByteArray& path) {
+    const ShortNames& links = Links();
+    const auto found = links.targets.find(path);
+    return found == links.targets.end() ? path : found->second;
 }
 
 int Attributes(const QString& path) {

@@ -19,9 +19,13 @@ inline constexpr int kAttributeDirectory = 16;
 bool FindFirstMatch(const QString& path);
 
 // This platform has no short names: the short form of an existing path is the path itself, of a
-// missing path "".
+// missing path "". A name that a media command cannot hold (one with a double quote or a control
+// character) gets a short form of its own: a link with a plain name in a private folder, made
+// when first asked for and removed when the program ends.
 QString ShortPathName(const QString& path);
 QByteArray ShortPathName(const QByteArray& path);
+// The path a short form stands for; any other path as it is.
+QByteArray LongPathName(const QByteArray& path);
 
 // The attributes of an existing path (kAttributeDirectory for a folder, 0 otherwise), -1 when
 // the path cannot be examined.

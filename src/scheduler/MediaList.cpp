@@ -35,7 +35,11 @@ QString MediaList::List(int index) const {
 }
 
 QByteArray MediaList::FileBytes() const {
-    return index_ >= 0 ? entries_[index_].bytes : QByteArray();
+    return ListBytes(index_);
+}
+
+QByteArray MediaList::ListBytes(int index) const {
+    return index >= 0 && index < ListCount() ? entries_[index].bytes : QByteArray();
 }
 
 int MediaList::Find(const QByteArray& bytes) const {

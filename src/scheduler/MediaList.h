@@ -26,6 +26,7 @@ public:
     QString List(int index) const;
     QString FileName() const { return List(index_); }  // "" when nothing is selected
     QByteArray FileBytes() const;                      // the selected name as the folder gave it
+    QByteArray ListBytes(int index) const;             // the name at `index`, "" outside the list
     int Find(const QByteArray& bytes) const;           // the first entry of that name, or -1
     // The path of the selected file, in the bytes the file system knows it by.
     QByteArray FilePath() const;

@@ -1,5 +1,6 @@
 #include "scheduler/Scheduler.h"
 
+#include <QFile>
 #include <QLoggingCategory>
 #include <algorithm>
 
@@ -22,6 +23,8 @@ constexpr qint64 kMillisecondsPerFrame = 40;
 
 }  // namespace
 
+const QString Scheduler::kCuedMusicAlias = QStringLiteral("ZEL0Next");
+
 QString Scheduler::ChannelAlias(int index) {
     return QStringLiteral("ZEL") + QString::number(index);
 }
@@ -31,7 +34,15 @@ Scheduler::Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObje
     fadeTimer_.setTimerType(Qt::PreciseTimer);
     fadeTimer_.setInterval(kFadeStepMilliseconds);
     connect(&fadeTimer_, &QTimer::timeout, this, &Scheduler::FadeStep);
-    Mod_MCI::MciSetNotify([this](const QString& alias) { OnDeviceStopped(alias); });
+    cueTimer_.setSingleShot(true);
+    connect(&cueTimer_, &QTimer::timeout, this, &Scheduler::CueNextMusic);
+    Mod_MCI::MciSetNotify([this](const QString& alias, Mod_MCI::MciNotice notice) {
+        if (notice == Mod_MCI::MciNotice::Advanced) {
+            OnMusicAdvanced();
+        } else {
+            OnDeviceStopped(alias);
+        }
+    });
 }
 
 Scheduler::~Scheduler() {
@@ -108,6 +119,7 @@ bool Scheduler::PlayNextFile(int index) {
                   [this, path] { OpenAndPlay(kMessages, path, inputs_.messageLevel()); });
         return true;
     }
+    ForgetCuedMusic();
     // Music that starts while a fade runs joins the fade at its level instead of jumping.
     return OpenAndPlay(kMusic, path, Fading() ? fade_.level : inputs_.musicHigh());
 }
@@ -140,7 +152,63 @@ bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     }
     unplayable_.erase(path);
     qCInfo(lcPlayback, "%s: %s started", qPrintable(alias), path.constData());
+    if (index == kMusic) {
+        CueBeforeTheEnd();
+    }
     return true;
+}
+
+// The next file of the list, opened and cued to follow the music playing. One that cannot be
+// opened is left to the end of the music, which starts the files after it as always.
+void Scheduler::CueNextMusic() {
+    if (stopped_ || !cuedName_.isEmpty() || Mod_MCI::MciGetMode(ChannelAlias(kMusic)) != kPlaying) {
+        return;
+    }
+    RefreshFileLists();
+    const MediaList& list = *lists_[kMusic];
+    if (list.ListCount() == 0) {
+        return;
+    }
+    const QByteArray name = list.ListBytes((list.ListIndex() + 1) % list.ListCount());
+    const QByteArray path = QFile::encodeName(list.Path()) + '/' + name;
+    Mod_MCI::MciClose(kCuedMusicAlias);
+    const QString opened =
+        Mod_MCI::MciOpen(parentWindow_, kCuedMusicAlias, path, QStringLiteral("MPEGVideo"));
+    if (opened == u"Success" &&
+        Mod_MCI::MciCue(kCuedMusicAlias, ChannelAlias(kMusic)) == u"Success") {
+        cuedName_ = name;
+        return;
+    }
+    Mod_MCI::MciClose(kCuedMusicAlias);
+}
+
+// The cued file took over the music at the sample where the last one ended.
+void Scheduler::OnMusicAdvanced() {
+    if (stopped_ || cuedName_.isEmpty()) {
+        return;
+    }
+    const QByteArray name = std::exchange(cuedName_, {});
+    RefreshFileLists();
+    MediaList& list = *lists_[kMusic];
+    list.SetListIndex(list.Find(name));
+    const QByteArray path = QFile::encodeName(list.Path()) + '/' + name;
+    unplayable_.erase(path);
+    qCInfo(lcPlayback, "%s: %s started", qPrintable(ChannelAlias(kMusic)), path.constData());
+    CueBeforeTheEnd();
+}
+
+void Scheduler::CueBeforeTheEnd() {
+    const qint64 lengthMs =
+        qint64{Mod_MCI::MciGetLength(ChannelAlias(kMusic))} * kMillisecondsPerFrame;
+    cueTimer_.start(
+        std::chrono::milliseconds(std::max<qint64>(0, lengthMs - kCueAheadMilliseconds)));
+}
+
+void Scheduler::ForgetCuedMusic() {
+    cueTimer_.stop();
+    if (!std::exchange(cuedName_, {}).isEmpty()) {
+        Mod_MCI::MciClose(kCuedMusicAlias);
+    }
 }
 
 void Scheduler::RefreshFileLists() {
@@ -171,6 +239,7 @@ void Scheduler::Stop() {
     }
     stopped_ = true;
     fadeTimer_.stop();
+    cueTimer_.stop();
     fade_ = {};
 }
 

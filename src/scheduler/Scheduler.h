@@ -27,6 +27,10 @@ public:
     static QString ChannelAlias(int index);
 
     static constexpr int kFadeStepMilliseconds = 10;
+    // The next music file is opened and cued this long before the one playing ends, under an
+    // alias of its own, so that it starts at the very sample where the other ends.
+    static constexpr int kCueAheadMilliseconds = 5000;
+    static const QString kCuedMusicAlias;
 
     // The values the user sets, read afresh at every use.
     struct Inputs {
@@ -94,12 +98,18 @@ private:
     void StartFade(int from, int to, int step, const QString& side, std::function<void()> then);
     void FadeStep();
     void OnDeviceStopped(const QString& alias);
+    void CueBeforeTheEnd();
+    void CueNextMusic();
+    void OnMusicAdvanced();
+    void ForgetCuedMusic();
     void FinishMessage(Outcome outcome);
     void FinishStoppedMessage();
 
     Inputs inputs_;
     std::array<MediaList*, 2> lists_;
     QTimer fadeTimer_;
+    QTimer cueTimer_;      // when the next music file is cued
+    QByteArray cuedName_;  // the music file cued, as its list has it
     Fade fade_;
     qint32 parentWindow_ = 0;
     qint16 messageTicks_ = 0;

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QList>
+#include <QProcess>
 #include <algorithm>
 
 namespace MediaFixtures {
@@ -86,12 +87,20 @@ bool MakeWav(const QString& path, int milliseconds, double frequency, double amp
                        EncodingLimit(milliseconds));
 }
 
+// Encoded by the lame tool, as most MP3 files are: its header holds the encoder delay and the
+// padding, so a decoder gives back exactly the samples that went in.
 bool MakeMp3(const QString& path, int milliseconds, double frequency, double amplitude) {
-    return RunPipeline(ToneSource(milliseconds, frequency, amplitude) +
-                           QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true ! "
-                                          "xingmux ! filesink location=") +
-                           Quoted(path),
-                       EncodingLimit(milliseconds));
+    const QString wav = path + QStringLiteral(".wav");
+    if (!MakeWav(wav, milliseconds, frequency, amplitude)) {
+        return false;
+    }
+    QProcess lame;
+    lame.start(QStringLiteral("lame"), {"--quiet", "-b", "128", wav, path});
+    const bool encoded =
+        lame.waitForFinished(static_cast<int>(EncodingLimit(milliseconds) / GST_MSECOND)) &&
+        lame.exitStatus() == QProcess::NormalExit && lame.exitCode() == 0;
+    QFile::remove(wav);
+    return encoded;
 }
 
 bool MakeTaggedMp3(const QString& path, int milliseconds, double amplitude, double trackGainDb,

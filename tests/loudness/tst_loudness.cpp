@@ -28,11 +28,15 @@ bool MakeTone(const QString& path, double levelDb, int milliseconds = 3000) {
                                   : MediaFixtures::MakeMp3(path, milliseconds, 1000.0, amplitude);
 }
 
-// Plays `file` through the media service and measures what reached the sink.
-double PlayedLoudness(const QByteArray& file, int volume) {
+// Plays `file` through the media service, its gain from `library`, and measures what reached the
+// sink (the silence around it is below the measurement's gate).
+double PlayedLoudness(const QByteArray& file, int volume, Library& library) {
     GstElement* samples = nullptr;
-    Platform::Mci::GstDevices devices(
-        [&samples] { return MediaFixtures::MakeSampleSink(samples); });
+    Platform::Mci::GstDevices devices([&samples] { return MediaFixtures::MakeSampleSink(samples); },
+                                      std::chrono::seconds(5),
+                                      [&library](const std::string& path) {
+                                          return library.Gain(QByteArray::fromStdString(path));
+                                      });
     std::string reply;
     for (const QByteArray& command :
          {"open \"" + file + "\" type mpegvideo alias a",
@@ -40,8 +44,12 @@ double PlayedLoudness(const QByteArray& file, int volume) {
         if (devices.Execute(command.toStdString(), reply) != Platform::Mci::kNoError)
             return NAN;
     }
+    const QDeadlineTimer bound(20000);
+    while (devices.Execute("status a mode", reply) == Platform::Mci::kNoError &&
+           reply == "playing" && !bound.hasExpired())
+        QThread::msleep(20);
     ebur128_state* state = ebur128_init(2, 44100, EBUR128_MODE_I);
-    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(samples), GST_SECOND)) {
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(samples), 0)) {
         GstMapInfo map;
         if (gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ)) {
             ebur128_add_frames_float(state, reinterpret_cast<const float*>(map.data),
@@ -193,11 +201,7 @@ private slots:
         QFETCH(PlayedRow, r);
         Library library(Path("play-cache.txt"));
         MeasureAll(library, r.measured ? QList{Bytes(r.file)} : QList<QByteArray>());
-        Platform::Mci::SetGainLookup([&library](const std::string& file) {
-            return library.Gain(QByteArray::fromStdString(file));
-        });
-        const double played = PlayedLoudness(Bytes(r.file), r.volume);
-        Platform::Mci::SetGainLookup({});
+        const double played = PlayedLoudness(Bytes(r.file), r.volume, library);
         QVERIFY_NEAR(played, r.expectedLufs, 1.0);
     }
 };

@@ -217,6 +217,7 @@ MciError ParseCommand(std::string_view text, Command& command) {
         {"open", Verb::Open},     {"close", Verb::Close},   {"play", Verb::Play},
         {"pause", Verb::Pause},   {"resume", Verb::Resume}, {"stop", Verb::Stop},
         {"status", Verb::Status}, {"set", Verb::Set},       {"setaudio", Verb::SetAudio},
+        {"cue", Verb::Cue},
     };
     const auto found = std::find_if(std::begin(kVerbs), std::end(kVerbs),
                                     [&](const auto& entry) { return entry.first == verb; });
@@ -251,6 +252,15 @@ MciError ParseCommand(std::string_view text, Command& command) {
             return ParseSet(in, command);
         case Verb::SetAudio:
             return ParseSetAudio(in, command);
+        case Verb::Cue:
+            if (!in.TakeIf("after")) {
+                return in.AtEnd() ? kErrMissingParameter : kErrUnrecognizedKeyword;
+            }
+            if (in.AtEnd()) {
+                return kErrMissingParameter;
+            }
+            command.after = in.Take();
+            return in.AtEnd() ? kNoError : kErrUnrecognizedKeyword;
     }
     return kErrUnrecognizedCommand;
 }

@@ -13,7 +13,7 @@
 // hold blanks.
 namespace Platform::Mci {
 
-enum class Verb { Open, Close, Play, Pause, Resume, Stop, Status, Set, SetAudio };
+enum class Verb { Open, Close, Play, Pause, Resume, Stop, Status, Set, SetAudio, Cue };
 enum class StatusItem { Mode, Length, Position, Volume, TimeFormat, Ready };
 enum class TimeFormat { Milliseconds, Frames };
 enum class Side { Both, Left, Right };
@@ -26,6 +26,9 @@ struct Command {
     // open
     std::string type;
     std::string alias;
+
+    // cue: the device it plays after
+    std::string after;
 
     // play
     std::optional<std::int64_t> from;

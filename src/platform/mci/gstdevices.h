@@ -6,37 +6,42 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "platform/mci/commandline.h"
+#include "platform/mci/device.h"
 #include "platform/mci/mci.h"
+#include "platform/mci/output.h"
+
+class QSocketNotifier;
 
 namespace Platform::Mci {
 
-// The media control interface over GStreamer: one playbin per open device, all driven from the
-// caller's thread. Each pipeline's bus is watched from that thread's event loop, so the end of a
-// file or a failure is posted as a notice at once; a command addressing the device reads the bus
-// too. Nothing calls into the program from GStreamer's threads.
+// The media control interface over GStreamer: command strings in, devices by alias. Every device
+// is an input of one long-lived mixer and output stream (Output), so the sound server sees one
+// stream from the first open to the end, whatever starts and stops.
 //
-// A device closed after it has played to its end keeps its (silent) output stream open a little
-// longer: a sound server whose last stream goes away falls back to long buffers, and the next file
-// would be heard only after them.
+// The output's bus is watched from the caller's event loop, so the end of a file or a failure is
+// posted as a notice at once; a command addressing a device reads the bus too. A file's end is
+// reported when its last sample is heard, not when it was decoded. Nothing calls into the program
+// from GStreamer's threads.
 //
-// Time formats: "milliseconds" (or "ms"), and "frames" of 40 ms each (25 per second). Lengths are
-// rounded up, and a "to" position at the length plays to the very end of the file.
+// Beyond the usual commands: "cue <alias> after <alias>" has an open device start at the sample
+// where the other's file ends, and take over its alias, level and balance there (a notice says
+// so). Time formats: "milliseconds" (or "ms"), and "frames" of 40 ms each (25 per second).
+// Lengths are rounded up, and a "to" position at the length plays to the very end of the file.
 class GstDevices : public Service {
 public:
-    // Makes the audio sink of each new device, e.g. an autoaudiosink; null means autoaudiosink.
-    using SinkFactory = std::function<GstElement*()>;
+    using SinkFactory = Output::SinkFactory;
+    // A file's own gain, a factor applied before the device's volume (loudness evened out); asked
+    // once per open. None: every file plays at its own level.
+    using GainLookup = std::function<double(const std::string& file)>;
 
     explicit GstDevices(SinkFactory sinkFactory = {},
-                        std::chrono::milliseconds openTimeout = std::chrono::seconds(5));
-
-    // How long a device closed at its end keeps its output stream.
-    static constexpr std::chrono::milliseconds kLingerAfterEnd{300};
+                        std::chrono::milliseconds openTimeout = std::chrono::seconds(5),
+                        GainLookup gain = {});
     ~GstDevices() override;
     GstDevices(const GstDevices&) = delete;
     GstDevices& operator=(const GstDevices&) = delete;
@@ -44,34 +49,49 @@ public:
     MciError Execute(std::string_view command, std::string& reply) override;
 
     std::size_t OpenDeviceCount() const { return devices_.size(); }
-    std::size_t LingeringDeviceCount() const { return lingering_.size(); }
 
-    // Sets up a decoder element as playback does, so that a file decoded elsewhere (to measure its
-    // loudness, say) sounds the same as when it plays.
-    static void SetUpDecoder(GstElement* element);
+    // How long after it is sent a level command is mixed; it is heard the output's latency later.
+    static constexpr std::chrono::milliseconds kLevelLead{40};
 
     // A sink that plays in real time without a sound device, for tests and benchmarks.
     static SinkFactory FakeSink();
 
 private:
-    struct Device;
-    using DevicePtr = std::unique_ptr<Device, void (*)(Device*)>;
+    using DevicePtr = std::unique_ptr<Device>;
 
     MciError Open(const Command& command);
     MciError Close(const Command& command);
-    MciError Play(Device& device, const Command& command);
+    MciError Play(Device& device, std::optional<std::int64_t> from, std::optional<std::int64_t> to);
     MciError Status(Device& device, const Command& command, std::string& reply);
     MciError SetAudio(Device& device, const Command& command);
-    Device* Find(const std::string& alias);
-    void Linger(DevicePtr device);
+    MciError Cue(Device& device, const Command& command);
+    void Pause(Device& device, Device::Mode mode);
+
+    MciError StartOutput();
+    bool WaitUntilPrerolled(Device& device);
+    GstClockTime StartTime() const;
+    gint64 PositionNs(Device& device);
+
+    void Poll();
+    void OnMessage(GstMessage* message);
+    void OnEvent(const GstStructure* event);
+    void Fail(Device& device, GstMessage* error);
+    void LoseOutput(GstMessage* error);
+    void FinishHeardEnds();
+    void TakeOver(Device& leader);
+    Device* Find(const std::string& alias) const;
+    Device* FindBy(const std::function<bool(const Device&)>& test) const;
 
     SinkFactory sinkFactory_;
     std::chrono::milliseconds openTimeout_;
-    std::map<std::string, DevicePtr> devices_;                  // keyed by the alias in lower case
-    std::list<std::pair<std::uint64_t, DevicePtr>> lingering_;  // closed at their end, by serial
-    std::uint64_t nextSerial_ = 0;
-    bool outputLost_ = false;  // the last open found no sound output
-    QObject timerContext_;     // ends the lingering devices' timers with this service
+    GainLookup gain_;
+    std::unique_ptr<Output> output_;
+    QSocketNotifier* busWatch_ = nullptr;
+    std::map<std::string, DevicePtr> devices_;  // keyed by the alias in lower case
+    std::uint64_t nextId_ = 1;
+    GstClockTime levelSetUntil_ = 0;  // the mix time the last level ramp ends at
+    bool outputLost_ = false;         // the last try found no sound output
+    QObject timerContext_;            // ends the end-of-file timers with this service
 };
 
 }  // namespace Platform::Mci

@@ -13,11 +13,6 @@ NoticeHandler& Handler() {
     return handler;
 }
 
-GainLookup& Gains() {
-    static GainLookup lookup;
-    return lookup;
-}
-
 std::unique_ptr<Service>& Installed() {
     static std::unique_ptr<Service> service;
     return service;
@@ -129,15 +124,6 @@ void PostNotice(const std::string& alias, Notice notice) {
             }
         },
         Qt::QueuedConnection);
-}
-
-void SetGainLookup(GainLookup lookup) {
-    Gains() = std::move(lookup);
-}
-
-double FileGain(const std::string& file) {
-    const GainLookup& lookup = Gains();
-    return lookup ? lookup(file) : 1.0;
 }
 
 }  // namespace Platform::Mci

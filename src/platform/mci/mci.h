@@ -58,8 +58,9 @@ MciError mciSendString(std::string_view command, char* returnString, unsigned re
 bool mciGetErrorString(MciError code, char* buffer, unsigned length);
 
 // What a device tells its owner without being asked, the way a notification message would: it has
-// played to the end of its file, or it has failed (a broken file, the sound output gone).
-enum class Notice { Ended, Failed };
+// played to the end of its file, it has failed (a broken file, the sound output gone), or the
+// device cued after it has taken over its alias at the sample where its file ended.
+enum class Notice { Ended, Failed, Advanced };
 using NoticeHandler = std::function<void(const std::string& alias, Notice notice)>;
 
 // Installs the one handler that services' notices go to; an empty handler drops them.
@@ -69,12 +70,5 @@ void SetNoticeHandler(NoticeHandler handler);
 // the thread that posted, never inside a command: a notice may therefore be stale by then, and its
 // receiver asks the device's mode before acting on it.
 void PostNotice(const std::string& alias, Notice notice);
-
-// A file's own gain, applied by a service before the device's volume: a factor of the file's
-// samples that evens out loudness between files. With no lookup installed every file plays at its
-// own level. The lookup is asked once per open, from the thread that sends the commands.
-using GainLookup = std::function<double(const std::string& file)>;
-void SetGainLookup(GainLookup lookup);
-double FileGain(const std::string& file);
 
 }  // namespace Platform::Mci

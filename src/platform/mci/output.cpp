@@ -1,0 +1,170 @@
+#include "platform/mci/output.h"
+
+#include <gst/audio/gstaudiobasesink.h>
+
+#include <QLoggingCategory>
+
+namespace Platform::Mci {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcOutput, "corvane.media")
+
+// The sound server's buffer: one stream that never stops needs no more than a few periods to
+// ride over a busy moment, and every level change is heard this much later.
+constexpr gint64 kOutputBufferMicroseconds = 40'000;
+constexpr gint64 kOutputPeriodMicroseconds = 10'000;
+
+// The silent source's buffers, and so the mixer's pace: 10 ms at 44.1 kHz.
+constexpr int kSilenceSamplesPerBuffer = 441;
+
+// The desktop's sound output, found by autoaudiosink and made ready here: with no sound server
+// (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and the output
+// must fail at once instead of playing silently.
+GstElement* MakeOutputSink() {
+    GstElement* sink = gst_element_factory_make("autoaudiosink", nullptr);
+    if (sink == nullptr) {
+        return nullptr;
+    }
+    gst_object_ref_sink(sink);
+    bool usable = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    bool found = false;
+    GstIterator* children = gst_bin_iterate_elements(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (usable && gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
+        GstElement* child = GST_ELEMENT(g_value_get_object(&item));
+        if (GST_IS_AUDIO_BASE_SINK(child)) {
+            found = true;
+            g_object_set(child, "buffer-time", kOutputBufferMicroseconds, "latency-time",
+                         kOutputPeriodMicroseconds, nullptr);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(children);
+    if (!usable || !found) {
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+        return nullptr;
+    }
+    return sink;
+}
+
+GstElement* Make(const char* factory) {
+    GstElement* element = gst_element_factory_make(factory, nullptr);
+    if (element == nullptr) {
+        qCWarning(lcOutput, "the GStreamer element %s is missing", factory);
+    }
+    return element;
+}
+
+}  // namespace
+
+std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory) {
+    GstElement* sink = nullptr;
+    if (sinkFactory) {
+        sink = sinkFactory();
+        if (sink != nullptr) {
+            gst_object_ref_sink(sink);
+        }
+    } else {
+        sink = MakeOutputSink();
+    }
+    if (sink == nullptr) {
+        return nullptr;
+    }
+    std::unique_ptr<Output> output(new Output);
+    output->pipeline_ = gst_pipeline_new("output");
+    output->sink_ = sink;
+    output->silence_ = Make("audiotestsrc");
+    GstElement* silenceCaps = Make("capsfilter");
+    output->mixer_ = Make("audiomixer");
+    GstElement* convert = Make("audioconvert");
+    gst_bin_add(GST_BIN(output->pipeline_), sink);  // the pipeline's now; ours is dropped below
+    gst_object_unref(sink);
+    if (output->silence_ == nullptr || silenceCaps == nullptr || output->mixer_ == nullptr ||
+        convert == nullptr) {
+        for (GstElement* element : {output->silence_, silenceCaps, output->mixer_, convert}) {
+            if (element != nullptr) {
+                gst_object_unref(gst_object_ref_sink(element));
+            }
+        }
+        output->silence_ = output->mixer_ = nullptr;
+        return nullptr;
+    }
+    GstCaps* caps = gst_caps_from_string(kMixCaps);
+    g_object_set(silenceCaps, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    g_object_set(output->silence_, "wave", 4 /* silence */, "is-live", TRUE, "samplesperbuffer",
+                 kSilenceSamplesPerBuffer, nullptr);
+    // A device whose file has not reached the mixer yet must not hold the others back.
+    g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, nullptr);
+    gst_bin_add_many(GST_BIN(output->pipeline_), output->silence_, silenceCaps, output->mixer_,
+                     convert, nullptr);
+    output->bus_ = gst_element_get_bus(output->pipeline_);
+    if (!gst_element_link_many(output->silence_, silenceCaps, output->mixer_, convert, sink,
+                               nullptr) ||
+        gst_element_set_state(output->pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
+        gst_element_get_state(output->pipeline_, nullptr, nullptr, 3 * GST_SECOND) !=
+            GST_STATE_CHANGE_SUCCESS) {
+        return nullptr;
+    }
+    output->clock_ = gst_element_get_clock(output->pipeline_);
+    output->UpdateLatency();
+    return output;
+}
+
+Output::~Output() {
+    if (pipeline_ != nullptr) {
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        gst_object_unref(pipeline_);
+    }
+    if (bus_ != nullptr) {
+        gst_object_unref(bus_);
+    }
+    if (clock_ != nullptr) {
+        gst_object_unref(clock_);
+    }
+}
+
+GstClockTime Output::Now() const {
+    if (clock_ == nullptr) {
+        return 0;
+    }
+    const GstClockTime now = gst_clock_get_time(clock_);
+    const GstClockTime base = gst_element_get_base_time(pipeline_);
+    return now > base ? now - base : 0;
+}
+
+void Output::UpdateLatency() {
+    gst_bin_recalculate_latency(GST_BIN(pipeline_));
+    GstQuery* query = gst_query_new_latency();
+    if (gst_element_query(pipeline_, query)) {
+        gboolean live = FALSE;
+        GstClockTime min = 0;
+        gst_query_parse_latency(query, &live, &min, nullptr);
+        latency_ = GST_CLOCK_TIME_IS_VALID(min) ? min : 0;
+    }
+    gst_query_unref(query);
+}
+
+GstPad* Output::RequestInput() {
+    return gst_element_request_pad_simple(mixer_, "sink_%u");
+}
+
+void Output::ReleaseInput(GstPad* pad) {
+    gst_element_release_request_pad(mixer_, pad);
+    gst_object_unref(pad);
+}
+
+bool Output::Owns(GstObject* object) const {
+    for (GstElement* element : {silence_, mixer_, sink_}) {
+        if (element != nullptr && (object == GST_OBJECT(element) ||
+                                   gst_object_has_as_ancestor(object, GST_OBJECT(element)))) {
+            return true;
+        }
+    }
+    return object == GST_OBJECT(pipeline_);
+}
+
+}  // namespace Platform::Mci

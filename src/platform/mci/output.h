@@ -1,0 +1,57 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <functional>
+#include <memory>
+
+namespace Platform::Mci {
+
+// What every device is converted to before it is mixed, and what the output plays.
+inline constexpr const char* kMixCaps =
+    "audio/x-raw,format=F32LE,layout=interleaved,rate=44100,channels=2";
+
+// The one output stream: a live mixer, kept running by a silent source of its own, then the sound
+// sink. The sound server sees one stream from the first open to the loss of the sound output;
+// devices come and go as the mixer's inputs. Driven from the thread that sends the commands.
+class Output {
+public:
+    // Makes the audio sink; null means the desktop's sound output.
+    using SinkFactory = std::function<GstElement*()>;
+
+    // Null when there is no sound output (no sound server, or it refuses us).
+    static std::unique_ptr<Output> Start(const SinkFactory& sinkFactory);
+    ~Output();
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    GstElement* Pipeline() const { return pipeline_; }
+    GstBus* Bus() const { return bus_; }
+
+    // The running time the mixer is producing now. A sample mixed at running time t is heard
+    // Latency() later.
+    GstClockTime Now() const;
+    GstClockTime Latency() const { return latency_; }
+    // Asks the pipeline again, as it asks when an element's latency changes.
+    void UpdateLatency();
+
+    // An input of the mixer, and its release.
+    GstPad* RequestInput();
+    void ReleaseInput(GstPad* pad);
+
+    // Whether `object` is one of the output's own elements, or inside one (the sink's children).
+    bool Owns(GstObject* object) const;
+
+private:
+    Output() = default;
+
+    GstElement* pipeline_ = nullptr;
+    GstElement* mixer_ = nullptr;
+    GstElement* sink_ = nullptr;
+    GstElement* silence_ = nullptr;
+    GstBus* bus_ = nullptr;
+    GstClock* clock_ = nullptr;
+    GstClockTime latency_ = 0;
+};
+
+}  // namespace Platform::Mci
