@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Measures what the program really plays, through a PulseAudio null sink:
+# Measures what the program really plays, through a null sink of a sound server of its own:
 #   1. the silence at each track change (six 2-second files in a row, no messages), recorded from
-#      the sink's monitor;
+#      the sink's monitor while a stream of zeros keeps it sending;
 #   2. how soon the program plays into the sound server again after the server is killed and
-#      started again (its stream is heard some 35 ms after it appears), and the program's open
-#      descriptors and threads before and after the restarts.
-# Usage: [RESTARTS=20] [LISTEN=4] bench/playback_gaps.sh [PROGRAM ...]
+#      started again, and the program's open descriptors and threads before and after.
+# Usage: [SERVER=pulseaudio|pipewire] [RESTARTS=20] [LISTEN=4] bench/playback_gaps.sh [PROGRAM ...]
 # The default program is build/program/corvane; name an older build beside it to measure both in
-# the same run. Needs pulseaudio, pulseaudio-utils, sox and python3 (scripts/install-deps.sh).
+# the same run. Needs what scripts/install-deps.sh installs.
 set -euo pipefail
 restarts=${RESTARTS:-20}
 listen=${LISTEN:-4}
@@ -15,14 +14,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 programs=("$@")
 [ ${#programs[@]} -gt 0 ] || programs=("$here/../build/program/corvane")
 work=$(mktemp -d)
-trap 'pkill -f "corvane-bench" 2>/dev/null || true; pulseaudio -k 2>/dev/null || true; rm -rf "$work"' EXIT
-
-start_server() {
-    pulseaudio --start --exit-idle-time=-1 -n --load="module-null-sink sink_name=bench" \
-        --load="module-native-protocol-unix" >/dev/null 2>&1
-    pactl set-default-sink bench
-}
-record() { parec -d bench.monitor --raw --format=s16le --rate=44100 --channels=2 > "$1" & }
+# shellcheck source=sound_server.sh
+. "$here/sound_server.sh"
+trap 'pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
+      stop_server; rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
 
 folder() {  # folder PROGRAM SECONDS: a program folder with six tones of SECONDS each
     local dir="$work/corvane-bench-$RANDOM"
@@ -35,16 +30,16 @@ folder() {  # folder PROGRAM SECONDS: a program folder with six tones of SECONDS
     echo "$dir"
 }
 
-pulseaudio -k 2>/dev/null || true
-sleep 0.5
 start_server
 for program in "${programs[@]}"; do
-    echo "== $program"
+    echo "== $program on $server"
     dir=$(folder "$program" 2)
+    keep_sink_busy
     record "$work/gaps.raw"
     sleep 0.3
     QT_QPA_PLATFORM=offscreen timeout -s INT 14 "$dir/corvane-bench" 2>/dev/null || true
     pkill parec || true
+    pkill -x pacat || true
     python3 "$here/silences.py" --json "$work/gaps.raw" | python3 -c '
 import json, statistics, sys
 gaps = [s["ms"] for s in json.load(sys.stdin)]
@@ -62,11 +57,11 @@ else:
     echo "before restarts: $(count)"
     backs=()
     for i in $(seq 1 "$restarts"); do
-        pulseaudio -k; sleep 1
-        # A null sink's monitor sends nothing while no stream plays into it, so the return is
-        # timed by the program's stream appearing on the new server, polled every 20 ms.
-        asked=$(date +%s%N)
+        stop_server; sleep 1
+        # Timed from the moment the new server takes connections and has its sink, to the
+        # program's stream appearing on it, polled every 20 ms.
         start_server
+        asked=$(date +%s%N)
         back=none
         while [ $(( ($(date +%s%N) - asked) / 1000000 )) -lt $((listen * 1000)) ]; do
             if [ -n "$(pactl list short sink-inputs 2>/dev/null)" ]; then

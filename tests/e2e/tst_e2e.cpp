@@ -17,6 +17,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <cmath>
+#include <list>
 #include <optional>
 
 #include "MediaFixtures.h"
@@ -75,6 +78,56 @@ struct Server : QProcess {
         waitForFinished(3000);
     }
 };
+
+// PipeWire with its session manager and its PulseAudio-protocol server, as on Debian 12's desktop,
+// in the runtime folder `runtime`, with a null sink "e2e"; its address, or "" if it does not come
+// up. The processes end with `processes`.
+QString StartPipeWire(std::list<Server>& processes, const QString& runtime) {
+    Server& bus = processes.emplace_back();  // wireplumber wants a session bus
+    if (!bus.Launch("dbus-daemon", {"--session", "--nofork", "--print-address=1"},
+                    [&] { return bus.canReadLine(); })) {
+        return {};
+    }
+    const QProcessEnvironment environment =
+        Environment({{"XDG_RUNTIME_DIR", runtime},
+                     {"DBUS_SESSION_BUS_ADDRESS", QString(bus.readLine().trimmed())},
+                     {"PULSE_RUNTIME_PATH", ""}});
+    for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse"}) {
+        Server& server = processes.emplace_back();
+        server.setProcessEnvironment(environment);
+        if (!server.Launch(name, {}, [&] { return server.state() == QProcess::Running; })) {
+            return {};
+        }
+    }
+    const QString socket = runtime + "/pulse/native";
+    QProcess pactl;
+    pactl.setProcessEnvironment(Environment({{"PULSE_SERVER", "unix:" + socket}}));
+    const bool ready =
+        QTest::qWaitFor([&] { return Run(pactl, "pactl", {"info"}).first == 0; }, 10000) &&
+        Run(pactl, "pactl", {"load-module", "module-null-sink", "sink_name=e2e"}).first == 0 &&
+        Run(pactl, "pactl", {"set-default-sink", "e2e"}).first == 0;
+    return ready ? "unix:" + socket : QString();
+}
+
+// The level of a `hz` tone in each 10 ms window (Hann) of the left channel of stereo float samples
+// at 44.1 kHz. Tones on multiples of 100 Hz do not leak into each other's windows.
+QList<double> ToneLevels(const QByteArray& samples, double hz) {
+    constexpr int kWindow = 441;
+    const auto* frames = reinterpret_cast<const float*>(samples.constData());
+    QList<double> levels;
+    for (qsizetype start = 0; (start + kWindow) * 8 <= samples.size(); start += kWindow) {
+        double re = 0, im = 0, weights = 0;
+        for (int i = 0; i < kWindow; ++i) {
+            const double weight = 0.5 - 0.5 * std::cos(2 * M_PI * i / (kWindow - 1));
+            const double phase = 2 * M_PI * hz * i / 44100;
+            re += weight * frames[2 * (start + i)] * std::cos(phase);
+            im += weight * frames[2 * (start + i)] * std::sin(phase);
+            weights += weight;
+        }
+        levels.append(2 * std::hypot(re, im) / weights);
+    }
+    return levels;
+}
 
 }  // namespace
 
@@ -140,6 +193,24 @@ private:
         program_.setWorkingDirectory(QDir::tempPath());
         program_.start(Path("corvane"), {});
         QVERIFY(program_.waitForStarted(5000));
+    }
+
+    // What the sink "e2e" plays while the program runs for `ms` from its start.
+    QByteArray RecordProgram(int ms) {
+        Server recorder;
+        recorder.setProcessEnvironment(Environment({{"PULSE_SERVER", sound_}}));
+        if (!recorder.Launch("parec",
+                             {"-d", "e2e.monitor", "--raw", "--format=float32le", "--rate=44100",
+                              "--channels=2"},
+                             [&] { return recorder.waitForStarted(5000); })) {
+            return {};
+        }
+        Start();
+        QTest::qWait(ms);
+        Terminate();
+        recorder.terminate();
+        recorder.waitForFinished(5000);
+        return recorder.readAllStandardOutput();
     }
 
     void Terminate() {
@@ -353,18 +424,7 @@ private slots:
                  "both files are measured");
         Terminate();
 
-        Server recorder;
-        recorder.setProcessEnvironment(Environment({{"PULSE_SERVER", sound_}}));
-        QVERIFY(recorder.Launch(
-            "parec",
-            {"-d", "e2e.monitor", "--raw", "--format=float32le", "--rate=44100", "--channels=2"},
-            [&] { return recorder.waitForStarted(5000); }));
-        Start();
-        QTest::qWait(7000);  // two tracks and more
-        Terminate();
-        recorder.terminate();
-        QVERIFY(recorder.waitForFinished(5000));
-        const QByteArray samples = recorder.readAllStandardOutput();
+        const QByteArray samples = RecordProgram(7000);  // two tracks and more
 
         // Momentary loudness, 400 ms blocks every 100 ms, of the blocks heard whole within one
         // track: none holding a silence (before the first sound, at a track change, after the
@@ -392,6 +452,63 @@ private slots:
         const auto [quietest, loudest] = std::minmax_element(heard.begin(), heard.end());
         QVERIFY2(*quietest >= -19 && *loudest <= -17,
                  qPrintable(QString("%1 to %2 LUFS").arg(*quietest).arg(*loudest)));
+    }
+
+    void messageHeardOverLoweredMusic_data() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("PulseAudio") << "pulseaudio";
+        QTest::newRow("PipeWire") << "pipewire";
+    }
+    // Recorded from the sound server: the music (400 Hz) is down at its low level when the first
+    // sound of the message (1200 Hz) is heard, and back at its high level soon after the message.
+    void messageHeardOverLoweredMusic() {
+        QFETCH(QString, server);
+        std::list<Server> pipewire;
+        QTemporaryDir runtime;
+        const QString pulseaudio = sound_;
+        const auto restore = qScopeGuard([&] { sound_ = pulseaudio; });
+        if (server == "pipewire") {
+            if (QStandardPaths::findExecutable("pipewire-pulse").isEmpty()) {
+                QSKIP("PipeWire is not installed (scripts/install-deps.sh)");
+            }
+            sound_ = StartPipeWire(pipewire, runtime.path());
+            QVERIFY2(!sound_.isEmpty(), "PipeWire could not be started");
+        }
+        QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
+        QVERIFY(MediaFixtures::MakeWav(Path("Music/long.wav"), 20000, 400));
+        QVERIFY(MediaFixtures::MakeWav(Path("Messages/message.wav"), 1000, 1200));
+        QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + "MessageInterval=2\r\n"));
+        const QByteArray samples =
+            RecordProgram(11000);  // a fresh PipeWire may take seconds to link the streams
+        const QList<double> music = ToneLevels(samples, 400);
+        const QList<double> message = ToneLevels(samples, 1200);
+        QVERIFY2(!music.isEmpty(), "the sink is recorded");
+
+        const double musicFull = *std::max_element(music.begin(), music.end());
+        const double heard = *std::max_element(message.begin(), message.end()) / 2;
+        const auto onset = std::find_if(message.begin(), message.end(),
+                                        [&](double level) { return level >= heard; });
+        QVERIFY2(heard > 0.1 && onset != message.end(), "the message is heard");
+        const qsizetype start = onset - message.begin();
+        const auto end = std::find_if(onset, message.end(), [&](double l) { return l < heard; });
+        QVERIFY2(
+            end != message.end(),
+            qPrintable(
+                QString("message heard from %1 of %2 windows").arg(start).arg(message.size())));
+        const qsizetype stop = end - message.begin();
+        QVERIFY2(std::any_of(music.begin(), music.begin() + start,
+                             [&](double level) { return level > 0.9 * musicFull; }),
+                 "the music plays at its high level before the message");
+        for (qsizetype window : {start - 1, start}) {
+            QVERIFY2(music[window] < 0.2 * musicFull,
+                     qPrintable(QString("music at %1%% of its high level at the message")
+                                    .arg(100 * music[window] / musicFull)));
+        }
+        // The fade back up takes 90 steps of 10 ms.
+        QVERIFY2(
+            std::any_of(music.begin() + stop, music.begin() + std::min(stop + 150, music.size()),
+                        [&](double level) { return level > 0.9 * musicFull; }),
+            "the music is back up within 1.5 s of the message");
     }
 };
 

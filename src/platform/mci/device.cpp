@@ -365,6 +365,7 @@ void Device::Seek(gint64 fromNs, gint64 stopNs) {
 }
 
 bool Device::Attach(GstClockTime at) {
+    letGo = false;
     auto strip = std::make_unique<Strip>(output_);
     const double level = static_cast<double>(std::max(left, right)) / 1000.0;
     float balance = 0.0F;
@@ -396,6 +397,7 @@ bool Device::Follow(Device& leader) {
     if (strip == nullptr) {
         return false;
     }
+    letGo = false;
     const std::lock_guard lock(strip->cueLock);
     if (strip->follower != nullptr) {
         return false;
@@ -476,6 +478,8 @@ void Device::Detach() {
         follower = strip_->follower;
     }
     if (follower != nullptr) {
+        // Cut off mid-push, its source may report an error that is none of the file's.
+        follower->letGo = true;
         follower->Detach();
     }
     Hold();

@@ -86,7 +86,8 @@ struct Device {
     TimeFormat timeFormat = TimeFormat::Milliseconds;
     std::int64_t left = 1000;
     std::int64_t right = 1000;
-    // Let go at a takeover, its file gone: what its source says as it is cut off means nothing.
+    // Cut off from its strip (its file gone at a takeover, or its leader closed): what its source
+    // says as it is cut off means nothing, until it plays again.
     std::atomic<bool> letGo{false};
 
 private:

@@ -73,6 +73,8 @@ GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds openTi
     if (!gst_is_initialized()) {
         gst_init(nullptr, nullptr);
     }
+    endTimer_.setSingleShot(true);
+    QObject::connect(&endTimer_, &QTimer::timeout, &timerContext_, [this] { Poll(); });
 }
 
 GstDevices::~GstDevices() {
@@ -193,6 +195,7 @@ MciError GstDevices::Open(const Command& command) {
         return kErrFileNotFound;
     }
     if (const MciError e = StartOutput(); e != kNoError) {
+        AwaitOutput(command.alias);
         return e;
     }
     // The gain belongs to the file itself, also when it is opened under a name of our own.
@@ -452,11 +455,7 @@ void GstDevices::OnEvent(const GstStructure* event) {
         }
         if (name == "ended") {
             leader->endHeardAt = at;
-            const GstClockTime heardAt = at + output_->Latency();
-            const GstClockTime now = output_->Now();
-            const auto wait = std::chrono::milliseconds(
-                heardAt > now ? (heardAt - now + GST_MSECOND - 1) / GST_MSECOND : 0);
-            QTimer::singleShot(wait, &timerContext_, [this] { Poll(); });
+            FinishHeardEnds();
         } else if (name == "switched") {
             leader->endHeardAt = at;
             TakeOver(*leader);
@@ -506,14 +505,28 @@ void GstDevices::FinishHeardEnds() {
         return;
     }
     const GstClockTime now = output_->Now();
+    GstClockTime next = GST_CLOCK_TIME_NONE;
     for (const auto& [key, device] : devices_) {
-        if (device->mode == Device::Mode::Playing && GST_CLOCK_TIME_IS_VALID(device->endHeardAt) &&
-            device->endHeardAt + output_->Latency() <= now) {
+        if (device->mode != Device::Mode::Playing || !GST_CLOCK_TIME_IS_VALID(device->endHeardAt)) {
+            continue;
+        }
+        const GstClockTime heardAt = device->endHeardAt + output_->Latency();
+        if (heardAt <= now) {
             device->heldNs = PositionNs(*device);
             device->Detach();
             device->mode = Device::Mode::Stopped;
             device->ended = true;
             PostNotice(device->alias, Notice::Ended);
+        } else {
+            next = std::min(next, heardAt - now);
+        }
+    }
+    // Looked at again when the next end is heard. The card's clock moves in periods and the
+    // latency may grow meanwhile, so a look that came too early is followed by another.
+    if (GST_CLOCK_TIME_IS_VALID(next)) {
+        const int ms = static_cast<int>(std::max<GstClockTime>(next / GST_MSECOND, 1) + 1);
+        if (!endTimer_.isActive() || endTimer_.remainingTime() > ms) {
+            endTimer_.start(ms);
         }
     }
 }
@@ -531,7 +544,31 @@ void GstDevices::Fail(Device& device, GstMessage* error) {
     PostNotice(device.alias, Notice::Failed);
 }
 
-// The sound server went away: every device fails, and the output is built again at the next open.
+// Whoever found no output is told as soon as it is back, by a failure notice of the alias it
+// tried: a notice makes its owner try again at once instead of at its next look.
+void GstDevices::AwaitOutput(const std::string& alias) {
+    constexpr auto kRetry = std::chrono::milliseconds(200);
+    const bool first = awaitingOutput_.empty();
+    awaitingOutput_.insert(alias);
+    if (first && QCoreApplication::instance() != nullptr) {
+        QTimer::singleShot(kRetry, &timerContext_, [this] { RetryOutput(); });
+    }
+}
+
+void GstDevices::RetryOutput() {
+    if (StartOutput() != kNoError) {
+        const std::set<std::string> waiting = std::exchange(awaitingOutput_, {});
+        for (const std::string& alias : waiting) {
+            AwaitOutput(alias);
+        }
+        return;
+    }
+    for (const std::string& alias : std::exchange(awaitingOutput_, {})) {
+        PostNotice(alias, Notice::Failed);
+    }
+}
+
+// The sound server went away: every device fails, and the output is built again once it is back.
 void GstDevices::LoseOutput(GstMessage* error) {
     LogError("output", "", error);
     qCWarning(lcMedia, "sound output lost");
@@ -544,6 +581,7 @@ void GstDevices::LoseOutput(GstMessage* error) {
             device->mode = Device::Mode::Stopped;
             PostNotice(device->alias, Notice::Failed);
         }
+        AwaitOutput(device->alias);
     }
     delete std::exchange(busWatch_, nullptr);
     output_.reset();

@@ -3,11 +3,13 @@
 #include <gst/gst.h>
 
 #include <QObject>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "platform/mci/commandline.h"
@@ -51,7 +53,9 @@ public:
     std::size_t OpenDeviceCount() const { return devices_.size(); }
 
     // How long after it is sent a level command is mixed; it is heard the output's latency later.
-    static constexpr std::chrono::milliseconds kLevelLead{40};
+    // The inputs' data reaches the level up to the mixer's slack and two buffers ahead of the mix.
+    static constexpr std::chrono::milliseconds kLevelLead =
+        kMixerSlack + std::chrono::milliseconds(40);
 
     // A sink that plays in real time without a sound device, for tests and benchmarks.
     static SinkFactory FakeSink();
@@ -79,6 +83,8 @@ private:
     void LoseOutput(GstMessage* error);
     void FinishHeardEnds();
     void TakeOver(Device& leader);
+    void AwaitOutput(const std::string& alias);
+    void RetryOutput();
     Device* Find(const std::string& alias) const;
     Device* FindBy(const std::function<bool(const Device&)>& test) const;
 
@@ -89,9 +95,11 @@ private:
     QSocketNotifier* busWatch_ = nullptr;
     std::map<std::string, DevicePtr> devices_;  // keyed by the alias in lower case
     std::uint64_t nextId_ = 1;
-    GstClockTime levelSetUntil_ = 0;  // the mix time the last level ramp ends at
-    bool outputLost_ = false;         // the last try found no sound output
-    QObject timerContext_;            // ends the end-of-file timers with this service
+    GstClockTime levelSetUntil_ = 0;        // the mix time the last level ramp ends at
+    bool outputLost_ = false;               // the last try found no sound output
+    std::set<std::string> awaitingOutput_;  // aliases that found no output, told when it is back
+    QObject timerContext_;                  // ends this service's timers with it
+    QTimer endTimer_;                       // due when the next end that is still to be heard is
 };
 
 }  // namespace Platform::Mci

@@ -50,6 +50,27 @@ GstElement* MakeOutputSink() {
     return sink;
 }
 
+// The clock of the sound card behind the sink, once the sink has its format; null for a sink
+// that has none (a fake one, say).
+GstClock* CardClock(GstElement* sink) {
+    if (!GST_IS_BIN(sink)) {
+        return gst_element_provide_clock(sink);
+    }
+    GstClock* clock = nullptr;
+    GstIterator* children = gst_bin_iterate_recurse(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (clock == nullptr && gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
+        GstElement* child = GST_ELEMENT(g_value_get_object(&item));
+        if (GST_IS_AUDIO_BASE_SINK(child)) {
+            clock = gst_element_provide_clock(child);
+        }
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(children);
+    return clock;
+}
+
 GstElement* Make(const char* factory) {
     GstElement* element = gst_element_factory_make(factory, nullptr);
     if (element == nullptr) {
@@ -99,12 +120,34 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory) {
                  kSilenceSamplesPerBuffer, nullptr);
     // A device whose file has not reached the mixer yet must not hold the others back.
     g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, nullptr);
+    // Some slack for a strip's thread to deliver its next buffer: without it a busy machine makes
+    // the mixer go on without that strip for a few milliseconds, a dropout heard as a click.
+    g_object_set(output->mixer_, "latency",
+                 static_cast<GstClockTime>(std::chrono::nanoseconds(kMixerSlack).count()), nullptr);
     gst_bin_add_many(GST_BIN(output->pipeline_), output->silence_, silenceCaps, output->mixer_,
                      convert, nullptr);
     output->bus_ = gst_element_get_bus(output->pipeline_);
     if (!gst_element_link_many(output->silence_, silenceCaps, output->mixer_, convert, sink,
                                nullptr) ||
         gst_element_set_state(output->pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
+        gst_element_get_state(output->pipeline_, nullptr, nullptr, 3 * GST_SECOND) !=
+            GST_STATE_CHANGE_SUCCESS) {
+        return nullptr;
+    }
+    // A live pipeline picks its clock before the sink can offer one: it would run on the system
+    // clock, and the sink would correct the drift from the sound card by skipping samples. Once
+    // the sink has its format it offers the card's clock, taken by going to playing again.
+    GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+    for (int i = 0; i < 100 && !gst_pad_has_current_caps(sinkPad); ++i) {
+        g_usleep(10'000);
+    }
+    gst_object_unref(sinkPad);
+    if (GstClock* card = CardClock(sink)) {
+        gst_pipeline_use_clock(GST_PIPELINE(output->pipeline_), card);
+        gst_object_unref(card);
+    }
+    gst_element_set_state(output->pipeline_, GST_STATE_PAUSED);
+    if (gst_element_set_state(output->pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
         gst_element_get_state(output->pipeline_, nullptr, nullptr, 3 * GST_SECOND) !=
             GST_STATE_CHANGE_SUCCESS) {
         return nullptr;
@@ -131,9 +174,11 @@ GstClockTime Output::Now() const {
     if (clock_ == nullptr) {
         return 0;
     }
-    const GstClockTime now = gst_clock_get_time(clock_);
-    const GstClockTime base = gst_element_get_base_time(pipeline_);
-    return now > base ? now - base : 0;
+    // The card's clock may start after the pipeline did, so the base time can lie before the
+    // clock's zero, stored as a wrapped unsigned value: the difference is taken signed.
+    const auto running =
+        static_cast<gint64>(gst_clock_get_time(clock_) - gst_element_get_base_time(pipeline_));
+    return running > 0 ? static_cast<GstClockTime>(running) : 0;
 }
 
 void Output::UpdateLatency() {

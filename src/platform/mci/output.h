@@ -2,12 +2,16 @@
 
 #include <gst/gst.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
 namespace Platform::Mci {
 
 // What every device is converted to before it is mixed, and what the output plays.
+// How long the mixer waits for an input's next buffer before it mixes without it.
+inline constexpr std::chrono::milliseconds kMixerSlack{25};
+
 inline constexpr const char* kMixCaps =
     "audio/x-raw,format=F32LE,layout=interleaved,rate=44100,channels=2";
 

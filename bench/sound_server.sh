@@ -1,0 +1,43 @@
+# Sourced by the benchmarks: a sound server of their own with a null sink "bench", in a private
+# runtime folder. SERVER=pulseaudio (the default) or SERVER=pipewire (pipewire, wireplumber and
+# pipewire-pulse, as on Debian 12's desktop). Both speak the PulseAudio protocol to the program.
+server=${SERVER:-pulseaudio}
+export XDG_RUNTIME_DIR=${BENCH_RUNTIME:-$(mktemp -d)}
+export PULSE_RUNTIME_PATH=$XDG_RUNTIME_DIR/pulse
+mkdir -p "$PULSE_RUNTIME_PATH"
+
+start_server() {
+    case $server in
+        pulseaudio)
+            pulseaudio --daemonize=yes --exit-idle-time=-1 -n \
+                --load="module-null-sink sink_name=bench" \
+                --load="module-native-protocol-unix" >/dev/null 2>&1 ;;
+        pipewire)
+            # wireplumber, which links the streams, wants a session bus
+            if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+                DBUS_SESSION_BUS_ADDRESS=$(dbus-daemon --session --fork --print-address)
+                export DBUS_SESSION_BUS_ADDRESS
+            fi
+            pipewire >/dev/null 2>&1 &
+            sleep 0.2
+            wireplumber >/dev/null 2>&1 &
+            pipewire-pulse >/dev/null 2>&1 &
+            for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+            pactl load-module module-null-sink sink_name=bench >/dev/null ;;
+    esac
+    for _ in $(seq 50); do pactl list short sinks 2>/dev/null | grep -q bench && break; sleep 0.05; done
+    pactl set-default-sink bench 2>/dev/null || true
+}
+
+stop_server() {
+    case $server in
+        pulseaudio) pulseaudio -k 2>/dev/null || true ;;
+        pipewire) pkill -x pipewire-pulse 2>/dev/null; pkill -x wireplumber 2>/dev/null
+                  pkill -x pipewire 2>/dev/null; true ;;
+    esac
+    sleep 0.3
+}
+
+# A stream of zeros into the sink, so that its monitor sends silence too and silences are recorded.
+keep_sink_busy() { pacat -d bench --raw --format=s16le --rate=44100 --channels=2 < /dev/zero & }
+record() { parec -d bench.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 > "$1" & }
