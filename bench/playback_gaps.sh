@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures what the program really plays, through a null sink of a sound server of its own:
 #   1. the silence at each track change (six 2-second files in a row, no messages), recorded from
-#      the sink's monitor while a stream of zeros keeps it sending;
+#      the sink's monitor while a stream of zeros keeps it sending; the first and the last second
+#      of sound, the stream's start and the program's end, are left out;
 #   2. how soon the program plays into the sound server again after the server is killed and
 #      started again, and the program's open descriptors and threads before and after.
 # Usage: [SERVER=pulseaudio|pipewire] [RESTARTS=20] [LISTEN=4] bench/playback_gaps.sh [PROGRAM ...]
@@ -40,7 +41,7 @@ for program in "${programs[@]}"; do
     QT_QPA_PLATFORM=offscreen timeout -s INT 14 "$dir/corvane-bench" 2>/dev/null || true
     pkill parec || true
     pkill -x pacat || true
-    python3 "$here/silences.py" --json "$work/gaps.raw" | python3 -c '
+    python3 "$here/silences.py" --edge-ms 1000 --json "$work/gaps.raw" | python3 -c '
 import json, statistics, sys
 gaps = [s["ms"] for s in json.load(sys.stdin)]
 if gaps:

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Finds the silences inside a recording of raw s16le stereo 44.1 kHz samples (as parec writes them).
 
-    silences.py FILE [--threshold N] [--min-ms M] [--json]
+    silences.py FILE [--threshold N] [--min-ms M] [--edge-ms E] [--json]
 
 Prints one line per silence between two stretches of sound: where it starts and how long it lasts,
-in milliseconds. Silence before the first sound and after the last is not counted. A sample is
+in milliseconds. Silence before the first sound and after the last is not counted, nor any within E ms (default 0)
+of them: the stream's start and the program's end are not track changes. A sample is
 silent when both channels are within the threshold of zero (default 100 of 32767, about -50 dBFS).
 """
 import argparse
@@ -32,6 +33,7 @@ def main():
     parser.add_argument("file")
     parser.add_argument("--threshold", type=int, default=100)
     parser.add_argument("--min-ms", type=float, default=1.0)
+    parser.add_argument("--edge-ms", type=float, default=0.0)
     parser.add_argument("--json", action="store_true")
     args = parser.parse_args()
     samples = array.array("h")
@@ -39,9 +41,13 @@ def main():
         samples.frombytes(f.read())
     if sys.byteorder != "little":
         samples.byteswap()
+    loud = [f for f in range(len(samples) // 2)
+            if abs(samples[2 * f]) > args.threshold or abs(samples[2 * f + 1]) > args.threshold]
+    edge = args.edge_ms * RATE / 1000
     found = [
         {"at_ms": round(start * 1000 / RATE, 1), "ms": round(count * 1000 / RATE, 1)}
         for start, count in silences(samples, args.threshold, int(args.min_ms * RATE / 1000))
+        if loud[0] + edge <= start and start + count + edge <= loud[-1]
     ]
     if args.json:
         print(json.dumps(found))

@@ -23,7 +23,11 @@ start_server() {
             wireplumber >/dev/null 2>&1 &
             pipewire-pulse >/dev/null 2>&1 &
             for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-            pactl load-module module-null-sink sink_name=bench >/dev/null ;;
+            # a server that has just started may time the first requests out
+            for _ in $(seq 10); do
+                pactl load-module module-null-sink sink_name=bench >/dev/null 2>&1 && break
+                sleep 0.2
+            done ;;
     esac
     for _ in $(seq 50); do pactl list short sinks 2>/dev/null | grep -q bench && break; sleep 0.05; done
     pactl set-default-sink bench 2>/dev/null || true

@@ -15,7 +15,7 @@ packages=(
     xdg-utils libx11-dev
     espeak-ng
     pulseaudio pulseaudio-utils sox lame
-    pipewire pipewire-pulse wireplumber
+    pipewire pipewire-pulse wireplumber dbus-daemon
     locales
     clang libclang-rt-14-dev
     qt6-svg-dev dpkg-dev desktop-file-utils appstream
