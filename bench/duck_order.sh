@@ -9,13 +9,8 @@
 set -euo pipefail
 seconds=${SECONDS_PLAYED:-22}
 here=$(cd "$(dirname "$0")" && pwd)
-programs=("$@")
-[ ${#programs[@]} -gt 0 ] || programs=("$here/../build/program/corvane")
-work=$(mktemp -d)
 # shellcheck source=sound_server.sh
-. "$here/sound_server.sh"
-trap 'pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
-      stop_server; rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
+. "$here/sound_server.sh" "$@"
 
 start_server
 for program in "${programs[@]}"; do

@@ -10,11 +10,12 @@ took as heard, and how long before the message it ended (negative: the message s
 that was still coming down). Then how soon after the message the music was back at full level.
 """
 import argparse
-import array
 import json
 import math
 import statistics
 import sys
+
+from silences import read_samples
 
 RATE = 44100
 WINDOW = 441  # 10 ms: 400 Hz and 1200 Hz fall on its bins, so neither leaks into the other
@@ -85,11 +86,7 @@ def main():
     parser.add_argument("file")
     parser.add_argument("--json", action="store_true")
     args = parser.parse_args()
-    samples = array.array("h")
-    with open(args.file, "rb") as f:
-        samples.frombytes(f.read())
-    if sys.byteorder != "little":
-        samples.byteswap()
+    samples = read_samples(args.file)
     found = analyse(amplitudes(samples, MUSIC_HZ), amplitudes(samples, MESSAGE_HZ))
     if args.json:
         print(json.dumps(found))

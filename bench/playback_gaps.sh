@@ -12,13 +12,8 @@ set -euo pipefail
 restarts=${RESTARTS:-20}
 listen=${LISTEN:-4}
 here=$(cd "$(dirname "$0")" && pwd)
-programs=("$@")
-[ ${#programs[@]} -gt 0 ] || programs=("$here/../build/program/corvane")
-work=$(mktemp -d)
 # shellcheck source=sound_server.sh
-. "$here/sound_server.sh"
-trap 'pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
-      stop_server; rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
+. "$here/sound_server.sh" "$@"
 
 folder() {  # folder PROGRAM SECONDS: a program folder with six tones of SECONDS each
     local dir="$work/corvane-bench-$RANDOM"

@@ -16,6 +16,16 @@ import sys
 RATE = 44100
 
 
+def read_samples(path):
+    """The interleaved samples of a raw s16le recording."""
+    samples = array.array("h")
+    with open(path, "rb") as f:
+        samples.frombytes(f.read())
+    if sys.byteorder != "little":
+        samples.byteswap()
+    return samples
+
+
 def silences(samples, threshold, min_frames):
     """Yields (first silent frame, frame count) of each silence of at least min_frames frames."""
     frames = len(samples) // 2
@@ -36,13 +46,8 @@ def main():
     parser.add_argument("--edge-ms", type=float, default=0.0)
     parser.add_argument("--json", action="store_true")
     args = parser.parse_args()
-    samples = array.array("h")
-    with open(args.file, "rb") as f:
-        samples.frombytes(f.read())
-    if sys.byteorder != "little":
-        samples.byteswap()
-    loud = [f for f in range(len(samples) // 2)
-            if abs(samples[2 * f]) > args.threshold or abs(samples[2 * f + 1]) > args.threshold]
+    samples = read_samples(args.file)
+    loud = [i // 2 for i, sample in enumerate(samples) if abs(sample) > args.threshold]
     edge = args.edge_ms * RATE / 1000
     found = [
         {"at_ms": round(start * 1000 / RATE, 1), "ms": round(count * 1000 / RATE, 1)}

@@ -1,6 +1,11 @@
-# Sourced by the benchmarks: a sound server of their own with a null sink "bench", in a private
-# runtime folder. SERVER=pulseaudio (the default) or SERVER=pipewire (pipewire, wireplumber and
-# pipewire-pulse, as on Debian 12's desktop). Both speak the PulseAudio protocol to the program.
+# Sourced by the benchmarks, with their arguments: a sound server of their own with a null sink
+# "bench", in a private runtime folder. SERVER=pulseaudio (the default) or SERVER=pipewire
+# (pipewire, wireplumber and pipewire-pulse, as on Debian 12's desktop). Both speak the PulseAudio
+# protocol to the program. Sets `programs` (the arguments, or the build's program) and `work` (a
+# folder removed at the end, with the server and what the benchmark left running).
+programs=("$@")
+[ ${#programs[@]} -gt 0 ] || programs=("$(dirname "${BASH_SOURCE[0]}")/../build/program/corvane")
+work=$(mktemp -d)
 server=${SERVER:-pulseaudio}
 export XDG_RUNTIME_DIR=${BENCH_RUNTIME:-$(mktemp -d)}
 export PULSE_RUNTIME_PATH=$XDG_RUNTIME_DIR/pulse
@@ -45,3 +50,6 @@ stop_server() {
 # A stream of zeros into the sink, so that its monitor sends silence too and silences are recorded.
 keep_sink_busy() { pacat -d bench --raw --format=s16le --rate=44100 --channels=2 < /dev/zero & }
 record() { parec -d bench.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 > "$1" & }
+
+trap 'pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
+      stop_server; rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT

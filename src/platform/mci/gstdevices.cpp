@@ -547,20 +547,23 @@ void GstDevices::Fail(Device& device, GstMessage* error) {
 // Whoever found no output is told as soon as it is back, by a failure notice of the alias it
 // tried: a notice makes its owner try again at once instead of at its next look.
 void GstDevices::AwaitOutput(const std::string& alias) {
-    constexpr auto kRetry = std::chrono::milliseconds(200);
     const bool first = awaitingOutput_.empty();
     awaitingOutput_.insert(alias);
-    if (first && QCoreApplication::instance() != nullptr) {
+    if (first) {
+        ArmOutputRetry();
+    }
+}
+
+void GstDevices::ArmOutputRetry() {
+    constexpr auto kRetry = std::chrono::milliseconds(200);
+    if (QCoreApplication::instance() != nullptr) {
         QTimer::singleShot(kRetry, &timerContext_, [this] { RetryOutput(); });
     }
 }
 
 void GstDevices::RetryOutput() {
     if (StartOutput() != kNoError) {
-        const std::set<std::string> waiting = std::exchange(awaitingOutput_, {});
-        for (const std::string& alias : waiting) {
-            AwaitOutput(alias);
-        }
+        ArmOutputRetry();
         return;
     }
     for (const std::string& alias : std::exchange(awaitingOutput_, {})) {

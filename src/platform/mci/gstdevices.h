@@ -84,6 +84,7 @@ private:
     void FinishHeardEnds();
     void TakeOver(Device& leader);
     void AwaitOutput(const std::string& alias);
+    void ArmOutputRetry();
     void RetryOutput();
     Device* Find(const std::string& alias) const;
     Device* FindBy(const std::function<bool(const Device&)>& test) const;

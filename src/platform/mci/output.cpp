@@ -21,54 +21,49 @@ constexpr int kSilenceSamplesPerBuffer = 441;
 // The desktop's sound output, found by autoaudiosink and made ready here: with no sound server
 // (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and the output
 // must fail at once instead of playing silently.
+// The sound card's sink: the element itself, or the first one inside a bin (autoaudiosink's
+// choice); null when there is none. Not a reference of the caller's.
+GstElement* AudioBaseSink(GstElement* sink) {
+    if (!GST_IS_BIN(sink)) {
+        return GST_IS_AUDIO_BASE_SINK(sink) ? sink : nullptr;
+    }
+    GstElement* found = nullptr;
+    GstIterator* children = gst_bin_iterate_recurse(GST_BIN(sink));
+    GValue item = G_VALUE_INIT;
+    while (found == nullptr && gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
+        auto* child = GST_ELEMENT(g_value_get_object(&item));
+        found = GST_IS_AUDIO_BASE_SINK(child) ? child : nullptr;
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(children);
+    return found;
+}
+
 GstElement* MakeOutputSink() {
     GstElement* sink = gst_element_factory_make("autoaudiosink", nullptr);
     if (sink == nullptr) {
         return nullptr;
     }
     gst_object_ref_sink(sink);
-    bool usable = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
-    bool found = false;
-    GstIterator* children = gst_bin_iterate_elements(GST_BIN(sink));
-    GValue item = G_VALUE_INIT;
-    while (usable && gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
-        GstElement* child = GST_ELEMENT(g_value_get_object(&item));
-        if (GST_IS_AUDIO_BASE_SINK(child)) {
-            found = true;
-            g_object_set(child, "buffer-time", kOutputBufferMicroseconds, "latency-time",
-                         kOutputPeriodMicroseconds, nullptr);
-        }
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(children);
-    if (!usable || !found) {
+    GstElement* card = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE
+                           ? AudioBaseSink(sink)
+                           : nullptr;
+    if (card == nullptr) {
         gst_element_set_state(sink, GST_STATE_NULL);
         gst_object_unref(sink);
         return nullptr;
     }
+    g_object_set(card, "buffer-time", kOutputBufferMicroseconds, "latency-time",
+                 kOutputPeriodMicroseconds, nullptr);
     return sink;
 }
 
 // The clock of the sound card behind the sink, once the sink has its format; null for a sink
 // that has none (a fake one, say).
 GstClock* CardClock(GstElement* sink) {
-    if (!GST_IS_BIN(sink)) {
-        return gst_element_provide_clock(sink);
-    }
-    GstClock* clock = nullptr;
-    GstIterator* children = gst_bin_iterate_recurse(GST_BIN(sink));
-    GValue item = G_VALUE_INIT;
-    while (clock == nullptr && gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
-        GstElement* child = GST_ELEMENT(g_value_get_object(&item));
-        if (GST_IS_AUDIO_BASE_SINK(child)) {
-            clock = gst_element_provide_clock(child);
-        }
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(children);
-    return clock;
+    GstElement* card = AudioBaseSink(sink);
+    return gst_element_provide_clock(card != nullptr ? card : sink);
 }
 
 GstElement* Make(const char* factory) {
