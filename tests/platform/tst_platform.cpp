@@ -305,6 +305,9 @@ private slots:
         QTest::qWait(100);
         const std::vector<float> left = LeftSamples(sink);
         gst_object_unref(sink);
+        if (CORVANE_SANITIZED) {
+            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+        }
         const auto [first, end] = Heard(left);
         // A sine of peak 0.5 moves at most 0.05 from one sample to the next, and never stays
         // near zero for a millisecond.
@@ -335,6 +338,9 @@ private slots:
         QVERIFY(Stops(d, "a"));
         const std::vector<float> left = LeftSamples(sink);
         gst_object_unref(sink);
+        if (CORVANE_SANITIZED) {
+            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+        }
         const std::size_t first = Heard(left).first;
         // Half way down from the tone's peak of 0.5 to 0.05, in the ramp.
         std::size_t down = first + 441;

@@ -73,6 +73,14 @@ struct Strip {
         if ((GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
             GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
             const GstClockTime pts = GST_BUFFER_PTS(buffer);
+            if (!strip->seenBuffer) {
+                strip->StartNoEarlierThanNow(pts);
+            }
+            if (strip->shift != 0 && GST_CLOCK_TIME_IS_VALID(pts)) {
+                buffer = gst_buffer_make_writable(buffer);
+                GST_BUFFER_PTS(buffer) = pts + strip->shift;
+                GST_PAD_PROBE_INFO_DATA(info) = buffer;
+            }
             if (strip->switching.exchange(false)) {
                 PostEvent(strip->level, "switched", "strip", strip->id, pts + strip->offset);
             }
@@ -95,6 +103,20 @@ struct Strip {
             }
         }
         return GST_PAD_PROBE_OK;
+    }
+
+    // A first buffer that comes after its mix time (a slow decoder, a busy machine) would have its
+    // start cut off by the mixer: the whole strip plays later instead, its data shifted, and its
+    // owner is told. The mixer's own pace lags the clock, so a little after now is still in time.
+    void StartNoEarlierThanNow(GstClockTime pts) {
+        constexpr GstClockTime kMargin = 10 * GST_MSECOND;
+        const GstClockTime now = output.Now();
+        if (!GST_CLOCK_TIME_IS_VALID(pts) || pts + offset >= now) {
+            return;
+        }
+        shift = now + kMargin - (pts + offset);
+        offset += shift;
+        PostEvent(level, "moved", "strip", id, offset);
     }
 
     bool Build(GstClockTime at, double initialLevel, float balance) {
@@ -214,7 +236,8 @@ struct Strip {
     GstControlSource* curve = nullptr;  // held by the level's binding
     GstPad* out = nullptr;
     GstPad* mixerPad = nullptr;
-    GstClockTime offset = 0;
+    std::atomic<GstClockTime> offset{0};  // the mix time the strip's time 0 plays at
+    GstClockTime shift = 0;  // added to the data's times after a late start; the streaming thread's
     std::atomic<GstClockTime> lastEnd{0};
     std::atomic<bool> seenBuffer{false};
     std::atomic<bool> switching{false};
@@ -513,7 +536,7 @@ bool Device::HasBalance() const {
 }
 
 GstClockTime Device::StripOffset() const {
-    return strip_ != nullptr ? strip_->offset : 0;
+    return strip_ != nullptr ? strip_->offset.load() : 0;
 }
 
 std::uint64_t Device::StripId() const {

@@ -459,6 +459,8 @@ void GstDevices::OnEvent(const GstStructure* event) {
         } else if (name == "switched") {
             leader->endHeardAt = at;
             TakeOver(*leader);
+        } else if (name == "moved") {
+            leader->startAt = at;
         }
         return;
     }
