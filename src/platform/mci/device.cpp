@@ -31,10 +31,13 @@ void PostEvent(GstElement* from, const char* event, const char* key, std::uint64
 }
 
 // Downstream first: a pad that goes flushing frees a thread blocked further down before the
-// elements upstream wait for it.
+// elements upstream wait for it. Each is locked in its state first: the pipeline, finishing a
+// state change that a newly added source began, would otherwise set them all playing again,
+// and one removed while playing keeps a streaming thread that nothing stops.
 void StopAll(GstElement* const* elements, std::size_t count) {
     for (std::size_t i = count; i-- > 0;) {
         if (elements[i] != nullptr) {
+            gst_element_set_locked_state(elements[i], TRUE);
             gst_element_set_state(elements[i], GST_STATE_NULL);
         }
     }
