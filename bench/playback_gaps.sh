@@ -5,15 +5,34 @@
 #      of sound, the stream's start and the program's end, are left out;
 #   2. how soon the program plays into the sound server again after the server is killed and
 #      started again, and the program's open descriptors and threads before and after.
-# Usage: [SERVER=pulseaudio|pipewire] [RESTARTS=20] [LISTEN=4] bench/playback_gaps.sh [PROGRAM ...]
+# Usage: [SERVER=pulseaudio|pipewire] [RESTARTS=20] [LISTEN=4] [FORMAT=wav|flac|ogg|opus|m4a]
+#        bench/playback_gaps.sh [PROGRAM ...]
+# FORMAT is the kind of file the tones are stored as for the track changes (wav by default).
 # The default program is build/program/corvane; name an older build beside it to measure both in
 # the same run. Needs what scripts/install-deps.sh installs.
 set -euo pipefail
 restarts=${RESTARTS:-20}
+format=${FORMAT:-wav}
 listen=${LISTEN:-4}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=sound_server.sh
 . "$here/sound_server.sh" "$@"
+
+encode() {  # encode WAV FORMAT: the same sound in FORMAT beside it, the wave file gone
+    local encoder
+    case $2 in
+        wav) return ;;
+        flac) encoder="flacenc" ;;
+        ogg) encoder="vorbisenc ! oggmux" ;;
+        opus) encoder="audioresample ! opusenc ! oggmux" ;;
+        m4a) encoder="voaacenc ! mp4mux" ;;
+        *) echo "playback_gaps: unknown FORMAT $2" >&2; exit 2 ;;
+    esac
+    # shellcheck disable=SC2086  # the encoder is a pipeline description, split on purpose
+    gst-launch-1.0 -q filesrc location="$1" ! wavparse ! audioconvert ! $encoder \
+        ! filesink location="${1%.wav}.$2"
+    rm "$1"
+}
 
 folder() {  # folder PROGRAM SECONDS: a program folder with six tones of SECONDS each
     local dir="$work/corvane-bench-$RANDOM"
@@ -21,6 +40,7 @@ folder() {  # folder PROGRAM SECONDS: a program folder with six tones of SECONDS
     cp "$1" "$dir/corvane-bench"
     for i in 1 2 3 4 5 6; do
         sox -n -r 44100 -c 2 "$dir/Music/t$i.wav" synth "$2" sine $((300 + i * 100)) vol 0.3
+        encode "$dir/Music/t$i.wav" "$format"
     done
     printf '[Settings]\r\nMessageInterval=0\r\n' > "$dir/corvane-bench.ini"
     echo "$dir"

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-    gstreamer1.0-tools gstreamer1.0-plugins-base-apps
+    gstreamer1.0-tools gstreamer1.0-plugins-base-apps gstreamer1.0-libav
     timgm6mb-soundfont
     fonts-liberation
     xvfb xauth

@@ -32,7 +32,10 @@ public:
     static constexpr int kMusic = Scheduler::kMusic;
     static constexpr int kMessages = Scheduler::kMessages;
     static constexpr int kTickMilliseconds = 1000;
-    static constexpr const char* kFilePattern = "*.mp3;*.wav;*.mid";
+    // The kinds of file the lists show: the first three the oldest, then what music stores and
+    // ripping tools give today.
+    static constexpr const char* kFilePattern =
+        "*.mp3;*.wav;*.mid;*.ogg;*.oga;*.opus;*.flac;*.m4a;*.aac";
 
     // Why the window is asked to close. Only the user's close command leaves the program running.
     enum UnloadMode : qint16 {

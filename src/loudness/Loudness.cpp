@@ -8,8 +8,10 @@
 
 #include <QLoggingCategory>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <memory>
+#include <string_view>
 
 #include "platform/mci/decoder.h"
 
@@ -54,6 +56,29 @@ struct StateDeleter {
     void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
 };
 
+// An Opus file's loudness from its tag "R128_TRACK_GAIN=<n>", the gain in 1/256 dB that brings it
+// to -23 LUFS: GStreamer leaves the tag among the comments it does not know.
+std::optional<double> OpusTrackLoudness(const GstTagList* tags) {
+    constexpr std::string_view kKey = "R128_TRACK_GAIN=";
+    constexpr double kReferenceLufs = -23.0;
+    const guint count = gst_tag_list_get_tag_size(tags, GST_TAG_EXTENDED_COMMENT);
+    for (guint i = 0; i < count; ++i) {
+        const gchar* comment = nullptr;
+        if (!gst_tag_list_peek_string_index(tags, GST_TAG_EXTENDED_COMMENT, i, &comment) ||
+            g_ascii_strncasecmp(comment, kKey.data(), kKey.size()) != 0) {
+            continue;
+        }
+        const std::string_view value(comment + kKey.size());
+        int steps = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), steps);
+        if (error == std::errc{} && end == value.data() + value.size() && steps >= -32768 &&
+            steps <= 32767) {
+            return kReferenceLufs - steps / 256.0;
+        }
+    }
+    return std::nullopt;
+}
+
 // What the bus says so far: a failure, or ReplayGain tags that make decoding needless.
 struct BusNews {
     bool failed = false;
@@ -77,10 +102,12 @@ BusNews ReadBus(GstBus* bus, const QByteArray& path) {
             GstTagList* tags = nullptr;
             gst_message_parse_tag(message, &tags);
             double gain = 0.0;
+            double peak = 1.0;  // unknown: assume full scale, the safe side
+            gst_tag_list_get_double(tags, GST_TAG_TRACK_PEAK, &peak);
             if (gst_tag_list_get_double(tags, GST_TAG_TRACK_GAIN, &gain)) {
-                double peak = 1.0;  // unknown: assume full scale, the safe side
-                gst_tag_list_get_double(tags, GST_TAG_TRACK_PEAK, &peak);
                 news.tagged = Measurement{kTargetLufs - gain, ToDb(peak), Source::Tags};
+            } else if (const std::optional<double> lufs = OpusTrackLoudness(tags)) {
+                news.tagged = Measurement{*lufs, ToDb(peak), Source::Tags};
             }
             gst_tag_list_unref(tags);
         }

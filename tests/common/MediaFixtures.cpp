@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QProcess>
 #include <algorithm>
@@ -103,17 +104,26 @@ bool MakeMp3(const QString& path, int milliseconds, double frequency, double amp
     return encoded;
 }
 
-bool MakeTaggedMp3(const QString& path, int milliseconds, double amplitude, double trackGainDb,
-                   double trackPeak) {
+bool MakeEncoded(const QString& path, int milliseconds, double frequency, double amplitude,
+                 const QString& tags) {
+    const QHash<QString, QString> encoders = {
+        {"mp3", "lamemp3enc target=bitrate bitrate=128 cbr=true ! id3v2mux"},
+        {"flac", "flacenc"},
+        {"ogg", "vorbisenc ! oggmux"},
+        {"opus", "audioresample ! opusenc ! oggmux"},
+        {"m4a", "voaacenc ! mp4mux"},
+        {"aac", "voaacenc ! audio/mpeg,stream-format=adts"},
+    };
+    const QString encoder = encoders.value(path.section(u'.', -1).toLower());
+    if (encoder.isEmpty()) {
+        return false;
+    }
+    QString escaped = tags;
+    escaped.replace(u'"', QStringLiteral("\\\""));
     return RunPipeline(
-        ToneSource(milliseconds, 1000.0, amplitude) +
-            QStringLiteral("taginject tags=\"replaygain-track-gain=(double)%1,"
-                           "replaygain-track-peak=(double)%2\" ! "
-                           "lamemp3enc target=bitrate bitrate=128 cbr=true ! id3v2mux ! "
-                           "filesink location=%3")
-                .arg(trackGainDb)
-                .arg(trackPeak)
-                .arg(Quoted(path)),
+        ToneSource(milliseconds, frequency, amplitude) +
+            (tags.isEmpty() ? QString() : QStringLiteral("taginject tags=\"%1\" ! ").arg(escaped)) +
+            encoder + QStringLiteral(" ! filesink location=") + Quoted(path),
         EncodingLimit(milliseconds));
 }
 

@@ -14,9 +14,11 @@ bool MakeWav(const QString& path, int milliseconds, double frequency = 440.0,
              double amplitude = 0.5);
 bool MakeMp3(const QString& path, int milliseconds, double frequency = 440.0,
              double amplitude = 0.5);
-// The same MP3 with ReplayGain tags (an ID3v2 header) giving its track gain and peak.
-bool MakeTaggedMp3(const QString& path, int milliseconds, double amplitude, double trackGainDb,
-                   double trackPeak);
+// The same tone in the format its extension names (.mp3, .flac, .ogg, .opus, .m4a, .aac), with
+// `tags` (a tag list such as "replaygain-track-gain=(double)-5") written by the format's own
+// means, when it has any.
+bool MakeEncoded(const QString& path, int milliseconds, double frequency, double amplitude,
+                 const QString& tags = {});
 
 // A General MIDI file of one track: `notes` are MIDI note numbers, each held `noteMs` long, played
 // on `program` (0 = acoustic grand piano).

@@ -173,7 +173,10 @@ private slots:
         QVERIFY(r.ini == "/" ? QDir().mkpath(ini)
                              : r.ini.isEmpty() || MediaFixtures::MakeFile(ini, r.ini));
         QDir().mkpath(Prog("Music"));
-        for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+        // Every kind of music file is listed, in name order; nothing else is.
+        const QStringList kinds = {"a.mp3",  "b.WAV",  "c.mid", "d.ogg", "e.oga",
+                                   "f.opus", "g.flac", "h.m4a", "i.aac"};
+        for (const QString& name : kinds + QStringList{"cover.jpg", "notes.txt"})
             MediaFixtures::MakeFile(Prog("Music/") + name, "x");
         const QByteArray before = Read(ini);
         int chosen = -2;
@@ -190,8 +193,11 @@ private slots:
         };
         c->w.Form_Load();
         QCOMPARE(c->w.Txt_Interval->text(), r.readout);
+        const int listed = static_cast<int>(kinds.size());
+        QCOMPARE(c->w.File1[0]->Items().ListCount(), listed);
+        QCOMPARE(c->w.File1[0]->Items().List(listed - 1), kinds.last());
         QCOMPARE(c->Sent().filter("open ").value(0).section(' ', 1, 1),
-                 Prog("Music/") + c->w.File1[0]->Items().List((chosen + 1) % 3));
+                 Prog("Music/") + c->w.File1[0]->Items().List((chosen + 1) % listed));
         c->w.Timer1->start();
         c->fake->commands.clear();
         QCloseEvent box;

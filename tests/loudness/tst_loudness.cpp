@@ -24,8 +24,11 @@ double Db(double factor) {
 // A 1 kHz tone in both channels: its loudness in LUFS is the level of its peaks, `levelDb`.
 bool MakeTone(const QString& path, double levelDb, int milliseconds = 3000) {
     const double amplitude = std::pow(10.0, levelDb / 20.0);
-    return path.endsWith(u".wav") ? MediaFixtures::MakeWav(path, milliseconds, 1000.0, amplitude)
-                                  : MediaFixtures::MakeMp3(path, milliseconds, 1000.0, amplitude);
+    if (path.endsWith(u".wav"))
+        return MediaFixtures::MakeWav(path, milliseconds, 1000.0, amplitude);
+    if (path.endsWith(u".mp3"))
+        return MediaFixtures::MakeMp3(path, milliseconds, 1000.0, amplitude);
+    return MediaFixtures::MakeEncoded(path, milliseconds, 1000.0, amplitude);
 }
 
 // Plays `file` through the media service, its gain from `library`, and measures what reached the
@@ -94,10 +97,22 @@ private slots:
         for (const auto& [name, level] : {std::pair{"quiet.mp3", -30},
                                           {"loud.mp3", -10},
                                           {"quiet.wav", -30},
-                                          {"middle.wav", -20}})
-            QVERIFY(MakeTone(Path(name), level));
-        // The tone is at -30; its tags say -13 LUFS (a gain of -5 dB to -18), peaks at 0.5.
-        QVERIFY(MediaFixtures::MakeTaggedMp3(Path("tagged.mp3"), 3000, 0.0316, -5.0, 0.5));
+                                          {"middle.wav", -20},
+                                          {"quiet.flac", -30},
+                                          {"quiet.ogg", -30},
+                                          {"quiet.opus", -30},
+                                          {"quiet.m4a", -30},
+                                          {"quiet.aac", -30}})
+            QVERIFY2(MakeTone(Path(name), level), name);
+        // The tone is at -30; its tags say -13 LUFS (a gain of -5 dB to -18), peaks at 0.5. The
+        // Opus file's says a gain of -7 dB to -23 LUFS, so -16, and nothing of its peaks.
+        const QString replayGain =
+            "replaygain-track-gain=(double)-5,replaygain-track-peak=(double)0.5";
+        for (const char* name : {"tagged.mp3", "tagged.flac", "tagged.ogg"})
+            QVERIFY2(MediaFixtures::MakeEncoded(Path(name), 3000, 1000.0, 0.0316, replayGain),
+                     name);
+        QVERIFY(MediaFixtures::MakeEncoded(Path("tagged.opus"), 3000, 1000.0, 0.0316,
+                                           "extended-comment=\"R128_TRACK_GAIN=-1792\""));
         QVERIFY(MediaFixtures::MakeFile(Path("text.mp3"), QByteArray("No song.\n").repeated(99)));
         QVERIFY(MediaFixtures::MakeFile(Path("empty.wav"), {}));
         QFile wav(Path("middle.wav"));  // its header only, promising samples it does not hold
@@ -110,8 +125,14 @@ private slots:
         // Wave files: an encoder's filters would leave the level a little off the tone's own.
         QTest::newRow("tone at -30") << MeasureRow{"quiet.wav", Source::Analysis, -30, -30};
         QTest::newRow("tone at -20") << MeasureRow{"middle.wav", Source::Analysis, -20, -20};
-        QTest::newRow("tags before samples")
-            << MeasureRow{"tagged.mp3", Source::Tags, -13, Db(0.5)};
+        // clang-format off
+        QTest::newRow("tags before samples") << MeasureRow{"tagged.mp3", Source::Tags, -13, Db(0.5)};
+        QTest::newRow("FLAC ReplayGain comments") << MeasureRow{"tagged.flac", Source::Tags, -13, Db(0.5)};
+        QTest::newRow("Vorbis ReplayGain comments") << MeasureRow{"tagged.ogg", Source::Tags, -13, Db(0.5)};
+        QTest::newRow("Opus loudness tag") << MeasureRow{"tagged.opus", Source::Tags, -16, 0};
+        QTest::newRow("untagged Opus measured") << MeasureRow{"quiet.opus", Source::Analysis, -30, -30};
+        QTest::newRow("AAC in MP4") << MeasureRow{"quiet.m4a", Source::Analysis, -30, -30};
+        // clang-format on
     }
     void measure() {
         QFETCH(MeasureRow, r);
@@ -195,6 +216,8 @@ private slots:
         QTest::newRow("loud file") << PlayedRow{"loud.mp3", true, 1000, kTargetLufs};
         QTest::newRow("volume still applies") << PlayedRow{"quiet.mp3", true, 500, kTargetLufs + Db(0.5)};
         QTest::newRow("not yet measured") << PlayedRow{"middle.wav", false, 1000, -20};
+        for (const char* file : {"quiet.flac", "quiet.ogg", "quiet.opus", "quiet.m4a", "quiet.aac"})
+            QTest::newRow(file) << PlayedRow{file, true, 1000, kTargetLufs};
         // clang-format on
     }
     void playbackMeetsTheTarget() {

@@ -275,6 +275,8 @@ private slots:
         QTest::addColumn<QString>("extension");
         QTest::newRow("WAV") << "wav";
         QTest::newRow("MP3, its encoder delay and padding left out") << "mp3";
+        QTest::newRow("FLAC") << "flac";
+        QTest::newRow("Ogg Vorbis") << "ogg";
     }
     // Three pieces cut from one tone, each cued after the one before, play as one unbroken sine:
     // no silence and no step where one takes over from the other, and nothing lost.
@@ -285,7 +287,9 @@ private slots:
         const QString pieces[] = {"p0." + extension, "p1." + extension, "p2." + extension};
         for (const QString& piece : pieces) {
             QVERIFY(extension == u"wav" ? MediaFixtures::MakeWav(piece, kPieceMs, kFrequency)
-                                        : MediaFixtures::MakeMp3(piece, kPieceMs, kFrequency));
+                    : extension == u"mp3"
+                        ? MediaFixtures::MakeMp3(piece, kPieceMs, kFrequency)
+                        : MediaFixtures::MakeEncoded(piece, kPieceMs, kFrequency, 0.5));
         }
         GstElement* sink = nullptr;
         GstDevices d([&sink] { return MediaFixtures::MakeSampleSink(sink); });
