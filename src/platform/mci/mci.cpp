@@ -1,12 +1,17 @@
 #include "platform/mci/mci.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <algorithm>
 #include <cstring>
 
 namespace Platform::Mci {
 
 namespace {
+
+// Every command and its result, off unless asked for ("corvane.media.commands.debug=true"):
+// with the message pattern's time, what was sent when, to set beside what was heard.
+Q_LOGGING_CATEGORY(lcCommands, "corvane.media.commands", QtWarningMsg)
 
 NoticeHandler& Handler() {
     static NoticeHandler handler;
@@ -91,6 +96,8 @@ MciError mciSendString(std::string_view command, char* returnString, unsigned re
     }
     std::string reply;
     const MciError result = service->Execute(command, reply);
+    qCDebug(lcCommands, "%.*s: %d", static_cast<int>(command.size()), command.data(),
+            static_cast<int>(result));
     CopyOut(result == kNoError ? std::string_view(reply) : std::string_view(), returnString,
             returnLength);
     return result;
