@@ -1,5 +1,6 @@
 #include "console/Frm_Messages.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include "desktop/Mod_StartDoc.h"
 #include "platform/files.h"
 #include "platform/mci/mci.h"
+#include "platform/mci/outputs.h"
 #include "settings/Mod_INI.h"
 #include "support/ProgramLocation.h"
 
@@ -205,6 +207,7 @@ void Frm_Messages::BuildMenus() {
     Mnu_File_EvenLoudness->setCheckable(true);
     Mnu_File_KeepPlayLog = Mnu_File->addAction(QStringLiteral("Keep &Play Log"));
     Mnu_File_KeepPlayLog->setCheckable(true);
+    Mnu_File_Output = Mnu_File->addMenu(QStringLiteral("&Output"));
     Mnu_File_StartAtLogin = Mnu_File->addAction(QStringLiteral("Start at Lo&gin"));
     Mnu_File_StartAtLogin->setCheckable(true);
     Mnu_File_Sep1 = Mnu_File->addSeparator();
@@ -227,6 +230,7 @@ void Frm_Messages::BuildMenus() {
             &Frm_Messages::Mnu_File_EvenLoudness_Click);
     connect(Mnu_File_KeepPlayLog, &QAction::triggered, this,
             &Frm_Messages::Mnu_File_KeepPlayLog_Click);
+    connect(Mnu_File_Output, &QMenu::aboutToShow, this, &Frm_Messages::FillOutputMenu);
     connect(Mnu_Help_PlayLog, &QAction::triggered, this, &Frm_Messages::Mnu_Help_PlayLog_Click);
     connect(Mnu_File_StartAtLogin, &QAction::triggered, this,
             &Frm_Messages::Mnu_File_StartAtLogin_Click);
@@ -306,6 +310,41 @@ void Frm_Messages::Mnu_File_KeepPlayLog_Click(bool checked) {
     ApplyKeepPlayLog(checked);
     Mod_INI::PutIniValue(QString(), QString::fromLatin1(kKeepPlayLogKey),
                          QString::number(checked ? 1 : 0), QString::fromLatin1(kOptionsSection));
+}
+
+void Frm_Messages::Mnu_File_Output_Click(const QString& name) {
+    ApplyOutput(name);
+    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kOutputDeviceKey), name,
+                         QString::fromLatin1(kOptionsSection));
+}
+
+void Frm_Messages::ApplyOutput(const QString& name) {
+    output_ = name;
+    Platform::Mci::SelectOutput(name.toStdString());
+}
+
+// Listed afresh each time: outputs come and go. A chosen one that is not there now stays listed,
+// and chosen, so that the music goes back to it when it returns.
+void Frm_Messages::FillOutputMenu() {
+    Mnu_File_Output->clear();
+    auto* group = new QActionGroup(Mnu_File_Output);
+    const auto add = [&](const QString& text, const QString& name) {
+        QAction* action = Mnu_File_Output->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(name == output_);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, name] { Mnu_File_Output_Click(name); });
+    };
+    add(QStringLiteral("System default"), QString());
+    bool listed = output_.isEmpty();
+    for (const Platform::Mci::OutputChoice& output : Platform::Mci::OutputWatch::Instance().List()) {
+        const QString name = QString::fromStdString(output.name);
+        add(QString::fromStdString(output.description), name);
+        listed |= name == output_;
+    }
+    if (!listed) {
+        add(output_ + QStringLiteral(" (not connected)"), output_);
+    }
 }
 
 void Frm_Messages::ApplyEvenLoudness(bool on) {

@@ -72,6 +72,7 @@ public:
     void Mnu_File_StartAtLogin_Click(bool checked);
     void Mnu_File_EvenLoudness_Click(bool checked);
     void Mnu_File_KeepPlayLog_Click(bool checked);
+    void Mnu_File_Output_Click(const QString& name);  // the sound server's name; empty: default
     void Mnu_Help_Contents_Click();
     void Mnu_Help_PlayLog_Click();
     void Mnu_Help_About_Click();
@@ -90,6 +91,7 @@ public:
     static constexpr const char* kOptionsSection = "Options";
     static constexpr const char* kEvenLoudnessKey = "EvenLoudness";
     static constexpr const char* kKeepPlayLogKey = "KeepPlayLog";
+    static constexpr const char* kOutputDeviceKey = "OutputDevice";
 
     static QIcon ConsoleIcon();
 
@@ -118,6 +120,7 @@ public:
     QAction* Mnu_File_OpenMessages;
     QAction* Mnu_File_EvenLoudness;
     QAction* Mnu_File_KeepPlayLog;
+    QMenu* Mnu_File_Output;          // the outputs there are when it opens, and the chosen one
     QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
     QAction* Mnu_File_Exit;
@@ -126,6 +129,7 @@ public:
     QAction* Mnu_Help_PlayLog;
     QAction* Mnu_Help_About;
     QMenu* Mnu_PopUp;  // never on the menu bar: the tray icon shows it
+    QString output_;   // the chosen output's name; empty: the desktop's
     QAction* Mnu_PopUp_Show;
     QAction* Mnu_PopUp_Exit;
 
@@ -139,6 +143,8 @@ private:
     void BuildMenus();
     void ApplyEvenLoudness(bool on);
     void ApplyKeepPlayLog(bool on);
+    void ApplyOutput(const QString& name);
+    void FillOutputMenu();
     void LogMessage(const Scheduler::MessagePlay& play);
     void CloseAboutWindow();
     void ProcessPendingEvents();

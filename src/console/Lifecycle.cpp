@@ -84,6 +84,9 @@ void Frm_Messages::Form_Load() {
     };
     ApplyEvenLoudness(option(kEvenLoudnessKey));
     ApplyKeepPlayLog(option(kKeepPlayLogKey));
+    ApplyOutput(Mod_INI::GetIniValue(QString(), QString::fromLatin1(kOutputDeviceKey), QString(),
+                                     QString::fromLatin1(kOptionsSection))
+                    .trimmed());
 
     ShowVolume();
     scheduler_->SetParentWindow(WindowHandle());

@@ -21,6 +21,10 @@ public:
     };
 
     Platform::Mci::MciError Execute(std::string_view command, std::string& reply) override;
+    Platform::Mci::MciError SelectOutput(const std::string& name) override {
+        outputs.push_back(name);
+        return Platform::Mci::kNoError;
+    }
 
     // Ends what plays on `alias`: its mode becomes "stopped", and the end is posted as a notice.
     void Finish(const std::string& alias);
@@ -29,6 +33,7 @@ public:
     void Fail(const std::string& alias);
 
     std::vector<std::string> commands;      // recorded so far
+    std::vector<std::string> outputs;       // chosen so far
     std::map<std::string, Device> devices;  // keyed by alias as sent
     std::set<std::string> unplayable;       // file names (without folder) that fail to open
     // Called after each command has been carried out.

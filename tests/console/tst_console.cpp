@@ -220,17 +220,19 @@ private slots:
 
     // The options come from a section of their own and are stored the moment they change, leaving
     // the settings section as it was; with the play log kept, a message that the end of the
-    // program cuts off is logged so.
+    // program cuts off is logged so. The chosen output is the service's from the start.
     void options() {
         const QString ini = Mod_INI::IniFilePath();
         const QByteArray settings = "[Settings]\r\nMessageInterval=1\r\nMusicVolumeLow=95\r\n";
-        QVERIFY(MediaFixtures::MakeFile(ini, settings + "[Options]\r\nKeepPlayLog=1\r\n"));
+        const QByteArray options = "[Options]\r\nKeepPlayLog=1\r\nOutputDevice=usb-speakers\r\n";
+        QVERIFY(MediaFixtures::MakeFile(ini, settings + options));
         c->w.Form_Load();
+        QCOMPARE(c->fake->outputs, std::vector<std::string>{"usb-speakers"});
         QVERIFY(c->w.Mnu_File_KeepPlayLog->isChecked() &&
                 !c->w.Mnu_File_EvenLoudness->isChecked() && !c->w.Loudness().Enabled());
         c->w.Mnu_File_EvenLoudness->trigger();
         QVERIFY(c->w.Loudness().Enabled());
-        QCOMPARE(Read(ini), settings + "[Options]\r\nKeepPlayLog=1\r\nEvenLoudness=1\r\n");
+        QCOMPARE(Read(ini), settings + options + "EvenLoudness=1\r\n");
         for (const char* name : {"Music/a.mp3", "Messages/notice.mp3"})
             MediaFixtures::MakeFile(Prog(name), "x");
         c->w.Timer1_Timer();
@@ -244,7 +246,18 @@ private slots:
         // Off, the next start leaves both off.
         c->w.Mnu_File_KeepPlayLog->trigger();
         c->w.Mnu_File_EvenLoudness->trigger();
-        QVERIFY(Read(ini).endsWith("[Options]\r\nKeepPlayLog=0\r\nEvenLoudness=0\r\n"));
+        QVERIFY(
+            Read(ini).endsWith("KeepPlayLog=0\r\nOutputDevice=usb-speakers\r\nEvenLoudness=0\r\n"));
+        // An output not connected now stays listed, and chosen, after the default and those that
+        // are; the default, once chosen, is stored and is the service's.
+        emit c->w.Mnu_File_Output->aboutToShow();
+        const QList<QAction*> outputs = c->w.Mnu_File_Output->actions();
+        QCOMPARE(outputs.first()->text(), QStringLiteral("System default"));
+        QCOMPARE(outputs.last()->text(), QStringLiteral("usb-speakers (not connected)"));
+        QVERIFY(outputs.last()->isChecked() && !outputs.first()->isChecked());
+        outputs.first()->trigger();
+        QCOMPARE(c->fake->outputs.back(), std::string());
+        QVERIFY(Read(ini).contains("\r\nOutputDevice=\r\n"));
     }
 
     void mouse_data() {

@@ -454,25 +454,38 @@ private slots:
                  qPrintable(QString("%1 to %2 LUFS").arg(*quietest).arg(*loudest)));
     }
 
-    void messageHeardOverLoweredMusic_data() {
+    static void ServerRows() {
         QTest::addColumn<QString>("server");
         QTest::newRow("PulseAudio") << "pulseaudio";
         QTest::newRow("PipeWire") << "pipewire";
     }
+    // The case's sound server: the test's PulseAudio, or a PipeWire of the case's own (ended with
+    // `processes`), as sound_ until `restore` ends.
+    void UseServer(std::list<Server>& processes, QTemporaryDir& runtime,
+                   std::optional<QString>& restore) {
+        QFETCH(QString, server);
+        if (server != "pipewire") {
+            return;
+        }
+        if (QStandardPaths::findExecutable("pipewire-pulse").isEmpty()) {
+            QSKIP("PipeWire is not installed (scripts/install-deps.sh)");
+        }
+        restore = sound_;
+        sound_ = StartPipeWire(processes, runtime.path());
+        QVERIFY2(!sound_.isEmpty(), "PipeWire could not be started");
+    }
+
+    void messageHeardOverLoweredMusic_data() { ServerRows(); }
     // Recorded from the sound server: the music (400 Hz) is down at its low level when the first
     // sound of the message (1200 Hz) is heard, and back at its high level soon after the message.
     void messageHeardOverLoweredMusic() {
-        QFETCH(QString, server);
         std::list<Server> pipewire;
         QTemporaryDir runtime;
-        const QString pulseaudio = sound_;
-        const auto restore = qScopeGuard([&] { sound_ = pulseaudio; });
-        if (server == "pipewire") {
-            if (QStandardPaths::findExecutable("pipewire-pulse").isEmpty()) {
-                QSKIP("PipeWire is not installed (scripts/install-deps.sh)");
-            }
-            sound_ = StartPipeWire(pipewire, runtime.path());
-            QVERIFY2(!sound_.isEmpty(), "PipeWire could not be started");
+        std::optional<QString> pulseaudio;
+        const auto restore = qScopeGuard([&] { sound_ = pulseaudio.value_or(sound_); });
+        UseServer(pipewire, runtime, pulseaudio);
+        if (QTest::currentTestFailed()) {
+            return;
         }
         QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
         QVERIFY(MediaFixtures::MakeWav(Path("Music/long.wav"), 20000, 400));
@@ -509,6 +522,53 @@ private slots:
             std::any_of(music.begin() + stop, music.begin() + std::min(stop + 150, music.size()),
                         [&](double level) { return level > 0.9 * musicFull; }),
             "the music is back up within 1.5 s of the message");
+    }
+
+    void followsTheChosenOutput_data() { ServerRows(); }
+    // Played to the output its settings name, "second"; on the default within 2 s of that
+    // output's removal, and back on it once it returns.
+    void followsTheChosenOutput() {
+        std::list<Server> pipewire;
+        QTemporaryDir runtime;
+        std::optional<QString> pulseaudio;
+        const auto restore = qScopeGuard([&] { sound_ = pulseaudio.value_or(sound_); });
+        UseServer(pipewire, runtime, pulseaudio);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QProcess pactl;
+        pactl.setProcessEnvironment(Environment({{"PULSE_SERVER", sound_}}));
+        QString module;
+        const auto plug = [&] {
+            module = Run(pactl, "pactl",
+                         {"load-module", "module-null-sink", "sink_name=second",
+                          "sink_properties=device.description=Second"})
+                         .second.trimmed();
+        };
+        const auto unplug = [&] { Run(pactl, "pactl", {"unload-module", module}); };
+        const auto unplugAtEnd = qScopeGuard(unplug);
+        // The sink the program's stream plays on, by name.
+        const auto playsOn = [&] {
+            QHash<QString, QString> sinks;
+            for (const QString& line :
+                 Run(pactl, "pactl", {"list", "short", "sinks"}).second.split('\n'))
+                sinks[line.section('\t', 0, 0)] = line.section('\t', 1, 1);
+            return sinks.value(
+                Run(pactl, "pactl", {"list", "short", "sink-inputs"}).second.section('\t', 1, 1));
+        };
+        plug();
+        QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
+        QVERIFY(MediaFixtures::MakeWav(Path("Music/long.wav"), 30000, 400));
+        QVERIFY(MediaFixtures::MakeFile(
+            SettingsFile(),
+            kSettingsHeader + "MessageInterval=0\r\n[Options]\r\nOutputDevice=second\r\n"));
+        Start();
+        QTRY_COMPARE_WITH_TIMEOUT(playsOn(), QStringLiteral("second"), 10000);
+        unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(playsOn(), QStringLiteral("e2e"), 2000);
+        plug();
+        QTRY_COMPARE_WITH_TIMEOUT(playsOn(), QStringLiteral("second"), 5000);
+        Terminate();
     }
 };
 

@@ -75,6 +75,10 @@ GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds openTi
     }
     endTimer_.setSingleShot(true);
     QObject::connect(&endTimer_, &QTimer::timeout, &timerContext_, [this] { Poll(); });
+    constexpr auto kOutputsLook = std::chrono::milliseconds(500);
+    outputsTimer_.setInterval(kOutputsLook);
+    QObject::connect(&outputsTimer_, &QTimer::timeout, &timerContext_,
+                     [this] { FollowOutputs(false); });
 }
 
 GstDevices::~GstDevices() {
@@ -154,7 +158,10 @@ MciError GstDevices::StartOutput() {
     if (output_ != nullptr) {
         return kNoError;
     }
-    output_ = Output::Start(sinkFactory_);
+    const std::string device =
+        outputs_ != nullptr && outputs_->Has(chosenOutput_) ? chosenOutput_ : std::string();
+    output_ = Output::Start(sinkFactory_, device);
+    outputDevice_ = device;
     if (output_ == nullptr) {
         if (!outputLost_) {
             qCWarning(lcMedia, "no sound output: the sound server is gone or refuses us");
@@ -578,6 +585,11 @@ void GstDevices::LoseOutput(GstMessage* error) {
     LogError("output", "", error);
     qCWarning(lcMedia, "sound output lost");
     outputLost_ = true;
+    DropOutput(true);
+}
+
+// Every device fails and the output goes. `lost`: the owners are told again when it is back.
+void GstDevices::DropOutput(bool lost) {
     gst_element_set_state(output_->Pipeline(), GST_STATE_NULL);
     for (const auto& [key, device] : devices_) {
         device->Abandon();
@@ -586,10 +598,49 @@ void GstDevices::LoseOutput(GstMessage* error) {
             device->mode = Device::Mode::Stopped;
             PostNotice(device->alias, Notice::Failed);
         }
-        AwaitOutput(device->alias);
+        if (lost) {
+            AwaitOutput(device->alias);
+        }
     }
     delete std::exchange(busWatch_, nullptr);
     output_.reset();
+}
+
+MciError GstDevices::SelectOutput(const std::string& name) {
+    chosenOutput_ = name;
+    if (name.empty() || sinkFactory_) {
+        outputs_ = nullptr;
+        outputsTimer_.stop();
+    } else if (outputs_ == nullptr) {
+        outputs_ = &OutputWatch::Instance();
+        outputs_->TakeChanges();  // the outputs there are now, not news
+        outputsTimer_.start();
+    }
+    FollowOutputs(true);
+    return kNoError;
+}
+
+// Moves the output to where it should play: the chosen output when it is there, else the
+// desktop's. One that goes away needs no move: the sound server moves its streams to its default
+// output itself, and the output follows the chosen one again once that is back.
+void GstDevices::FollowOutputs(bool choiceChanged) {
+    const OutputWatch::Changes changes =
+        outputs_ != nullptr ? outputs_->TakeChanges() : OutputWatch::Changes{};
+    if (!changes.any && !choiceChanged) {
+        return;
+    }
+    // Gone, even if back already: the server has moved the stream to its default.
+    if (changes.removed.count(outputDevice_) != 0) {
+        outputDevice_.clear();
+    }
+    const std::string wanted =
+        outputs_ != nullptr && outputs_->Has(chosenOutput_) ? chosenOutput_ : std::string();
+    if (output_ == nullptr || wanted == outputDevice_) {
+        return;
+    }
+    qCWarning(lcMedia, "sound output moves to %s", wanted.empty() ? "the default" : wanted.c_str());
+    DropOutput(false);
+    StartOutput();
 }
 
 }  // namespace Platform::Mci

@@ -16,6 +16,7 @@
 #include "platform/mci/device.h"
 #include "platform/mci/mci.h"
 #include "platform/mci/output.h"
+#include "platform/mci/outputs.h"
 
 class QSocketNotifier;
 
@@ -49,6 +50,10 @@ public:
     GstDevices& operator=(const GstDevices&) = delete;
 
     MciError Execute(std::string_view command, std::string& reply) override;
+    // The chosen output, when it is there; else the desktop's, until the chosen one comes (back),
+    // which is looked for every half second. Every device fails at a change of output, so that
+    // its owner starts it again there.
+    MciError SelectOutput(const std::string& name) override;
 
     std::size_t OpenDeviceCount() const { return devices_.size(); }
 
@@ -86,6 +91,8 @@ private:
     void AwaitOutput(const std::string& alias);
     void ArmOutputRetry();
     void RetryOutput();
+    void DropOutput(bool lost);
+    void FollowOutputs(bool choiceChanged);
     Device* Find(const std::string& alias) const;
     Device* FindBy(const std::function<bool(const Device&)>& test) const;
 
@@ -93,6 +100,10 @@ private:
     std::chrono::milliseconds openTimeout_;
     GainLookup gain_;
     std::unique_ptr<Output> output_;
+    std::string chosenOutput_;        // empty: the desktop's
+    std::string outputDevice_;        // what the output plays to now; empty: the desktop's
+    OutputWatch* outputs_ = nullptr;  // while an output is chosen
+    QTimer outputsTimer_;
     QSocketNotifier* busWatch_ = nullptr;
     std::map<std::string, DevicePtr> devices_;  // keyed by the alias in lower case
     std::uint64_t nextId_ = 1;

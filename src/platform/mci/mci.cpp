@@ -88,6 +88,11 @@ Service* CurrentService() {
     return Installed().get();
 }
 
+MciError SelectOutput(const std::string& name) {
+    Service* service = CurrentService();
+    return service != nullptr ? service->SelectOutput(name) : kErrNoService;
+}
+
 MciError mciSendString(std::string_view command, char* returnString, unsigned returnLength,
                        std::intptr_t /*callbackWindow*/) {
     Service* service = CurrentService();

@@ -41,11 +41,17 @@ class Service {
 public:
     virtual ~Service() = default;
     virtual MciError Execute(std::string_view command, std::string& reply) = 0;
+    // Plays to the sound server's output of that name from now on; empty: the desktop's. A
+    // service with no choice of output refuses.
+    virtual MciError SelectOutput(const std::string& /*name*/) { return kErrUnsupportedFunction; }
 };
 
 // Installs the service used by mciSendString from now on, and returns the one it replaces.
 std::unique_ptr<Service> SetService(std::unique_ptr<Service> service);
 Service* CurrentService();
+
+// Has the installed service play to that output (see Service::SelectOutput).
+MciError SelectOutput(const std::string& name);
 
 // Sends one command. The reply, cut to fit, is written NUL-terminated into `returnString` when it
 // is given with a `returnLength` of at least 1. `callbackWindow` is accepted and unused: notices go

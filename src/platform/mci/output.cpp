@@ -40,10 +40,15 @@ GstElement* AudioBaseSink(GstElement* sink) {
     return found;
 }
 
-GstElement* MakeOutputSink() {
-    GstElement* sink = gst_element_factory_make("autoaudiosink", nullptr);
+// The desktop's output, or the sound server's output of that name.
+GstElement* MakeOutputSink(const std::string& device) {
+    GstElement* sink =
+        gst_element_factory_make(device.empty() ? "autoaudiosink" : "pulsesink", nullptr);
     if (sink == nullptr) {
         return nullptr;
+    }
+    if (!device.empty()) {
+        g_object_set(sink, "device", device.c_str(), nullptr);
     }
     gst_object_ref_sink(sink);
     GstElement* card = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE
@@ -76,7 +81,7 @@ GstElement* Make(const char* factory) {
 
 }  // namespace
 
-std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory) {
+std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std::string& device) {
     GstElement* sink = nullptr;
     if (sinkFactory) {
         sink = sinkFactory();
@@ -84,7 +89,7 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory) {
             gst_object_ref_sink(sink);
         }
     } else {
-        sink = MakeOutputSink();
+        sink = MakeOutputSink(device);
     }
     if (sink == nullptr) {
         return nullptr;

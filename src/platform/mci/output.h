@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace Platform::Mci {
 
@@ -23,8 +24,10 @@ public:
     // Makes the audio sink; null means the desktop's sound output.
     using SinkFactory = std::function<GstElement*()>;
 
-    // Null when there is no sound output (no sound server, or it refuses us).
-    static std::unique_ptr<Output> Start(const SinkFactory& sinkFactory);
+    // Null when there is no sound output (no sound server, or it refuses us). Without a sink
+    // factory, it plays to the sound server's `device`, or to the desktop's output when empty.
+    static std::unique_ptr<Output> Start(const SinkFactory& sinkFactory,
+                                         const std::string& device = {});
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <gst/gst.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+// The sound server's outputs, as its device monitor reports them: each by the server's own name
+// for it, which a setting keeps, and the description a person reads.
+namespace Platform::Mci {
+
+struct OutputChoice {
+    std::string name;
+    std::string description;
+};
+
+// Follows the outputs as they come and go (a USB device plugged in or out, a sink added). One for
+// the program, from its first use to its end: GStreamer's device providers are one per kind,
+// shared by every monitor, so a second watch would only see the same.
+class OutputWatch {
+public:
+    static OutputWatch& Instance();
+    ~OutputWatch();
+    OutputWatch(const OutputWatch&) = delete;
+    OutputWatch& operator=(const OutputWatch&) = delete;
+
+    std::vector<OutputChoice> List() const;
+    bool Has(const std::string& name) const;
+    // What came and went since the last call.
+    struct Changes {
+        bool any = false;
+        std::set<std::string> removed;  // by name
+    };
+    Changes TakeChanges();
+
+private:
+    OutputWatch();
+
+    GstDeviceMonitor* monitor_ = nullptr;
+    GstBus* bus_ = nullptr;
+};
+
+}  // namespace Platform::Mci
