@@ -337,7 +337,8 @@ void Frm_Messages::FillOutputMenu() {
     };
     add(QStringLiteral("System default"), QString());
     bool listed = output_.isEmpty();
-    for (const Platform::Mci::OutputChoice& output : Platform::Mci::OutputWatch::Instance().List()) {
+    for (const Platform::Mci::OutputChoice& output :
+         Platform::Mci::OutputWatch::Instance().List()) {
         const QString name = QString::fromStdString(output.name);
         add(QString::fromStdString(output.description), name);
         listed |= name == output_;
