@@ -1,6 +1,7 @@
 #include "platform/mci/outputs.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace Platform::Mci {
 
@@ -34,6 +35,8 @@ OutputWatch& OutputWatch::Instance() {
     return watch;
 }
 
+// The outputs there are come from asking the server before the monitor starts: a started one
+// gives only what it has heard of so far, which, just after it starts, may not be all.
 OutputWatch::OutputWatch() {
     if (!gst_is_initialized()) {
         gst_init(nullptr, nullptr);
@@ -41,6 +44,11 @@ OutputWatch::OutputWatch() {
     monitor_ = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor_, "Audio/Sink", nullptr);
     bus_ = gst_device_monitor_get_bus(monitor_);
+    GList* devices = gst_device_monitor_get_devices(monitor_);
+    for (GList* item = devices; item != nullptr; item = item->next) {
+        Add(static_cast<GstDevice*>(item->data));
+    }
+    g_list_free_full(devices, gst_object_unref);
     gst_device_monitor_start(monitor_);
 }
 
@@ -50,46 +58,57 @@ OutputWatch::~OutputWatch() {
     gst_object_unref(monitor_);
 }
 
-std::vector<OutputChoice> OutputWatch::List() const {
-    std::vector<OutputChoice> outputs;
-    GList* devices = gst_device_monitor_get_devices(monitor_);
-    for (GList* item = devices; item != nullptr; item = item->next) {
-        auto* device = static_cast<GstDevice*>(item->data);
-        std::string name = ServerName(device);
-        if (!name.empty()) {
-            gchar* description = gst_device_get_display_name(device);
-            outputs.push_back({std::move(name), description != nullptr ? description : ""});
-            g_free(description);
-        }
+void OutputWatch::Add(GstDevice* device) {
+    std::string name = ServerName(device);
+    if (name.empty()) {
+        return;
     }
-    g_list_free_full(devices, gst_object_unref);
+    gchar* description = gst_device_get_display_name(device);
+    outputs_[std::move(name)] = description != nullptr ? description : "";
+    g_free(description);
+}
+
+void OutputWatch::ReadNews() {
+    while (GstMessage* message = gst_bus_pop(bus_)) {
+        GstDevice* device = nullptr;
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED) {
+            gst_message_parse_device_added(message, &device);
+            Add(device);
+            news_.any = true;
+        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED) {
+            gst_message_parse_device_removed(message, &device);
+            const std::string name = ServerName(device);
+            outputs_.erase(name);
+            news_.removed.insert(name);
+            news_.any = true;
+        }
+        if (device != nullptr) {
+            gst_object_unref(device);
+        }
+        gst_message_unref(message);
+    }
+}
+
+std::vector<OutputChoice> OutputWatch::List() {
+    ReadNews();
+    std::vector<OutputChoice> outputs;
+    for (const auto& [name, description] : outputs_) {
+        outputs.push_back({name, description});
+    }
     std::sort(outputs.begin(), outputs.end(), [](const OutputChoice& a, const OutputChoice& b) {
         return a.description < b.description;
     });
     return outputs;
 }
 
-bool OutputWatch::Has(const std::string& name) const {
-    const std::vector<OutputChoice> outputs = List();
-    return std::any_of(outputs.begin(), outputs.end(),
-                       [&name](const OutputChoice& output) { return output.name == name; });
+bool OutputWatch::Has(const std::string& name) {
+    ReadNews();
+    return outputs_.count(name) != 0;
 }
 
 OutputWatch::Changes OutputWatch::TakeChanges() {
-    Changes changes;
-    while (GstMessage* message = gst_bus_pop(bus_)) {
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_ADDED) {
-            changes.any = true;
-        } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_DEVICE_REMOVED) {
-            changes.any = true;
-            GstDevice* device = nullptr;
-            gst_message_parse_device_removed(message, &device);
-            changes.removed.insert(ServerName(device));
-            gst_object_unref(device);
-        }
-        gst_message_unref(message);
-    }
-    return changes;
+    ReadNews();
+    return std::exchange(news_, {});
 }
 
 }  // namespace Platform::Mci

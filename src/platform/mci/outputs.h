@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,8 +26,9 @@ public:
     OutputWatch(const OutputWatch&) = delete;
     OutputWatch& operator=(const OutputWatch&) = delete;
 
-    std::vector<OutputChoice> List() const;
-    bool Has(const std::string& name) const;
+    std::vector<OutputChoice> List();  // by description
+    bool Has(const std::string& name);
+
     // What came and went since the last call.
     struct Changes {
         bool any = false;
@@ -36,9 +38,13 @@ public:
 
 private:
     OutputWatch();
+    void Add(GstDevice* device);
+    void ReadNews();
 
     GstDeviceMonitor* monitor_ = nullptr;
     GstBus* bus_ = nullptr;
+    std::map<std::string, std::string> outputs_;  // description by name
+    Changes news_;
 };
 
 }  // namespace Platform::Mci
