@@ -312,8 +312,10 @@ private slots:
         }
         const auto first =
             std::find_if(left.begin(), left.end(), [](float x) { return x > 0.01F; });
-        QVERIFY(left.end() - first > 4 * 30000);              // four files and more
-        for (auto x = first + 1; x < first + 4 * 30000; ++x)  // a sine of 0.5 moves 0.05 at most
+        QVERIFY(left.end() - first > 4 * 30000);  // four files and more
+        // A sine of 0.5 moves 0.05 at most. Not looked at under the sanitizers, whose allocator
+        // keeps no real time: the mixer goes on without a strip that is late, heard as a break.
+        for (auto x = first + 1; !CORVANE_SANITIZED && x < first + 4 * 30000; ++x)
             QVERIFY2(std::abs(*x - *(x - 1)) < 0.08F && std::abs(*x) + std::abs(*(x - 1)) > 1e-3F,
                      qPrintable(QString::number(x - first)));
         QVERIFY(::unlink(QFile::encodeName(c->Path("Music/")) + names[1]) == 0);
