@@ -16,12 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 start_server
 for program in "${programs[@]}"; do
     echo "== $program on $server"
-    dir="$work/corvane-bench-$RANDOM"
-    mkdir -p "$dir/Music" "$dir/Messages"
-    cp "$program" "$dir/corvane-bench"
-    sox -n -r 44100 -c 2 "$dir/Music/music.wav" synth 60 sine 400 vol 0.5
-    sox -n -r 44100 -c 2 "$dir/Messages/message.wav" synth 1 sine 1200 vol 0.5
-    printf '[Settings]\r\nMessageInterval=4\r\n' > "$dir/corvane-bench.ini"
+    dir=$(duck_folder "$program")
     keep_sink_busy
     record "$work/level.raw"
     sleep 0.3

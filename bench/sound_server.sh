@@ -47,6 +47,18 @@ stop_server() {
     sleep 0.3
 }
 
+# A program folder: PROGRAM as corvane-bench, a minute of 400 Hz music and a second of 1200 Hz
+# message every 4 seconds; prints the folder.
+duck_folder() {
+    local dir="$work/corvane-bench-$RANDOM"
+    mkdir -p "$dir/Music" "$dir/Messages"
+    cp "$1" "$dir/corvane-bench"
+    sox -n -r 44100 -c 2 "$dir/Music/music.wav" synth 60 sine 400 vol 0.5
+    sox -n -r 44100 -c 2 "$dir/Messages/message.wav" synth 1 sine 1200 vol 0.5
+    printf '[Settings]\r\nMessageInterval=4\r\n' > "$dir/corvane-bench.ini"
+    echo "$dir"
+}
+
 # A stream of zeros into the sink, so that its monitor sends silence too and silences are recorded.
 keep_sink_busy() { pacat -d bench --raw --format=s16le --rate=44100 --channels=2 < /dev/zero & }
 record() { parec -d bench.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 > "$1" & }

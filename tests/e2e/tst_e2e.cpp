@@ -143,7 +143,10 @@ private:
     std::optional<QTemporaryDir> folder_;  // a fresh one for every case
     QTemporaryDir soundRuntime_;
     Server soundServer_;
-    QString sound_;  // its address, once it takes connections
+    QString sound_;                 // the case's sound server's address, once it takes connections
+    QString pulseaudio_;            // the test's own server's
+    std::list<Server> caseServer_;  // a case's own PipeWire, with its bus
+    std::optional<QTemporaryDir> caseRuntime_;  // and its runtime folder
     QProcess program_;
 
     QString Path(const QString& name) const { return folder_->filePath(name); }
@@ -249,7 +252,7 @@ private slots:
                 {"-n", "--daemonize=no", "--exit-idle-time=-1",
                  "--load=module-null-sink sink_name=e2e", "--load=module-native-protocol-unix"},
                 [&] { return QFileInfo::exists(socket); })) {
-            sound_ = "unix:" + socket;
+            sound_ = pulseaudio_ = "unix:" + socket;
         }
     }
 
@@ -262,6 +265,9 @@ private slots:
     void cleanup() {
         program_.kill();
         program_.waitForFinished(5000);
+        caseServer_.clear();
+        caseRuntime_.reset();
+        sound_ = pulseaudio_;
     }
 
     void savesOnTerminate_data() {
@@ -459,10 +465,9 @@ private slots:
         QTest::newRow("PulseAudio") << "pulseaudio";
         QTest::newRow("PipeWire") << "pipewire";
     }
-    // The case's sound server: the test's PulseAudio, or a PipeWire of the case's own (ended with
-    // `processes`), as sound_ until `restore` ends.
-    void UseServer(std::list<Server>& processes, QTemporaryDir& runtime,
-                   std::optional<QString>& restore) {
+    // The case's sound server, as sound_ until cleanup(): the test's PulseAudio, or a PipeWire of
+    // the case's own.
+    void UseServer() {
         QFETCH(QString, server);
         if (server != "pipewire") {
             return;
@@ -470,8 +475,7 @@ private slots:
         if (QStandardPaths::findExecutable("pipewire-pulse").isEmpty()) {
             QSKIP("PipeWire is not installed (scripts/install-deps.sh)");
         }
-        restore = sound_;
-        sound_ = StartPipeWire(processes, runtime.path());
+        sound_ = StartPipeWire(caseServer_, caseRuntime_.emplace().path());
         QVERIFY2(!sound_.isEmpty(), "PipeWire could not be started");
     }
 
@@ -479,11 +483,7 @@ private slots:
     // Recorded from the sound server: the music (400 Hz) is down at its low level when the first
     // sound of the message (1200 Hz) is heard, and back at its high level soon after the message.
     void messageHeardOverLoweredMusic() {
-        std::list<Server> pipewire;
-        QTemporaryDir runtime;
-        std::optional<QString> pulseaudio;
-        const auto restore = qScopeGuard([&] { sound_ = pulseaudio.value_or(sound_); });
-        UseServer(pipewire, runtime, pulseaudio);
+        UseServer();
         if (QTest::currentTestFailed()) {
             return;
         }
@@ -534,11 +534,7 @@ private slots:
     // Played to the output its settings name, "second"; on the default within 2 s of that
     // output's removal, and back on it once it returns.
     void followsTheChosenOutput() {
-        std::list<Server> pipewire;
-        QTemporaryDir runtime;
-        std::optional<QString> pulseaudio;
-        const auto restore = qScopeGuard([&] { sound_ = pulseaudio.value_or(sound_); });
-        UseServer(pipewire, runtime, pulseaudio);
+        UseServer();
         if (QTest::currentTestFailed()) {
             return;
         }
