@@ -240,6 +240,25 @@ private:
         return unpacked ? root.path() : QString();
     }
 
+    static void ServerRows() {
+        QTest::addColumn<QString>("server");
+        QTest::newRow("PulseAudio") << "pulseaudio";
+        QTest::newRow("PipeWire") << "pipewire";
+    }
+    // The case's sound server, as sound_ until cleanup(): the test's PulseAudio, or a PipeWire of
+    // the case's own.
+    void UseServer() {
+        QFETCH(QString, server);
+        if (server != "pipewire") {
+            return;
+        }
+        if (QStandardPaths::findExecutable("pipewire-pulse").isEmpty()) {
+            QSKIP("PipeWire is not installed (scripts/install-deps.sh)");
+        }
+        sound_ = StartPipeWire(caseServer_, caseRuntime_.emplace().path());
+        QVERIFY2(!sound_.isEmpty(), "PipeWire could not be started");
+    }
+
 private slots:
     // A sound server with a sink that plays into nothing, so the program has a real sound output
     // whether or not the machine has one.
@@ -458,25 +477,6 @@ private slots:
         const auto [quietest, loudest] = std::minmax_element(heard.begin(), heard.end());
         QVERIFY2(*quietest >= -19 && *loudest <= -17,
                  qPrintable(QString("%1 to %2 LUFS").arg(*quietest).arg(*loudest)));
-    }
-
-    static void ServerRows() {
-        QTest::addColumn<QString>("server");
-        QTest::newRow("PulseAudio") << "pulseaudio";
-        QTest::newRow("PipeWire") << "pipewire";
-    }
-    // The case's sound server, as sound_ until cleanup(): the test's PulseAudio, or a PipeWire of
-    // the case's own.
-    void UseServer() {
-        QFETCH(QString, server);
-        if (server != "pipewire") {
-            return;
-        }
-        if (QStandardPaths::findExecutable("pipewire-pulse").isEmpty()) {
-            QSKIP("PipeWire is not installed (scripts/install-deps.sh)");
-        }
-        sound_ = StartPipeWire(caseServer_, caseRuntime_.emplace().path());
-        QVERIFY2(!sound_.isEmpty(), "PipeWire could not be started");
     }
 
     void messageHeardOverLoweredMusic_data() { ServerRows(); }
