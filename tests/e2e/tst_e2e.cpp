@@ -92,20 +92,31 @@ QString StartPipeWire(std::list<Server>& processes, const QString& runtime) {
         Environment({{"XDG_RUNTIME_DIR", runtime},
                      {"DBUS_SESSION_BUS_ADDRESS", QString(bus.readLine().trimmed())},
                      {"PULSE_RUNTIME_PATH", ""}});
+    // The session manager and the PulseAudio server give up when PipeWire's socket is not there
+    // yet, which on a loaded machine it may not be for a while.
+    const QString core = runtime + "/pipewire-0";
     for (const char* name : {"pipewire", "wireplumber", "pipewire-pulse"}) {
         Server& server = processes.emplace_back();
         server.setProcessEnvironment(environment);
-        if (!server.Launch(name, {}, [&] { return server.state() == QProcess::Running; })) {
+        if (!server.Launch(name, {}, [&] {
+                return server.state() == QProcess::Running && QFileInfo::exists(core);
+            })) {
+            qWarning("%s did not start", name);
             return {};
         }
     }
     const QString socket = runtime + "/pulse/native";
     QProcess pactl;
     pactl.setProcessEnvironment(Environment({{"PULSE_SERVER", "unix:" + socket}}));
+    std::pair<int, QString> step;
     const bool ready =
-        QTest::qWaitFor([&] { return Run(pactl, "pactl", {"info"}).first == 0; }, 10000) &&
-        Run(pactl, "pactl", {"load-module", "module-null-sink", "sink_name=e2e"}).first == 0 &&
-        Run(pactl, "pactl", {"set-default-sink", "e2e"}).first == 0;
+        QTest::qWaitFor([&] { return (step = Run(pactl, "pactl", {"info"})).first == 0; }, 20000) &&
+        (step = Run(pactl, "pactl", {"load-module", "module-null-sink", "sink_name=e2e"})).first ==
+            0 &&
+        (step = Run(pactl, "pactl", {"set-default-sink", "e2e"})).first == 0;
+    if (!ready) {
+        qWarning("pactl: %s", qPrintable(step.second));
+    }
     return ready ? "unix:" + socket : QString();
 }
 
