@@ -170,8 +170,12 @@ QString MciSetVolume(const QString& alias, const QString& side, qint32 volume) {
     return Outcome(Send(InField(Bytes(command), kCommandField)));
 }
 
-QString MciCue(const QString& alias, const QString& after) {
-    return Outcome(Send(Bytes(QStringLiteral("cue ") + alias + QStringLiteral(" after ") + after)));
+QString MciCue(const QString& alias, const QString& after, int overlapMs) {
+    QString command = QStringLiteral("cue ") + alias + QStringLiteral(" after ") + after;
+    if (overlapMs > 0) {
+        command += QStringLiteral(" overlap ") + QString::number(overlapMs);
+    }
+    return Outcome(Send(Bytes(command)));
 }
 
 void MciSetNotify(std::function<void(const QString& alias, MciNotice notice)> handler) {

@@ -23,8 +23,9 @@ QString MciSetVolume(const QString& alias, const QString& side, qint32 volume);
 qint32 MciGetVolume(const QString& alias, const QString& side);
 
 // Has the device open under `alias` start at the sample where the file playing on `after` ends,
-// and take over that alias and its volume there.
-QString MciCue(const QString& alias, const QString& after);
+// and take over that alias and its volume there; with an overlap, the two crossfade for that
+// long, and the alias passes over as the crossfade begins.
+QString MciCue(const QString& alias, const QString& after, int overlapMs = 0);
 
 // What a device tells without being asked: it stopped by itself (it played to its end, or it
 // failed), or the device cued after it took over its alias.

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QTimer>
+#include <algorithm>
 
 #include "about/Frm_About.h"
 #include "audio/Mod_MCI.h"
@@ -87,6 +88,7 @@ Frm_Messages::Frm_Messages(QWidget* parent)
                                    [this] { return sVolume[0]->Value(); },
                                    [this] { return sVolume[1]->Value(); },
                                    [this] { return sVolume[2]->Value(); },
+                                   [this] { return crossfade_; },
                                },
                                lists_[kMusic], lists_[kMessages], this);
     BuildControls();
@@ -208,6 +210,17 @@ void Frm_Messages::BuildMenus() {
     Mnu_File_KeepPlayLog = Mnu_File->addAction(QStringLiteral("Keep &Play Log"));
     Mnu_File_KeepPlayLog->setCheckable(true);
     Mnu_File_Output = Mnu_File->addMenu(QStringLiteral("&Output"));
+    Mnu_File_Crossfade = Mnu_File->addMenu(QStringLiteral("&Crossfade"));
+    auto* crossfades = new QActionGroup(Mnu_File_Crossfade);
+    for (int seconds = 0; seconds <= kLongestCrossfade; ++seconds) {
+        QAction* action = Mnu_File_Crossfade->addAction(
+            seconds == 0 ? QStringLiteral("&Off") : QStringLiteral("%1 s").arg(seconds));
+        action->setCheckable(true);
+        action->setData(seconds);
+        crossfades->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, seconds] { Mnu_File_Crossfade_Click(seconds); });
+    }
     Mnu_File_StartAtLogin = Mnu_File->addAction(QStringLiteral("Start at Lo&gin"));
     Mnu_File_StartAtLogin->setCheckable(true);
     Mnu_File_Sep1 = Mnu_File->addSeparator();
@@ -316,6 +329,20 @@ void Frm_Messages::Mnu_File_Output_Click(const QString& name) {
     ApplyOutput(name);
     Mod_INI::PutIniValue(QString(), QString::fromLatin1(kOutputDeviceKey), name,
                          QString::fromLatin1(kOptionsSection));
+}
+
+void Frm_Messages::Mnu_File_Crossfade_Click(int seconds) {
+    ApplyCrossfade(seconds);
+    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kCrossfadeKey), QString::number(crossfade_),
+                         QString::fromLatin1(kOptionsSection));
+}
+
+// Takes effect from the next track change on.
+void Frm_Messages::ApplyCrossfade(int seconds) {
+    crossfade_ = std::clamp(seconds, 0, kLongestCrossfade);
+    for (QAction* action : Mnu_File_Crossfade->actions()) {
+        action->setChecked(action->data().toInt() == crossfade_);
+    }
 }
 
 void Frm_Messages::ApplyOutput(const QString& name) {

@@ -73,6 +73,7 @@ public:
     void Mnu_File_EvenLoudness_Click(bool checked);
     void Mnu_File_KeepPlayLog_Click(bool checked);
     void Mnu_File_Output_Click(const QString& name);  // the sound server's name; empty: default
+    void Mnu_File_Crossfade_Click(int seconds);       // 0: off
     void Mnu_Help_Contents_Click();
     void Mnu_Help_PlayLog_Click();
     void Mnu_Help_About_Click();
@@ -92,6 +93,8 @@ public:
     static constexpr const char* kEvenLoudnessKey = "EvenLoudness";
     static constexpr const char* kKeepPlayLogKey = "KeepPlayLog";
     static constexpr const char* kOutputDeviceKey = "OutputDevice";
+    static constexpr const char* kCrossfadeKey = "Crossfade";
+    static constexpr int kLongestCrossfade = 10;
 
     static QIcon ConsoleIcon();
 
@@ -121,6 +124,7 @@ public:
     QAction* Mnu_File_EvenLoudness;
     QAction* Mnu_File_KeepPlayLog;
     QMenu* Mnu_File_Output;          // the outputs there are when it opens, and the chosen one
+    QMenu* Mnu_File_Crossfade;       // Off, or 1 to kLongestCrossfade seconds
     QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
     QAction* Mnu_File_Exit;
@@ -128,8 +132,9 @@ public:
     QAction* Mnu_Help_Contents;
     QAction* Mnu_Help_PlayLog;
     QAction* Mnu_Help_About;
-    QMenu* Mnu_PopUp;  // never on the menu bar: the tray icon shows it
-    QString output_;   // the chosen output's name; empty: the desktop's
+    QMenu* Mnu_PopUp;    // never on the menu bar: the tray icon shows it
+    QString output_;     // the chosen output's name; empty: the desktop's
+    int crossfade_ = 0;  // seconds
     QAction* Mnu_PopUp_Show;
     QAction* Mnu_PopUp_Exit;
 
@@ -144,6 +149,7 @@ private:
     void ApplyEvenLoudness(bool on);
     void ApplyKeepPlayLog(bool on);
     void ApplyOutput(const QString& name);
+    void ApplyCrossfade(int seconds);
     void FillOutputMenu();
     void LogMessage(const Scheduler::MessagePlay& play);
     void CloseAboutWindow();

@@ -36,6 +36,12 @@ Scheduler::Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObje
     connect(&fadeTimer_, &QTimer::timeout, this, &Scheduler::FadeStep);
     cueTimer_.setSingleShot(true);
     connect(&cueTimer_, &QTimer::timeout, this, &Scheduler::CueNextMusic);
+    crossfadeTimer_.setSingleShot(true);
+    connect(&crossfadeTimer_, &QTimer::timeout, this, [this] {
+        if (std::exchange(messageWaits_, false)) {
+            PlayNextFile(kMessages);
+        }
+    });
     Mod_MCI::MciSetNotify([this](const QString& alias, Mod_MCI::MciNotice notice) {
         if (notice == Mod_MCI::MciNotice::Advanced) {
             OnMusicAdvanced();
@@ -108,6 +114,10 @@ bool Scheduler::PlayNextFile(int index) {
     if (list.ListCount() == 0) {
         return false;
     }
+    if (index == kMessages && crossfadeTimer_.isActive()) {
+        messageWaits_ = true;
+        return true;
+    }
     int next = list.ListIndex() + 1;
     if (next >= list.ListCount()) {
         next = 0;
@@ -174,8 +184,8 @@ void Scheduler::CueNextMusic() {
     Mod_MCI::MciClose(kCuedMusicAlias);
     const QString opened =
         Mod_MCI::MciOpen(parentWindow_, kCuedMusicAlias, path, QStringLiteral("MPEGVideo"));
-    if (opened == u"Success" &&
-        Mod_MCI::MciCue(kCuedMusicAlias, ChannelAlias(kMusic)) == u"Success") {
+    if (opened == u"Success" && Mod_MCI::MciCue(kCuedMusicAlias, ChannelAlias(kMusic),
+                                                CrossfadeMilliseconds()) == u"Success") {
         cuedName_ = name;
         return;
     }
@@ -188,6 +198,9 @@ void Scheduler::OnMusicAdvanced() {
         return;
     }
     const QByteArray name = std::exchange(cuedName_, {});
+    if (const int crossfade = CrossfadeMilliseconds(); crossfade > 0) {
+        crossfadeTimer_.start(crossfade);  // before anyone hears of the new file
+    }
     RefreshFileLists();
     MediaList& list = *lists_[kMusic];
     list.SetListIndex(list.Find(name));
@@ -197,11 +210,15 @@ void Scheduler::OnMusicAdvanced() {
     CueBeforeTheEnd();
 }
 
+int Scheduler::CrossfadeMilliseconds() const {
+    return inputs_.crossfade ? std::max(0, inputs_.crossfade()) * 1000 : 0;
+}
+
 void Scheduler::CueBeforeTheEnd() {
     const qint64 lengthMs =
         qint64{Mod_MCI::MciGetLength(ChannelAlias(kMusic))} * kMillisecondsPerFrame;
-    cueTimer_.start(
-        std::chrono::milliseconds(std::max<qint64>(0, lengthMs - kCueAheadMilliseconds)));
+    const qint64 ahead = kCueAheadMilliseconds + CrossfadeMilliseconds();
+    cueTimer_.start(std::chrono::milliseconds(std::max<qint64>(0, lengthMs - ahead)));
 }
 
 void Scheduler::ForgetCuedMusic() {
@@ -240,6 +257,8 @@ void Scheduler::Stop() {
     stopped_ = true;
     fadeTimer_.stop();
     cueTimer_.stop();
+    crossfadeTimer_.stop();
+    messageWaits_ = false;
     fade_ = {};
 }
 

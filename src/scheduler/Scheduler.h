@@ -16,7 +16,8 @@ class MediaList;
 // A tick (once a second) reads both channels' modes and acts on them. Besides, the media service
 // tells the core when a channel's file ends or fails, and the core acts on that at once: the next
 // music file starts, or the music comes back up after a message. Fades are steps on a timer, so
-// nothing here ever waits; a tick that falls due while a fade runs is dropped.
+// nothing here ever waits; a tick that falls due while a fade runs is dropped. A message that falls
+// due while two music files crossfade starts once the crossfade is over.
 class Scheduler : public QObject {
     Q_OBJECT
 
@@ -38,6 +39,7 @@ public:
         std::function<int()> musicHigh;     // music level while no message plays, 0..100
         std::function<int()> musicLow;      // music level during a message
         std::function<int()> messageLevel;  // level of the messages
+        std::function<int()> crossfade;     // seconds music files overlap; 0 or none: gapless
     };
 
     // How a message's play ended.
@@ -102,6 +104,7 @@ private:
     void CueNextMusic();
     void OnMusicAdvanced();
     void ForgetCuedMusic();
+    int CrossfadeMilliseconds() const;
     void FinishMessage(Outcome outcome);
     void FinishStoppedMessage();
 
@@ -110,6 +113,9 @@ private:
     QTimer fadeTimer_;
     QTimer cueTimer_;      // when the next music file is cued
     QByteArray cuedName_;  // the music file cued, as its list has it
+    // Runs while two music files crossfade; a message waits for its end.
+    QTimer crossfadeTimer_;
+    bool messageWaits_ = false;
     Fade fade_;
     qint32 parentWindow_ = 0;
     qint16 messageTicks_ = 0;

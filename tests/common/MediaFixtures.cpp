@@ -7,6 +7,7 @@
 #include <QList>
 #include <QProcess>
 #include <algorithm>
+#include <cmath>
 
 namespace MediaFixtures {
 
@@ -172,6 +173,24 @@ bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs, int prog
     AppendBigEndian(file, static_cast<quint32>(track.size()), 4);
     file += track;
     return MakeFile(path, file);
+}
+
+QList<double> ToneLevels(const std::vector<float>& samples, double hz, std::size_t stride) {
+    constexpr std::size_t kWindow = 441;
+    QList<double> levels;
+    for (std::size_t start = 0; (start + kWindow) * stride <= samples.size(); start += kWindow) {
+        double re = 0, im = 0, weights = 0;
+        for (std::size_t i = 0; i < kWindow; ++i) {
+            const double weight = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / (kWindow - 1));
+            const double phase = 2 * M_PI * hz * double(i) / 44100;
+            const double x = samples[(start + i) * stride];
+            re += weight * x * std::cos(phase);
+            im += weight * x * std::sin(phase);
+            weights += weight;
+        }
+        levels.append(2 * std::hypot(re, im) / weights);
+    }
+    return levels;
 }
 
 bool MakeFile(const QString& path, const QByteArray& bytes) {

@@ -2,7 +2,9 @@
 
 #include <gst/gst.h>
 
+#include <QList>
 #include <QString>
+#include <vector>
 
 // Short media files made on the spot for tests, benchmarks and demo folders.
 namespace MediaFixtures {
@@ -27,6 +29,11 @@ bool MakeMidi(const QString& path, const QList<int>& notes, int noteMs = 250, in
 // A sink for a media device that keeps every sample it plays, as 44.1 kHz stereo floats, in the
 // appsink it names in `samples` (a reference of the caller's to drop).
 GstElement* MakeSampleSink(GstElement*& samples);
+
+// The level of a `hz` tone in each 10 ms window (Hann) of 44.1 kHz samples, taking every
+// `stride`-th one (2: the left channel of stereo). Tones on multiples of 100 Hz do not leak into
+// each other's windows.
+QList<double> ToneLevels(const std::vector<float>& samples, double hz, std::size_t stride = 1);
 
 // A file with the given bytes, for "media" that is not media.
 bool MakeFile(const QString& path, const QByteArray& bytes);

@@ -224,12 +224,17 @@ private slots:
     void options() {
         const QString ini = Mod_INI::IniFilePath();
         const QByteArray settings = "[Settings]\r\nMessageInterval=1\r\nMusicVolumeLow=95\r\n";
-        const QByteArray options = "[Options]\r\nKeepPlayLog=1\r\nOutputDevice=usb-speakers\r\n";
+        const QByteArray options =
+            "[Options]\r\nKeepPlayLog=1\r\nOutputDevice=usb-speakers\r\nCrossfade=3\r\n";
         QVERIFY(MediaFixtures::MakeFile(ini, settings + options));
         c->w.Form_Load();
         QCOMPARE(c->fake->outputs, std::vector<std::string>{"usb-speakers"});
         QVERIFY(c->w.Mnu_File_KeepPlayLog->isChecked() &&
                 !c->w.Mnu_File_EvenLoudness->isChecked() && !c->w.Loudness().Enabled());
+        const QList<QAction*> crossfades = c->w.Mnu_File_Crossfade->actions();
+        QCOMPARE(std::count_if(crossfades.begin(), crossfades.end(),
+                               [](QAction* a) { return a->isChecked() && a->text() == "3 s"; }),
+                 1);
         c->w.Mnu_File_EvenLoudness->trigger();
         QVERIFY(c->w.Loudness().Enabled());
         QCOMPARE(Read(ini), settings + options + "EvenLoudness=1\r\n");
@@ -246,8 +251,10 @@ private slots:
         // Off, the next start leaves both off.
         c->w.Mnu_File_KeepPlayLog->trigger();
         c->w.Mnu_File_EvenLoudness->trigger();
-        QVERIFY(
-            Read(ini).endsWith("KeepPlayLog=0\r\nOutputDevice=usb-speakers\r\nEvenLoudness=0\r\n"));
+        QVERIFY(Read(ini).endsWith(
+            "KeepPlayLog=0\r\nOutputDevice=usb-speakers\r\nCrossfade=3\r\nEvenLoudness=0\r\n"));
+        crossfades.first()->trigger();  // off
+        QVERIFY(Read(ini).contains("\r\nCrossfade=0\r\n") && crossfades.first()->isChecked());
         // An output not connected now stays listed, and chosen, after the default and those that
         // are; the default, once chosen, is stored and is the service's.
         emit c->w.Mnu_File_Output->aboutToShow();

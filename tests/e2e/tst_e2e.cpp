@@ -19,6 +19,7 @@
 #include <QTest>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <list>
 #include <optional>
 
@@ -120,24 +121,11 @@ QString StartPipeWire(std::list<Server>& processes, const QString& runtime) {
     return ready ? "unix:" + socket : QString();
 }
 
-// The level of a `hz` tone in each 10 ms window (Hann) of the left channel of stereo float samples
-// at 44.1 kHz. Tones on multiples of 100 Hz do not leak into each other's windows.
-QList<double> ToneLevels(const QByteArray& samples, double hz) {
-    constexpr int kWindow = 441;
-    const auto* frames = reinterpret_cast<const float*>(samples.constData());
-    QList<double> levels;
-    for (qsizetype start = 0; (start + kWindow) * 8 <= samples.size(); start += kWindow) {
-        double re = 0, im = 0, weights = 0;
-        for (int i = 0; i < kWindow; ++i) {
-            const double weight = 0.5 - 0.5 * std::cos(2 * M_PI * i / (kWindow - 1));
-            const double phase = 2 * M_PI * hz * i / 44100;
-            re += weight * frames[2 * (start + i)] * std::cos(phase);
-            im += weight * frames[2 * (start + i)] * std::sin(phase);
-            weights += weight;
-        }
-        levels.append(2 * std::hypot(re, im) / weights);
-    }
-    return levels;
+// Recorded stereo float samples, as floats.
+std::vector<float> Floats(const QByteArray& samples) {
+    std::vector<float> values(static_cast<std::size_t>(samples.size()) / sizeof(float));
+    std::memcpy(values.data(), samples.constData(), values.size() * sizeof(float));
+    return values;
 }
 
 }  // namespace
@@ -504,8 +492,8 @@ private slots:
         QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + "MessageInterval=2\r\n"));
         const QByteArray samples =
             RecordProgram(13000);  // a fresh PipeWire may take seconds to link the streams
-        const QList<double> music = ToneLevels(samples, 400);
-        const QList<double> message = ToneLevels(samples, 1200);
+        const QList<double> music = MediaFixtures::ToneLevels(Floats(samples), 400, 2);
+        const QList<double> message = MediaFixtures::ToneLevels(Floats(samples), 1200, 2);
         QVERIFY2(!music.isEmpty(), "the sink is recorded");
 
         const double musicFull = *std::max_element(music.begin(), music.end());

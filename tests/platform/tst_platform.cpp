@@ -81,6 +81,7 @@ struct ParseRow { QString text; MciError code; QString fields = {}; };  // field
 struct PlayRow { QString file; int shortestMs, longestMs; };
 struct ErrorRow { bool openFirst; QString command; MciError code; };  // openFirst: "a" holding tone.wav
 struct VolumeRow { QString command; double left, right; };  // each side's level, 1 for full volume
+struct CrossfadeRow { QString between; int overlapMs; };  // between: a command after the cue, or ""
 // clang-format on
 
 class PlatformTest : public QObject {
@@ -157,6 +158,8 @@ private slots:
         QTest::newRow("setaudio right 1000") << ParseRow{"SETAUDIO ZEL0 right VOLUME TO 1000", kNoError, "8|ZEL0|||-|-|020|1000|0"};
         QTest::newRow("cue after") << ParseRow{"cue ZEL0Next AFTER ZEL0", kNoError, "9|ZEL0Next|||-|-|000|0|0"};
         QTest::newRow("cue without after") << ParseRow{"cue ZEL0Next ZEL0", kErrUnrecognizedKeyword};
+        QTest::newRow("cue overlap without length") << ParseRow{"cue b after a overlap", kErrMissingParameter};
+        QTest::newRow("cue overlap, bad length") << ParseRow{"cue b after a overlap 3s", kErrBadInteger};
         QTest::newRow("empty") << ParseRow{"   ", kErrUnrecognizedCommand};
         QTest::newRow("unknown verb") << ParseRow{"fly ZEL0", kErrUnrecognizedCommand};
         QTest::newRow("verb alone") << ParseRow{"play", kErrMissingParameter};
@@ -325,6 +328,72 @@ private slots:
             static_cast<std::size_t>((kPieceMs * 44100 / 1000 + 1023) / 1024 * 1024);
         QVERIFY2(end - first + 2 >= 3 * pieceSamples && end - first <= 3 * pieceSamples + 2,
                  qPrintable(QString::number(end - first)));
+    }
+
+    void crossfade_data() {
+        QTest::addColumn<CrossfadeRow>("r");
+        QTest::newRow("1 s") << CrossfadeRow{"", 1000};
+        QTest::newRow("longer than half the incoming file") << CrossfadeRow{"", 1500};
+        QTest::newRow("called off: the outgoing file stopped") << CrossfadeRow{"stop out", 1000};
+        QTest::newRow("called off: the outgoing file closed") << CrossfadeRow{"close out", 1000};
+    }
+    // Two tones crossfade: the outgoing one falls on a cosine while the incoming one rises on a
+    // sine, so their powers sum to one throughout. A crossfade called off before it begins plays
+    // nothing of the incoming file.
+    void crossfade() {
+        QFETCH(CrossfadeRow, r);
+        constexpr int kFileMs = 2000;
+        QVERIFY(MediaFixtures::MakeWav("out.wav", kFileMs, 700, 0.5) &&
+                MediaFixtures::MakeWav("in.wav", kFileMs, 1100, 0.5));
+        GstElement* sink = nullptr;
+        GstDevices d([&sink] { return MediaFixtures::MakeSampleSink(sink); });
+        int advanced = 0;
+        SetNoticeHandler([&](const std::string&, Notice n) { advanced += n == Notice::Advanced; });
+        const auto reset = qScopeGuard([] { SetNoticeHandler({}); });
+        QVERIFY(Ask(d, "open out.wav alias out").isEmpty() && Ask(d, "play out").isEmpty() &&
+                Ask(d, "open in.wav alias in").isEmpty());
+        QCOMPARE(Ask(d, QString("cue in after out overlap %1").arg(r.overlapMs)), QString());
+        if (!r.between.isEmpty()) {
+            QCOMPARE(Ask(d, r.between), QString());
+            QTest::qWait(kFileMs + 300);
+            QCOMPARE(Ask(d, "status in mode"), QString("stopped"));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(advanced, 1, kFileMs + 1000);
+            QCOMPARE(d.OpenDeviceCount(), std::size_t(1));  // the incoming file, as "out"
+            QVERIFY(Stops(d, "out"));
+        }
+        const std::vector<float> left = LeftSamples(sink);
+        gst_object_unref(sink);
+        const QList<double> fall = MediaFixtures::ToneLevels(left, 700);
+        const QList<double> rise = MediaFixtures::ToneLevels(left, 1100);
+        // Where a file starts or stops at once, its click leaks a little into the other tone.
+        const auto heard = [](double level) { return level > 0.05; };  // of the tone's 0.5
+        if (!r.between.isEmpty()) {
+            QVERIFY(std::none_of(rise.begin(), rise.end(), heard));
+            return;
+        }
+        if (CORVANE_SANITIZED) {
+            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+        }
+        // Across the crossfade the incoming tone's level, read as the sine's phase, grows in step
+        // with time over the expected length, and the two tones' powers sum to one.
+        const double lengthMs = std::min(r.overlapMs, kFileMs / 2);
+        const auto full = std::find_if(fall.begin(), fall.end(), [](double l) { return l > 0.45; });
+        const qsizetype begins =
+            std::find_if(rise.begin() + (full - fall.begin()) + 3, rise.end(), heard) -
+            rise.begin();
+        QVERIFY(begins < rise.size());
+        const double phase0 = std::asin(std::min(rise[begins] / 0.5, 1.0)) * 2 / M_PI;
+        int compared = 0;
+        for (qsizetype w = begins; w < rise.size() && rise[w] < 0.475; ++w, ++compared) {
+            const double out = fall[w] / 0.5, in = rise[w] / 0.5;
+            const double phase = std::asin(in) * 2 / M_PI;
+            const double expected = phase0 + static_cast<double>(w - begins) * 10 / lengthMs;
+            QVERIFY2(
+                std::abs(phase - expected) < 0.03 && std::abs(out * out + in * in - 1) < 0.06,
+                qPrintable(QString("at %1 ms: %2 %3").arg((w - begins) * 10).arg(out).arg(in)));
+        }
+        QVERIFY2(compared * 10 > 0.7 * lengthMs, qPrintable(QString::number(compared)));
     }
 
     // A level change is mixed a fixed lead after it is sent, as a play is: the distance between

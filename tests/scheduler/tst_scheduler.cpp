@@ -49,9 +49,9 @@ struct Core {
     QTemporaryDir dir;
     FakeMciInstaller fake;
     MediaList music, messages;
-    int interval = 0, high = 100, low = 10, message = 80;
+    int interval = 0, high = 100, low = 10, message = 80, crossfade = 0;
     Scheduler core{{[this] { return interval; }, [this] { return high; }, [this] { return low; },
-                    [this] { return message; }},
+                    [this] { return message; }, [this] { return crossfade; }},
                    music,
                    messages};
     Core() {
@@ -322,6 +322,31 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(started.size(), 6, 5000);
         QCOMPARE(started.last(), names[2]);
         gst_object_unref(sink);
+    }
+
+    // A message that falls due as two music files begin to crossfade starts once they are done.
+    void messageWaitsForTheCrossfade() {
+        auto previous = Platform::Mci::SetService(
+            std::make_unique<Platform::Mci::GstDevices>(Platform::Mci::GstDevices::FakeSink()));
+        const auto restore = qScopeGuard([&] { Platform::Mci::SetService(std::move(previous)); });
+        QVERIFY(MediaFixtures::MakeWav(c->Path("Music/a.wav"), 4000) &&
+                MediaFixtures::MakeWav(c->Path("Music/b.wav"), 4000) &&
+                MediaFixtures::MakeWav(c->Path("Messages/m.wav"), 300));
+        c->crossfade = 2;  // longer than the music's fade down, which comes before any message
+        QElapsedTimer clock;
+        clock.start();
+        qint64 crossfadeBegan = -1;
+        connect(&c->music, &MediaList::ListIndexChanged, [&] {
+            if (crossfadeBegan < 0 && c->music.FileBytes() == "b.wav") {
+                crossfadeBegan = clock.elapsed();
+                QVERIFY(c->core.PlayNextFile(Scheduler::kMessages));
+            }
+        });
+        c->core.Tick();
+        QTRY_COMPARE_WITH_TIMEOUT(Mod_MCI::MciGetMode("ZEL1"), QString("playing"), 10000);
+        const qint64 messageStarted = clock.elapsed();
+        QVERIFY2(crossfadeBegan >= 0 && messageStarted - crossfadeBegan >= 1950,
+                 qPrintable(QString("%1 %2").arg(crossfadeBegan).arg(messageStarted)));
     }
 };
 

@@ -260,6 +260,14 @@ MciError ParseCommand(std::string_view text, Command& command) {
                 return kErrMissingParameter;
             }
             command.after = in.Take();
+            if (in.TakeIf("overlap")) {
+                if (in.AtEnd()) {
+                    return kErrMissingParameter;
+                }
+                if (const MciError e = ReadNumber(in.Take(), command.overlap); e != kNoError) {
+                    return e;
+                }
+            }
             return in.AtEnd() ? kNoError : kErrUnrecognizedKeyword;
     }
     return kErrUnrecognizedCommand;

@@ -27,8 +27,9 @@ struct Command {
     std::string type;
     std::string alias;
 
-    // cue: the device it plays after
+    // cue: the device it plays after, and how long the two overlap (0: none, gapless)
     std::string after;
+    std::int64_t overlap = 0;
 
     // play
     std::optional<std::int64_t> from;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "platform/mci/decoder.h"
@@ -63,7 +64,8 @@ bool OwnsAny(GstObject* object, GstElement* const* elements, std::size_t count) 
 
 // A strip: the sources that play one after another on a device (concat), made one timeline
 // (identity single-segment), cut into 10 ms buffers so that data never runs far ahead of the mix,
-// then the level and the balance, into one input of the mixer at a running-time offset.
+// then the level, the crossfade's envelope and the balance, into one input of the mixer at a
+// running-time offset.
 struct Strip {
     explicit Strip(Output& mix) : output(mix), id(nextStripId++) {}
     ~Strip() {
@@ -123,11 +125,11 @@ struct Strip {
     }
 
     bool Build(GstClockTime at, double initialLevel, float balance) {
-        const char* factories[] = {"concat", "identity", "audiobuffersplit", "volume",
-                                   "audiopanorama"};
+        const char* factories[] = {"concat", "identity", "audiobuffersplit",
+                                   "volume", "volume",   "audiopanorama"};
         for (std::size_t i = 0; i < std::size(elements); ++i) {
             elements[i] = gst_element_factory_make(factories[i], nullptr);
-            if (elements[i] == nullptr && i < 4) {
+            if (elements[i] == nullptr && i < 5) {
                 for (GstElement*& made : elements) {
                     if (made != nullptr) {
                         gst_object_unref(gst_object_ref_sink(made));
@@ -139,7 +141,8 @@ struct Strip {
         }
         concat = elements[0];
         level = elements[3];
-        panorama = elements[4];
+        envelope = elements[4];
+        panorama = elements[5];
         g_object_set(elements[1], "single-segment", TRUE, nullptr);
         gst_util_set_object_arg(G_OBJECT(elements[2]), "output-buffer-duration", "1/100");
         if (panorama != nullptr) {
@@ -150,7 +153,7 @@ struct Strip {
                 gst_bin_add(GST_BIN(output.Pipeline()), element);
             }
         }
-        gst_element_link_many(concat, elements[1], elements[2], level, panorama, nullptr);
+        gst_element_link_many(concat, elements[1], elements[2], level, envelope, panorama, nullptr);
 
         // The level follows a curve in the strip's running time, so a change lands at the mix
         // time it was meant for, however far ahead of the mix the data is.
@@ -162,7 +165,7 @@ struct Strip {
         gst_timed_value_control_source_set(GST_TIMED_VALUE_CONTROL_SOURCE(curve), 0, initialLevel);
 
         offset = at;
-        out = gst_element_get_static_pad(panorama != nullptr ? panorama : level, "src");
+        out = gst_element_get_static_pad(panorama != nullptr ? panorama : envelope, "src");
         gst_object_unref(out);  // the element holds it
         gst_pad_set_offset(out, static_cast<gint64>(at));
         gst_pad_add_probe(out,
@@ -212,6 +215,43 @@ struct Strip {
         gst_timed_value_control_source_set(points, t + kLevelRamp, value);
     }
 
+    // An equal-power crossfade's half over [at, at + length) in mix time: a rise from silence
+    // (sine) or a fall to it (cosine), so that the two halves' powers sum to one throughout.
+    // Until then the envelope's element passes the data untouched.
+    void SetEnvelope(GstClockTime at, GstClockTime length, bool rise) {
+        if (envelopeCurve == nullptr) {
+            envelopeCurve = gst_interpolation_control_source_new();
+            g_object_set(envelopeCurve, "mode", GST_INTERPOLATION_MODE_LINEAR, nullptr);
+            gst_object_add_control_binding(GST_OBJECT(envelope),
+                                           gst_direct_control_binding_new_absolute(
+                                               GST_OBJECT(envelope), "volume", envelopeCurve));
+            gst_object_unref(envelopeCurve);
+        }
+        auto* points = GST_TIMED_VALUE_CONTROL_SOURCE(envelopeCurve);
+        gst_timed_value_control_source_unset_all(points);
+        // Straight pieces this short stay within 0.01 % of the curve.
+        constexpr int kPieces = 64;
+        const GstClockTime start = at > offset ? at - offset : 0;
+        if (start > 0) {
+            gst_timed_value_control_source_set(points, 0, rise ? 0.0 : 1.0);  // until then
+        }
+        for (int i = 0; i <= kPieces; ++i) {
+            const double x = static_cast<double>(i) / kPieces;
+            const double gain = rise ? std::sin(x * M_PI / 2) : std::cos(x * M_PI / 2);
+            gst_timed_value_control_source_set(
+                points, start + static_cast<GstClockTime>(x * static_cast<double>(length)), gain);
+        }
+    }
+
+    // Back to no envelope, for a crossfade called off before it began.
+    void ClearEnvelope() {
+        if (envelopeCurve != nullptr) {
+            auto* points = GST_TIMED_VALUE_CONTROL_SOURCE(envelopeCurve);
+            gst_timed_value_control_source_unset_all(points);
+            gst_timed_value_control_source_set(points, 0, 1.0);
+        }
+    }
+
     // At a source's end, before the next one on the strip takes over: the next one's file must
     // still be there, or it is let go and the strip ends.
     void CheckFollower(Device* ending) {
@@ -232,11 +272,14 @@ struct Strip {
 
     Output& output;
     const std::uint64_t id;
-    GstElement* elements[5] = {};  // concat, identity, split, level, panorama (may be missing)
+    // concat, identity, split, level, envelope, panorama (may be missing)
+    GstElement* elements[6] = {};
     GstElement* concat = nullptr;
     GstElement* level = nullptr;
+    GstElement* envelope = nullptr;
     GstElement* panorama = nullptr;
-    GstControlSource* curve = nullptr;  // held by the level's binding
+    GstControlSource* curve = nullptr;          // held by the level's binding
+    GstControlSource* envelopeCurve = nullptr;  // held by the envelope's binding, once made
     GstPad* out = nullptr;
     GstPad* mixerPad = nullptr;
     std::atomic<GstClockTime> offset{0};  // the mix time the strip's time 0 plays at
@@ -518,6 +561,18 @@ void Device::Detach() {
 void Device::SetLevel(double level, GstClockTime at) {
     if (strip_ != nullptr) {
         strip_->SetLevel(level, at);
+    }
+}
+
+void Device::SetEnvelope(GstClockTime at, GstClockTime length, bool rise) {
+    if (strip_ != nullptr) {
+        strip_->SetEnvelope(at, length, rise);
+    }
+}
+
+void Device::ClearEnvelope() {
+    if (strip_ != nullptr) {
+        strip_->ClearEnvelope();
     }
 }
 

@@ -61,6 +61,10 @@ struct Device {
     void SetLevel(double level, GstClockTime at);
     void SetBalance(float balance);
     bool HasBalance() const;
+    // A crossfade's half over [at, at + length) in mix time, on top of the level: a rise from
+    // silence or a fall to it, on equal-power curves; and back to none.
+    void SetEnvelope(GstClockTime at, GstClockTime length, bool rise);
+    void ClearEnvelope();
 
     // The mix time the strip's first sample played at, and the device's running time then.
     GstClockTime StripOffset() const;

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
@@ -82,6 +83,8 @@ GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds openTi
 }
 
 GstDevices::~GstDevices() {
+    crossfades_.clear();
+    fading_.clear();
     devices_.clear();
     delete busWatch_;
 }
@@ -105,7 +108,17 @@ Device* GstDevices::FindBy(const std::function<bool(const Device&)>& test) const
             return device.get();
         }
     }
+    for (const DevicePtr& device : fading_) {
+        if (test(*device)) {
+            return device.get();
+        }
+    }
     return nullptr;
+}
+
+bool GstDevices::Fading(const Device& device) const {
+    return std::any_of(fading_.begin(), fading_.end(),
+                       [&device](const DevicePtr& d) { return d.get() == &device; });
 }
 
 MciError GstDevices::Execute(std::string_view text, std::string& reply) {
@@ -114,6 +127,12 @@ MciError GstDevices::Execute(std::string_view text, std::string& reply) {
         return e;
     }
     Poll();
+    // A crossfade whose outgoing or incoming device the command stopped ends with it at once.
+    const auto settle = qScopeGuard([this] {
+        if (!crossfades_.empty()) {
+            FinishHeardEnds();
+        }
+    });
     if (command.verb == Verb::Open) {
         return Open(command);
     }
@@ -245,6 +264,8 @@ bool GstDevices::WaitUntilPrerolled(Device& device) {
 
 MciError GstDevices::Close(const Command& command) {
     if (command.all) {
+        crossfades_.clear();
+        fading_.clear();
         devices_.clear();
         return kNoError;
     }
@@ -333,10 +354,123 @@ MciError GstDevices::Cue(Device& device, const Command& command) {
             return kErrDeviceFailed;
         }
     }
-    if (device.Empty() || !device.Follow(*leader)) {
+    if (device.Empty()) {
         return kErrCannotPlay;
     }
+    if (command.overlap > 0) {
+        return CueOverlapping(device, *leader, command.overlap);
+    }
+    return device.Follow(*leader) ? kNoError : kErrCannotPlay;
+}
+
+// The device starts on a strip of its own `overlapMs` before the leader's file ends, or as soon
+// as it can when that is sooner, and never for more than half its own length. A leader of unknown
+// length is followed without a crossfade.
+MciError GstDevices::CueOverlapping(Device& device, Device& leader, std::int64_t overlapMs) {
+    if (std::any_of(crossfades_.begin(), crossfades_.end(),
+                    [&leader](const Crossfade& c) { return c.from == leader.id; })) {
+        return kErrCannotPlay;
+    }
+    if (leader.durationNs < 0) {
+        leader.durationNs = leader.QueryDuration();
+    }
+    if (device.durationNs < 0) {
+        device.durationNs = device.QueryDuration();
+    }
+    const GstClockTime earliest = StartTime();
+    if (leader.durationNs < leader.startNs) {
+        return device.Follow(leader) ? kNoError : kErrCannotPlay;
+    }
+    const GstClockTime end =
+        leader.startAt + static_cast<GstClockTime>(leader.durationNs - leader.startNs);
+    constexpr std::int64_t kLongest = 60'000;
+    GstClockTime length = static_cast<GstClockTime>(std::min(overlapMs, kLongest)) * GST_MSECOND;
+    if (device.durationNs > 0) {
+        length = std::min(length, static_cast<GstClockTime>(device.durationNs / 2));
+    }
+    if (end <= earliest + kLevelRampNs || length == 0) {
+        return device.Follow(leader) ? kNoError : kErrCannotPlay;  // too late to overlap
+    }
+    length = std::min(length, end - earliest);
+    const GstClockTime at = end - length;
+    device.left = leader.left;
+    device.right = leader.right;
+    if (!device.Attach(at)) {
+        device.Detach();
+        return kErrDeviceFailed;
+    }
+    device.SetEnvelope(at, length, true);
+    leader.SetEnvelope(at, length, false);
+    crossfades_.push_back(Crossfade{leader.id, device.id, device.StripId(), at, false});
+    FinishHeardEnds();  // looked at again when it begins
     return kNoError;
+}
+
+// Begins the crossfades that are heard to begin, ends those whose outgoing file has played out,
+// and calls off those whose devices were stopped meanwhile. The mix time the next one is due at.
+GstClockTime GstDevices::AdvanceCrossfades() {
+    const GstClockTime now = output_->Now();
+    const GstClockTime latency = output_->Latency();
+    const auto heard = [&](GstClockTime at) {
+        return GST_CLOCK_TIME_IS_VALID(at) && at + latency <= now;
+    };
+    GstClockTime next = GST_CLOCK_TIME_NONE;
+    for (auto c = crossfades_.begin(); c != crossfades_.end();) {
+        Device* from = FindBy([id = c->from](const Device& d) { return d.id == id; });
+        Device* to = FindBy([id = c->to](const Device& d) { return d.id == id; });
+        const bool toIntact = to != nullptr && to->StripId() == c->toStrip && !Fading(*to);
+        if (!c->begun) {
+            if (from == nullptr || from->mode != Device::Mode::Playing || !from->Leads() ||
+                Fading(*from) || !toIntact) {
+                if (toIntact) {
+                    to->Detach();  // held again, to play when it is told to
+                }
+                if (from != nullptr) {
+                    from->ClearEnvelope();
+                }
+                c = crossfades_.erase(c);
+                continue;
+            }
+            if (!heard(c->at) && !heard(from->endHeardAt)) {
+                next = std::min(next, c->at + latency);
+                ++c;
+                continue;
+            }
+            c->begun = true;
+            BeginCrossfade(*from, *to);
+        }
+        if (from == nullptr || !toIntact || to->mode != Device::Mode::Playing ||
+            from->mode != Device::Mode::Playing || heard(from->endHeardAt)) {
+            fading_.erase(std::remove_if(fading_.begin(), fading_.end(),
+                                         [from](const DevicePtr& d) { return d.get() == from; }),
+                          fading_.end());
+            c = crossfades_.erase(c);
+            continue;
+        }
+        if (GST_CLOCK_TIME_IS_VALID(from->endHeardAt)) {
+            next = std::min(next, from->endHeardAt + latency);
+        }
+        ++c;
+    }
+    return next;
+}
+
+// The incoming device takes the alias, its level and its balance; the outgoing one plays out.
+void GstDevices::BeginCrossfade(Device& leader, Device& follower) {
+    follower.mode = Device::Mode::Playing;
+    follower.timeFormat = leader.timeFormat;
+    follower.alias = leader.alias;
+    follower.left = leader.left;
+    follower.right = leader.right;
+    const std::string key = Lower(leader.alias);
+    const auto followerEntry =
+        std::find_if(devices_.begin(), devices_.end(),
+                     [&follower](const auto& entry) { return entry.second.get() == &follower; });
+    DevicePtr incoming = std::move(followerEntry->second);
+    devices_.erase(followerEntry);
+    fading_.push_back(std::move(devices_[key]));
+    devices_[key] = std::move(incoming);
+    PostNotice(follower.alias, Notice::Advanced);
 }
 
 gint64 GstDevices::PositionNs(Device& device) {
@@ -404,11 +538,26 @@ MciError GstDevices::SetAudio(Device& device, const Command& command) {
     }
     if (output_ != nullptr && device.Leads()) {
         const GstClockTime at = output_->Now() + kLevelLeadNs;
-        device.SetLevel(static_cast<double>(std::max(device.left, device.right)) / kFullVolume, at);
+        SetLevelOf(device, at);
         levelSetUntil_ = std::max(levelSetUntil_, at + kLevelRampNs);
-        device.SetBalance(Balance(device));
+        // A crossfade is one music under one alias: both its files follow the level.
+        for (const Crossfade& c : crossfades_) {
+            const std::uint64_t other = c.from == device.id && !c.begun ? c.to
+                                        : c.to == device.id && c.begun  ? c.from
+                                                                        : 0;
+            if (Device* partner = FindBy([other](const Device& d) { return d.id == other; })) {
+                partner->left = device.left;
+                partner->right = device.right;
+                SetLevelOf(*partner, at);
+            }
+        }
     }
     return Balance(device) != 0.0F && !device.HasBalance() ? kErrUnsupportedFunction : kNoError;
+}
+
+void GstDevices::SetLevelOf(Device& device, GstClockTime at) {
+    device.SetLevel(static_cast<double>(std::max(device.left, device.right)) / kFullVolume, at);
+    device.SetBalance(Balance(device));
 }
 
 void GstDevices::Poll() {
@@ -513,8 +662,12 @@ void GstDevices::FinishHeardEnds() {
     if (output_ == nullptr) {
         return;
     }
+    const GstClockTime crossfadeDue =
+        crossfades_.empty() ? GST_CLOCK_TIME_NONE : AdvanceCrossfades();
     const GstClockTime now = output_->Now();
-    GstClockTime next = GST_CLOCK_TIME_NONE;
+    GstClockTime next = GST_CLOCK_TIME_IS_VALID(crossfadeDue)
+                            ? (crossfadeDue > now ? crossfadeDue - now : 0)
+                            : GST_CLOCK_TIME_NONE;
     for (const auto& [key, device] : devices_) {
         if (device->mode != Device::Mode::Playing || !GST_CLOCK_TIME_IS_VALID(device->endHeardAt)) {
             continue;
@@ -545,6 +698,12 @@ void GstDevices::Fail(Device& device, GstMessage* error) {
         LogError(device.alias, device.file, error);
     }
     if (device.failed) {
+        return;
+    }
+    if (Fading(device)) {  // its alias has another file already; it just goes quiet
+        device.failed = true;
+        device.mode = Device::Mode::Stopped;
+        device.Detach();
         return;
     }
     device.failed = true;
@@ -602,6 +761,8 @@ void GstDevices::DropOutput(bool lost) {
             AwaitOutput(device->alias);
         }
     }
+    crossfades_.clear();
+    fading_.clear();
     delete std::exchange(busWatch_, nullptr);
     output_.reset();
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/mci/commandline.h"
 #include "platform/mci/device.h"
@@ -33,7 +34,10 @@ namespace Platform::Mci {
 //
 // Beyond the usual commands: "cue <alias> after <alias>" has an open device start at the sample
 // where the other's file ends, and take over its alias, level and balance there (a notice says
-// so). Time formats: "milliseconds" (or "ms"), and "frames" of 40 ms each (25 per second).
+// so). With "overlap <ms>" the two crossfade instead: the cued device starts that long before the
+// other's end, rising while the other falls, and takes over the alias as the crossfade is heard
+// to begin; the outgoing file plays out under no alias, at the level set for the alias, and goes
+// with it. Time formats: "milliseconds" (or "ms"), and "frames" of 40 ms each (25 per second).
 // Lengths are rounded up, and a "to" position at the length plays to the very end of the file.
 class GstDevices : public Service {
 public:
@@ -88,13 +92,19 @@ private:
     void LoseOutput(GstMessage* error);
     void FinishHeardEnds();
     void TakeOver(Device& leader);
+    MciError CueOverlapping(Device& device, Device& leader, std::int64_t overlapMs);
+    GstClockTime AdvanceCrossfades();
+    void BeginCrossfade(Device& leader, Device& follower);
+    void SetLevelOf(Device& device, GstClockTime at);
     void AwaitOutput(const std::string& alias);
     void ArmOutputRetry();
     void RetryOutput();
     void DropOutput(bool lost);
     void FollowOutputs(bool choiceChanged);
     Device* Find(const std::string& alias) const;
+    // Among the open devices and those fading out.
     Device* FindBy(const std::function<bool(const Device&)>& test) const;
+    bool Fading(const Device& device) const;
 
     SinkFactory sinkFactory_;
     std::chrono::milliseconds openTimeout_;
@@ -106,6 +116,16 @@ private:
     QTimer outputsTimer_;
     QSocketNotifier* busWatch_ = nullptr;
     std::map<std::string, DevicePtr> devices_;  // keyed by the alias in lower case
+    // A crossfade, from its cue until the outgoing file has played out.
+    struct Crossfade {
+        std::uint64_t from = 0;  // the outgoing device
+        std::uint64_t to = 0;    // the incoming one
+        std::uint64_t toStrip = 0;
+        GstClockTime at = 0;  // the mix time it begins at
+        bool begun = false;   // the incoming device has the alias
+    };
+    std::vector<Crossfade> crossfades_;
+    std::vector<DevicePtr> fading_;  // outgoing devices that lost their alias
     std::uint64_t nextId_ = 1;
     GstClockTime levelSetUntil_ = 0;        // the mix time the last level ramp ends at
     bool outputLost_ = false;               // the last try found no sound output
