@@ -338,15 +338,18 @@ private slots:
         QTest::newRow("called off: the outgoing file closed") << CrossfadeRow{"close out", 1000};
     }
     // Two tones crossfade: the outgoing one falls on a cosine while the incoming one rises on a
-    // sine, so their powers sum to one throughout. A crossfade called off before it begins plays
-    // nothing of the incoming file.
+    // sine, so their powers sum to one throughout, though a third file is cued at once after the
+    // incoming one, as the console does. A crossfade called off before it begins plays nothing of
+    // the incoming file.
     void crossfade() {
         QFETCH(CrossfadeRow, r);
         constexpr int kFileMs = 2000;
         QVERIFY(MediaFixtures::MakeWav("out.wav", kFileMs, 700, 0.5) &&
-                MediaFixtures::MakeWav("in.wav", kFileMs, 1100, 0.5));
+                MediaFixtures::MakeWav("in.wav", kFileMs, 1100, 0.5) &&
+                MediaFixtures::MakeWav("third.wav", kFileMs, 1500, 0.5));
         GstElement* sink = nullptr;
         GstDevices d([&sink] { return MediaFixtures::MakeSampleSink(sink); });
+        QCoreApplication::processEvents();  // the last row's notices, still on their way
         int advanced = 0;
         SetNoticeHandler([&](const std::string&, Notice n) { advanced += n == Notice::Advanced; });
         const auto reset = qScopeGuard([] { SetNoticeHandler({}); });
@@ -360,6 +363,8 @@ private slots:
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(advanced, 1, kFileMs + 1000);
             QCOMPARE(d.OpenDeviceCount(), std::size_t(1));  // the incoming file, as "out"
+            QVERIFY(Ask(d, "open third.wav alias in").isEmpty());
+            QCOMPARE(Ask(d, QString("cue in after out overlap %1").arg(r.overlapMs)), QString());
             QVERIFY(Stops(d, "out"));
         }
         const std::vector<float> left = LeftSamples(sink);

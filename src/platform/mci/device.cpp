@@ -217,7 +217,8 @@ struct Strip {
 
     // An equal-power crossfade's half over [at, at + length) in mix time: a rise from silence
     // (sine) or a fall to it (cosine), so that the two halves' powers sum to one throughout.
-    // Until then the envelope's element passes the data untouched.
+    // What the envelope did before `at` (the rise of the crossfade this file came in by) stays.
+    // Until its first point the envelope's element passes the data untouched.
     void SetEnvelope(GstClockTime at, GstClockTime length, bool rise) {
         if (envelopeCurve == nullptr) {
             envelopeCurve = gst_interpolation_control_source_new();
@@ -227,14 +228,13 @@ struct Strip {
                                                GST_OBJECT(envelope), "volume", envelopeCurve));
             gst_object_unref(envelopeCurve);
         }
+        const GstClockTime start = EnvelopeFrom(at);
         auto* points = GST_TIMED_VALUE_CONTROL_SOURCE(envelopeCurve);
-        gst_timed_value_control_source_unset_all(points);
-        // Straight pieces this short stay within 0.01 % of the curve.
-        constexpr int kPieces = 64;
-        const GstClockTime start = at > offset ? at - offset : 0;
-        if (start > 0) {
+        if (start > 0 && gst_timed_value_control_source_get_count(points) == 0) {
             gst_timed_value_control_source_set(points, 0, rise ? 0.0 : 1.0);  // until then
         }
+        // Straight pieces this short stay within 0.01 % of the curve.
+        constexpr int kPieces = 64;
         for (int i = 0; i <= kPieces; ++i) {
             const double x = static_cast<double>(i) / kPieces;
             const double gain = rise ? std::sin(x * M_PI / 2) : std::cos(x * M_PI / 2);
@@ -243,13 +243,28 @@ struct Strip {
         }
     }
 
-    // Back to no envelope, for a crossfade called off before it began.
-    void ClearEnvelope() {
+    // Full from `at` on again, for a fall called off before it began.
+    void ClearEnvelope(GstClockTime at) {
         if (envelopeCurve != nullptr) {
-            auto* points = GST_TIMED_VALUE_CONTROL_SOURCE(envelopeCurve);
-            gst_timed_value_control_source_unset_all(points);
-            gst_timed_value_control_source_set(points, 0, 1.0);
+            const GstClockTime start = EnvelopeFrom(at);
+            gst_timed_value_control_source_set(GST_TIMED_VALUE_CONTROL_SOURCE(envelopeCurve), start,
+                                               1.0);
         }
+    }
+
+    // The strip's time for mix time `at`, with the envelope's points from there on gone.
+    GstClockTime EnvelopeFrom(GstClockTime at) {
+        const GstClockTime start = at > offset ? at - offset : 0;
+        auto* points = GST_TIMED_VALUE_CONTROL_SOURCE(envelopeCurve);
+        GList* all = gst_timed_value_control_source_get_all(points);
+        for (GList* item = all; item != nullptr; item = item->next) {
+            const GstClockTime when = static_cast<GstTimedValue*>(item->data)->timestamp;
+            if (when >= start) {
+                gst_timed_value_control_source_unset(points, when);
+            }
+        }
+        g_list_free(all);
+        return start;
     }
 
     // At a source's end, before the next one on the strip takes over: the next one's file must
@@ -570,9 +585,9 @@ void Device::SetEnvelope(GstClockTime at, GstClockTime length, bool rise) {
     }
 }
 
-void Device::ClearEnvelope() {
+void Device::ClearEnvelope(GstClockTime at) {
     if (strip_ != nullptr) {
-        strip_->ClearEnvelope();
+        strip_->ClearEnvelope(at);
     }
 }
 

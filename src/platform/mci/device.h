@@ -62,9 +62,9 @@ struct Device {
     void SetBalance(float balance);
     bool HasBalance() const;
     // A crossfade's half over [at, at + length) in mix time, on top of the level: a rise from
-    // silence or a fall to it, on equal-power curves; and back to none.
+    // silence or a fall to it, on equal-power curves; and full again from `at` on.
     void SetEnvelope(GstClockTime at, GstClockTime length, bool rise);
-    void ClearEnvelope();
+    void ClearEnvelope(GstClockTime at);
 
     // The mix time the strip's first sample played at, and the device's running time then.
     GstClockTime StripOffset() const;
@@ -86,6 +86,7 @@ struct Device {
     GstClockTime startAt = 0;  // the mix time that position played at
     gint64 heldNs = 0;         // the position it is held at, when not playing
     GstClockTime endHeardAt = GST_CLOCK_TIME_NONE;  // the mix time its end is heard at
+    GstClockTime risenAt = 0;  // the mix time the crossfade it came in by has ended
     gint64 durationNs = -1;
     TimeFormat timeFormat = TimeFormat::Milliseconds;
     std::int64_t left = 1000;

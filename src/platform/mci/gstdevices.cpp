@@ -377,7 +377,8 @@ MciError GstDevices::CueOverlapping(Device& device, Device& leader, std::int64_t
     if (device.durationNs < 0) {
         device.durationNs = device.QueryDuration();
     }
-    const GstClockTime earliest = StartTime();
+    // The leader falls only once it has risen, if it came in by a crossfade itself.
+    const GstClockTime earliest = std::max(StartTime(), leader.risenAt);
     if (leader.durationNs < leader.startNs) {
         return device.Follow(leader) ? kNoError : kErrCannotPlay;
     }
@@ -400,6 +401,7 @@ MciError GstDevices::CueOverlapping(Device& device, Device& leader, std::int64_t
         return kErrDeviceFailed;
     }
     device.SetEnvelope(at, length, true);
+    device.risenAt = end;
     leader.SetEnvelope(at, length, false);
     crossfades_.push_back(Crossfade{leader.id, device.id, device.StripId(), at, false});
     FinishHeardEnds();  // looked at again when it begins
@@ -426,7 +428,7 @@ GstClockTime GstDevices::AdvanceCrossfades() {
                     to->Detach();  // held again, to play when it is told to
                 }
                 if (from != nullptr) {
-                    from->ClearEnvelope();
+                    from->ClearEnvelope(c->at);
                 }
                 c = crossfades_.erase(c);
                 continue;
