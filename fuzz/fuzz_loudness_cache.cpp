@@ -1,6 +1,7 @@
 // The loudness cache as a crash, a full disk or a second player may leave it: whatever comes before
 // it, a whole line for a file is read back as it was written, and survives the file being written
-// afresh; nothing read from it is ever other than a finite number.
+// afresh; nothing read from it is ever other than a finite number, and a sound never ends before
+// it starts.
 // Input: the cache file's content.
 
 #include <sys/stat.h>
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(::stat(mediaBytes.constData(), &info) == 0);
         const qint64 ns = qint64{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
         return "1 " + QByteArray::number(ns) + " -23.25 -4.50 a " +
-               mediaBytes.toPercentEncoding("/") + '\n';
+               mediaBytes.toPercentEncoding("/") + " 1000 2000\n";
     }();
     const QString cache = dir.filePath(QStringLiteral("loudness.txt"));
     const QByteArray before(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -48,13 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Write(cache, before);
     if (const std::optional<Loudness::Measurement> m = Loudness::Library(cache).Find(mediaBytes)) {
         Check(std::isfinite(m->integratedLufs) && std::isfinite(m->truePeakDbtp));
+        Check(!m->bounded ||
+              (m->soundStartNs >= 0 && (m->soundEndNs < 0 || m->soundEndNs >= m->soundStartNs)));
     }
 
     Write(cache, before + '\n' + line);
     for (int pass = 0; pass < 2; ++pass) {  // the second after any rewrite the first made
         const std::optional<Loudness::Measurement> m = Loudness::Library(cache).Find(mediaBytes);
         Check(m && m->integratedLufs == -23.25 && m->truePeakDbtp == -4.5 &&
-              m->source == Loudness::Source::Analysis);
+              m->source == Loudness::Source::Analysis && m->bounded && m->soundStartNs == 1000 &&
+              m->soundEndNs == 2000);
     }
     return 0;
 }

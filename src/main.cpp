@@ -125,11 +125,16 @@ int main(int argc, char* argv[]) {
 
     Frm_Messages console;
     // Every file plays at the gain the console's loudness library has for it.
-    Platform::Mci::SetService(std::make_unique<Platform::Mci::GstDevices>(
+    auto devices = std::make_unique<Platform::Mci::GstDevices>(
         Platform::Mci::GstDevices::SinkFactory{}, std::chrono::seconds(5),
         [&console](const std::string& file) {
             return console.Loudness().Gain(QByteArray::fromStdString(file));
-        }));
+        });
+    // and plays from where its sound starts to where it ends, while silent ends are trimmed.
+    devices->SetTrimLookup([&console](const std::string& file) {
+        return console.Sound(QByteArray::fromStdString(file));
+    });
+    Platform::Mci::SetService(std::move(devices));
     console.Form_Load();
     QObject::connect(&instance, &SingleInstance::ShowRequested, &console,
                      [&console] { console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0); });

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -210,6 +211,10 @@ void Frm_Messages::BuildMenus() {
     Mnu_File_KeepPlayLog = Mnu_File->addAction(QStringLiteral("Keep &Play Log"));
     Mnu_File_KeepPlayLog->setCheckable(true);
     Mnu_File_Output = Mnu_File->addMenu(QStringLiteral("&Output"));
+    Mnu_File_TrimSilence = Mnu_File->addAction(QStringLiteral("&Trim Silence"));
+    Mnu_File_TrimSilence->setCheckable(true);
+    connect(Mnu_File_TrimSilence, &QAction::triggered, this,
+            &Frm_Messages::Mnu_File_TrimSilence_Click);
     Mnu_File_Crossfade = Mnu_File->addMenu(QStringLiteral("&Crossfade"));
     auto* crossfades = new QActionGroup(Mnu_File_Crossfade);
     for (int seconds = 0; seconds <= kLongestCrossfade; ++seconds) {
@@ -329,6 +334,27 @@ void Frm_Messages::Mnu_File_Output_Click(const QString& name) {
     ApplyOutput(name);
     Mod_INI::PutIniValue(QString(), QString::fromLatin1(kOutputDeviceKey), name,
                          QString::fromLatin1(kOptionsSection));
+}
+
+void Frm_Messages::Mnu_File_TrimSilence_Click(bool checked) {
+    ApplyTrimSilence(checked);
+    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kTrimSilenceKey),
+                         QString::number(checked ? 1 : 0), QString::fromLatin1(kOptionsSection));
+}
+
+// The music is measured for where its sound starts and ends; a file not yet measured plays whole.
+void Frm_Messages::ApplyTrimSilence(bool on) {
+    Mnu_File_TrimSilence->setChecked(on);
+    loudness_->SetTrimming(on);
+    loudness_->Queue(lists_[kMusic].FilePaths());
+}
+
+std::optional<std::pair<qint64, qint64>> Frm_Messages::Sound(const QByteArray& path) const {
+    const QByteArray folder = QFile::encodeName(QDir::cleanPath(lists_[kMusic].Path())) + '/';
+    if (!Mnu_File_TrimSilence->isChecked() || !path.startsWith(folder)) {
+        return std::nullopt;
+    }
+    return loudness_->Sound(path);
 }
 
 void Frm_Messages::Mnu_File_Crossfade_Click(int seconds) {

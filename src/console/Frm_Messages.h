@@ -74,6 +74,7 @@ public:
     void Mnu_File_KeepPlayLog_Click(bool checked);
     void Mnu_File_Output_Click(const QString& name);  // the sound server's name; empty: default
     void Mnu_File_Crossfade_Click(int seconds);       // 0: off
+    void Mnu_File_TrimSilence_Click(bool checked);
     void Mnu_Help_Contents_Click();
     void Mnu_Help_PlayLog_Click();
     void Mnu_Help_About_Click();
@@ -86,6 +87,8 @@ public:
     qint16 MessageTicks() const { return scheduler_->MessageTicks(); }
     Scheduler& Playback() const { return *scheduler_; }
     Loudness::Library& Loudness() const { return *loudness_; }
+    // Where a file's sound starts and ends, for a music file while silent ends are trimmed.
+    std::optional<std::pair<qint64, qint64>> Sound(const QByteArray& path) const;
     const PlayLog& Log() const { return playLog_; }
 
     // The options beyond the settings panel, in a section of their own in the settings file.
@@ -94,6 +97,7 @@ public:
     static constexpr const char* kKeepPlayLogKey = "KeepPlayLog";
     static constexpr const char* kOutputDeviceKey = "OutputDevice";
     static constexpr const char* kCrossfadeKey = "Crossfade";
+    static constexpr const char* kTrimSilenceKey = "TrimSilence";
     static constexpr int kLongestCrossfade = 10;
 
     static QIcon ConsoleIcon();
@@ -123,8 +127,9 @@ public:
     QAction* Mnu_File_OpenMessages;
     QAction* Mnu_File_EvenLoudness;
     QAction* Mnu_File_KeepPlayLog;
-    QMenu* Mnu_File_Output;          // the outputs there are when it opens, and the chosen one
-    QMenu* Mnu_File_Crossfade;       // Off, or 1 to kLongestCrossfade seconds
+    QMenu* Mnu_File_Output;     // the outputs there are when it opens, and the chosen one
+    QMenu* Mnu_File_Crossfade;  // Off, or 1 to kLongestCrossfade seconds
+    QAction* Mnu_File_TrimSilence;
     QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
     QAction* Mnu_File_Exit;
@@ -150,6 +155,7 @@ private:
     void ApplyKeepPlayLog(bool on);
     void ApplyOutput(const QString& name);
     void ApplyCrossfade(int seconds);
+    void ApplyTrimSilence(bool on);
     void FillOutputMenu();
     void LogMessage(const Scheduler::MessagePlay& play);
     void CloseAboutWindow();

@@ -84,6 +84,7 @@ void Frm_Messages::Form_Load() {
     };
     ApplyEvenLoudness(option(kEvenLoudnessKey));
     ApplyKeepPlayLog(option(kKeepPlayLogKey));
+    ApplyTrimSilence(option(kTrimSilenceKey));
     // A value that is no number of seconds is off.
     ApplyCrossfade(Mod_INI::GetIniValue(QString(), QString::fromLatin1(kCrossfadeKey),
                                         QStringLiteral("0"), QString::fromLatin1(kOptionsSection))

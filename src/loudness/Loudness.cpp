@@ -130,7 +130,8 @@ double GainFactor(const Measurement& measurement) {
     return std::pow(10.0, GainDb(measurement) / 20.0);
 }
 
-std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<bool>& stop) {
+std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<bool>& stop,
+                                   bool bounds) {
     if (!gst_is_initialized()) {
         gst_init(nullptr, nullptr);
     }
@@ -162,6 +163,11 @@ std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<boo
     std::unique_ptr<ebur128_state, StateDeleter> state;
     unsigned long rate = 0;
     int idlePulls = 0;
+    std::optional<Measurement> tagged;
+    const float silence = static_cast<float>(std::pow(10.0, kSilenceDbfs / 20.0));
+    double seconds = 0.0;  // decoded so far
+    double soundStart = -1.0;
+    double soundEnd = -1.0;
     while (!stop.load(std::memory_order_relaxed)) {
         GstSample* sample = gst_app_sink_try_pull_sample(sink, kPullWait);
         const std::unique_ptr<GstSample, void (*)(GstSample*)> held(
@@ -170,9 +176,10 @@ std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<boo
         if (news.failed) {
             return unmeasurable;
         }
-        if (news.tagged) {
+        if (news.tagged && !bounds) {
             return news.tagged;
         }
+        tagged = news.tagged ? news.tagged : tagged;
         if (sample == nullptr) {
             if (gst_app_sink_is_eos(sink)) {
                 break;
@@ -203,16 +210,37 @@ std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<boo
         GstMapInfo map{};
         GstBuffer* buffer = gst_sample_get_buffer(sample);
         if (buffer != nullptr && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            ebur128_add_frames_float(state.get(), reinterpret_cast<const float*>(map.data),
-                                     map.size / (sizeof(float) * kChannels));
+            const auto* frames = reinterpret_cast<const float*>(map.data);
+            const gsize count = map.size / (sizeof(float) * kChannels);
+            ebur128_add_frames_float(state.get(), frames, count);
+            constexpr gsize kStride = kChannels;
+            for (gsize i = 0; i < count * kStride; ++i) {
+                if (std::abs(frames[i]) > silence) {
+                    const double at = seconds + static_cast<double>(i / kStride) / sampleRate;
+                    soundStart = soundStart < 0 ? at : soundStart;
+                    soundEnd = at + 1.0 / sampleRate;
+                }
+            }
+            seconds += static_cast<double>(count) / sampleRate;
             gst_buffer_unmap(buffer, &map);
         }
     }
     if (stop.load(std::memory_order_relaxed)) {
         return std::nullopt;
     }
+    const auto bounded = [&](Measurement m) {
+        m.bounded = bounds;
+        if (bounds && soundEnd > 0) {
+            m.soundStartNs = static_cast<qint64>(soundStart * 1e9);
+            m.soundEndNs = static_cast<qint64>(std::ceil(soundEnd * 1e9));
+        }
+        return m;
+    };
+    if (tagged) {
+        return bounded(*tagged);
+    }
     if (state == nullptr) {
-        return Measurement{kFloorDb, kFloorDb, Source::Analysis};  // no samples at all
+        return bounded(Measurement{kFloorDb, kFloorDb, Source::Analysis});  // no samples at all
     }
     double loudness = kFloorDb;
     ebur128_loudness_global(state.get(), &loudness);
@@ -222,7 +250,8 @@ std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<boo
         ebur128_true_peak(state.get(), channel, &channelPeak);
         peak = std::max(peak, channelPeak);
     }
-    return Measurement{std::isfinite(loudness) ? loudness : kFloorDb, ToDb(peak), Source::Analysis};
+    return bounded(
+        Measurement{std::isfinite(loudness) ? loudness : kFloorDb, ToDb(peak), Source::Analysis});
 }
 
 }  // namespace Loudness

@@ -22,7 +22,14 @@ struct Measurement {
     double integratedLufs = 0.0;  // below kSilenceLufs for a file with nothing audible
     double truePeakDbtp = 0.0;
     Source source = Source::Analysis;
+    // Where its sound starts and ends, past digital silence at either end, when it was decoded
+    // for that; an end of -1: nothing in it rises above the silence.
+    bool bounded = false;
+    qint64 soundStartNs = 0;
+    qint64 soundEndNs = -1;
 };
+
+constexpr double kSilenceDbfs = -60.0;  // what counts as digital silence at a file's ends
 
 constexpr double kTargetLufs = -18.0;  // ReplayGain 2's reference level too
 constexpr double kPeakCeilingDbtp = -1.0;
@@ -35,8 +42,10 @@ double GainDb(const Measurement& measurement);
 double GainFactor(const Measurement& measurement);
 
 // Measures a file, from its ReplayGain tags when it carries them, else by decoding it whole, as a
-// stereo output would play it. Nothing when `stop` was set before the end, or when the decoder
+// stereo output would play it; with `bounds`, it is decoded whole for where its sound starts and
+// ends in any case. Nothing when `stop` was set before the end, or when the decoder
 // made no progress for a long while (the file is worth another try later).
-std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<bool>& stop);
+std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<bool>& stop,
+                                   bool bounds = false);
 
 }  // namespace Loudness

@@ -19,7 +19,8 @@ namespace Loudness {
 namespace {
 
 // One line a file: size, modification time (ns), loudness, true peak, source letter and the
-// percent-encoded path, separated by spaces. A later line for the same path wins.
+// percent-encoded path, separated by spaces, and where its sound starts and ends (ns) when it was
+// measured for that. A later line for the same path wins.
 struct SourceText {
     Source source;
     char letter;
@@ -59,19 +60,27 @@ QString Library::DefaultCacheFile() {
 }
 
 void Library::SetEnabled(bool enabled) {
+    SetMeasuring(enabled_, enabled);
+}
+
+void Library::SetTrimming(bool on) {
+    SetMeasuring(trimming_, on);
+}
+
+void Library::SetMeasuring(bool& what, bool on) {
     {
         const std::lock_guard lock(mutex_);
-        if (stopping_ || enabled == enabled_) {
+        if (stopping_ || on == what) {
             return;
         }
-        enabled_ = enabled;
-        if (!enabled) {
+        what = on;
+        if (!Measuring()) {
             queue_.clear();
             queued_.clear();
             interrupt_ = true;
         }
     }
-    if (enabled && !worker_.joinable()) {
+    if (Measuring() && !worker_.joinable()) {
         worker_ = std::thread([this] { Run(); });
     }
     wake_.notify_all();
@@ -85,7 +94,7 @@ bool Library::Enabled() const {
 void Library::Queue(const QList<QByteArray>& paths) {
     {
         const std::lock_guard lock(mutex_);
-        if (!enabled_) {
+        if (!Measuring()) {
             return;
         }
         for (const QByteArray& path : paths) {
@@ -118,6 +127,30 @@ double Library::Gain(const QByteArray& path) {
     }
     wake_.notify_all();
     return 1.0;
+}
+
+std::optional<std::pair<qint64, qint64>> Library::Sound(const QByteArray& path) {
+    const std::optional<Identity> identity = Identify(path);
+    {
+        const std::lock_guard lock(mutex_);
+        if (!trimming_ || !identity) {
+            return std::nullopt;
+        }
+        if (KnownLocked(path, *identity)) {
+            const Measurement m = *FindLocked(path, *identity);
+            return m.soundEndNs > m.soundStartNs
+                       ? std::optional(std::pair(m.soundStartNs, m.soundEndNs))
+                       : std::nullopt;
+        }
+        QueueLocked(path);
+    }
+    wake_.notify_all();
+    return std::nullopt;
+}
+
+bool Library::KnownLocked(const QByteArray& path, const Identity& identity) const {
+    const std::optional<Measurement> known = FindLocked(path, identity);
+    return known && (!trimming_ || known->bounded || known->source == Source::Unmeasurable);
 }
 
 std::optional<Measurement> Library::Find(const QByteArray& path) const {
@@ -177,7 +210,7 @@ void Library::Run() {
 
     std::unique_lock lock(mutex_);
     while (true) {
-        wake_.wait(lock, [this] { return stopping_ || (enabled_ && !queue_.empty()); });
+        wake_.wait(lock, [this] { return stopping_ || (Measuring() && !queue_.empty()); });
         if (stopping_) {
             return;
         }
@@ -190,17 +223,18 @@ void Library::Run() {
         const std::optional<Identity> identity = Identify(path);
         lock.lock();
         // Known already: queued again by a list re-read, or measured while it waited.
-        const bool known = !identity || FindLocked(path, *identity);
+        const bool known = !identity || KnownLocked(path, *identity);
+        const bool bounds = trimming_;
         lock.unlock();
 
         std::optional<Measurement> measurement;
         if (!known) {
-            measurement = Measure(path, interrupt_);
+            measurement = Measure(path, interrupt_, bounds);
         }
 
         lock.lock();
         busy_ = false;
-        if (measurement && identity && enabled_) {
+        if (measurement && identity && Measuring()) {
             const Entry entry{*identity, *measurement};
             entries_[path] = entry;
             ++measured_;
@@ -224,11 +258,11 @@ void Library::Load() {
         const QByteArray line = file.readLine().trimmed();
         ++lines;
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() != 6) {
+        if (fields.size() != 6 && fields.size() != 8) {
             continue;  // a line cut short by a crash, say
         }
         bool ok[4] = {};
-        const Entry entry{
+        Entry entry{
             Identity{fields[0].toLongLong(&ok[0]), fields[1].toLongLong(&ok[1])},
             Measurement{fields[2].toDouble(&ok[2]), fields[3].toDouble(&ok[3]), Source::Analysis}};
         const std::optional<Source> source = LetterSource(fields[4]);
@@ -237,6 +271,17 @@ void Library::Load() {
             !std::isfinite(entry.measurement.integratedLufs) ||
             !std::isfinite(entry.measurement.truePeakDbtp)) {
             continue;
+        }
+        bool bounds[2] = {true, true};
+        if (fields.size() == 8) {
+            const qint64 start = fields[6].toLongLong(&bounds[0]);
+            const qint64 end = fields[7].toLongLong(&bounds[1]);
+            if (!bounds[0] || !bounds[1] || start < 0 || (end >= 0 && end < start)) {
+                continue;
+            }
+            entry.measurement.bounded = true;
+            entry.measurement.soundStartNs = start;
+            entry.measurement.soundEndNs = end;
         }
         entries_[path] = entry;
         entries_[path].measurement.source = *source;
@@ -262,7 +307,11 @@ QByteArray Library::Line(const QByteArray& path, const Entry& entry) {
            QByteArray::number(entry.identity.modifiedNs) + ' ' +
            QByteArray::number(entry.measurement.integratedLufs, 'f', 2) + ' ' +
            QByteArray::number(entry.measurement.truePeakDbtp, 'f', 2) + ' ' +
-           TextOf(entry.measurement.source).letter + ' ' + path.toPercentEncoding("/") + '\n';
+           TextOf(entry.measurement.source).letter + ' ' + path.toPercentEncoding("/") +
+           (entry.measurement.bounded ? ' ' + QByteArray::number(entry.measurement.soundStartNs) +
+                                            ' ' + QByteArray::number(entry.measurement.soundEndNs)
+                                      : QByteArray()) +
+           '\n';
 }
 
 void Library::Append(const QByteArray& path, const Entry& entry) {

@@ -33,6 +33,12 @@ public:
     // Off, nothing is measured and every file plays at its own level; on, the worker starts.
     void SetEnabled(bool enabled);
     bool Enabled() const;
+    // On, files are measured for where their sound starts and ends too, even loudness or not.
+    void SetTrimming(bool on);
+
+    // Where the file's sound starts and ends (ns), as it is now, while trimming; nothing while it
+    // is not yet measured so (it is queued then) or has no sound at all.
+    std::optional<std::pair<qint64, qint64>> Sound(const QByteArray& path);
 
     // Measures those of these files not known as they are now, in the background.
     void Queue(const QList<QByteArray>& paths);
@@ -61,6 +67,10 @@ private:
 
     static std::optional<Identity> Identify(const QByteArray& path);
     std::optional<Measurement> FindLocked(const QByteArray& path, const Identity& identity) const;
+    bool Measuring() const { return enabled_ || trimming_; }
+    void SetMeasuring(bool& what, bool on);
+    // Known as well as it must be: with its sound's bounds while trimming.
+    bool KnownLocked(const QByteArray& path, const Identity& identity) const;
     void QueueLocked(const QByteArray& path);
     void Load();
     static QByteArray Line(const QByteArray& path, const Entry& entry);
@@ -74,6 +84,7 @@ private:
     std::deque<QByteArray> queue_;
     std::set<QByteArray> queued_;
     bool enabled_ = false;
+    bool trimming_ = false;
     bool stopping_ = false;
     bool busy_ = false;
     int measured_ = 0;

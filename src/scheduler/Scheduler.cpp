@@ -198,8 +198,10 @@ void Scheduler::OnMusicAdvanced() {
         return;
     }
     const QByteArray name = std::exchange(cuedName_, {});
-    if (const int crossfade = CrossfadeMilliseconds(); crossfade > 0) {
-        crossfadeTimer_.start(crossfade);  // before anyone hears of the new file
+    // Before anyone hears of the new file. A message waits for one crossfade only: with tracks
+    // shorter than two crossfades, the music is never without one.
+    if (const int crossfade = CrossfadeMilliseconds(); crossfade > 0 && !messageWaits_) {
+        crossfadeTimer_.start(crossfade);
     }
     RefreshFileLists();
     MediaList& list = *lists_[kMusic];

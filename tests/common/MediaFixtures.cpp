@@ -81,12 +81,50 @@ void AppendBigEndian(QByteArray& out, quint32 value, int bytes) {
     }
 }
 
+void AppendLittleEndian(QByteArray& out, quint32 value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
 }  // namespace
 
 bool MakeWav(const QString& path, int milliseconds, double frequency, double amplitude) {
     return RunPipeline(ToneSource(milliseconds, frequency, amplitude) +
                            QStringLiteral("wavenc ! filesink location=") + Quoted(path),
                        EncodingLimit(milliseconds));
+}
+
+bool MakePadded(const QString& path, int leadMs, int toneMs, int tailMs, double frequency,
+                double amplitude) {
+    constexpr int kRate = 44100;
+    const auto frames = [](int ms) { return static_cast<qint64>(ms) * kRate / 1000; };
+    const qint64 lead = frames(leadMs), tone = frames(toneMs), total = lead + tone + frames(tailMs);
+    QByteArray data;
+    for (qint64 i = 0; i < total; ++i) {
+        const bool inTone = i >= lead && i < lead + tone;
+        const double x =
+            inTone ? amplitude * std::sin(2 * M_PI * frequency * double(i - lead) / kRate) : 0.0;
+        const auto sample = static_cast<qint16>(std::lround(x * 32767));
+        for (int channel = 0; channel < 2; ++channel) {
+            AppendLittleEndian(data, static_cast<quint16>(sample), 2);
+        }
+    }
+    QByteArray wav = "RIFF";
+    AppendLittleEndian(wav, static_cast<quint32>(36 + data.size()), 4);
+    wav += "WAVEfmt ";
+    for (const auto& [value, bytes] : {std::pair<quint32, int>{16, 4},
+                                       {1, 2},
+                                       {2, 2},
+                                       {kRate, 4},
+                                       {kRate * 4, 4},
+                                       {4, 2},
+                                       {16, 2}}) {
+        AppendLittleEndian(wav, value, bytes);
+    }
+    wav += "data";
+    AppendLittleEndian(wav, static_cast<quint32>(data.size()), 4);
+    return MakeFile(path, wav + data);
 }
 
 // Encoded by the lame tool, as most MP3 files are: its header holds the encoder delay and the

@@ -16,6 +16,9 @@ bool MakeWav(const QString& path, int milliseconds, double frequency = 440.0,
              double amplitude = 0.5);
 bool MakeMp3(const QString& path, int milliseconds, double frequency = 440.0,
              double amplitude = 0.5);
+// A 16-bit wave file: `leadMs` of digital silence, the tone, then `tailMs` of silence.
+bool MakePadded(const QString& path, int leadMs, int toneMs, int tailMs, double frequency = 1000.0,
+                double amplitude = 0.5);
 // The same tone in the format its extension names (.mp3, .flac, .ogg, .opus, .m4a, .aac), with
 // `tags` (a tag list such as "replaygain-track-gain=(double)-5") written by the format's own
 // means, when it has any.

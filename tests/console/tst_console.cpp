@@ -225,12 +225,14 @@ private slots:
         const QString ini = Mod_INI::IniFilePath();
         const QByteArray settings = "[Settings]\r\nMessageInterval=1\r\nMusicVolumeLow=95\r\n";
         const QByteArray options =
-            "[Options]\r\nKeepPlayLog=1\r\nOutputDevice=usb-speakers\r\nCrossfade=3\r\n";
+            "[Options]\r\nKeepPlayLog=1\r\nOutputDevice=usb-speakers\r\nCrossfade=3\r\nTrimSilence="
+            "1\r\n";
         QVERIFY(MediaFixtures::MakeFile(ini, settings + options));
         c->w.Form_Load();
         QCOMPARE(c->fake->outputs, std::vector<std::string>{"usb-speakers"});
         QVERIFY(c->w.Mnu_File_KeepPlayLog->isChecked() &&
                 !c->w.Mnu_File_EvenLoudness->isChecked() && !c->w.Loudness().Enabled());
+        QVERIFY(c->w.Mnu_File_TrimSilence->isChecked());
         const QList<QAction*> crossfades = c->w.Mnu_File_Crossfade->actions();
         QCOMPARE(std::count_if(crossfades.begin(), crossfades.end(),
                                [](QAction* a) { return a->isChecked() && a->text() == "3 s"; }),
@@ -251,8 +253,9 @@ private slots:
         // Off, the next start leaves both off.
         c->w.Mnu_File_KeepPlayLog->trigger();
         c->w.Mnu_File_EvenLoudness->trigger();
-        QVERIFY(Read(ini).endsWith(
-            "KeepPlayLog=0\r\nOutputDevice=usb-speakers\r\nCrossfade=3\r\nEvenLoudness=0\r\n"));
+        QVERIFY(
+            Read(ini).endsWith("KeepPlayLog=0\r\nOutputDevice=usb-speakers\r\nCrossfade="
+                               "3\r\nTrimSilence=1\r\nEvenLoudness=0\r\n"));
         crossfades.first()->trigger();  // off
         QVERIFY(Read(ini).contains("\r\nCrossfade=0\r\n") && crossfades.first()->isChecked());
         // An output not connected now stays listed, and chosen, after the default and those that

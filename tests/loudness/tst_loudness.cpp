@@ -73,6 +73,7 @@ double PlayedLoudness(const QByteArray& file, int volume, Library& library) {
 // clang-format off
 struct MeasureRow { QString file; Source source; double lufs, peakDbtp; };
 struct GainRow { Measurement m; double gainDb; };
+struct BoundsRow { QString file; int leadMs, toneMs, tailMs; };  // toneMs 0: nothing but silence
 struct PlayedRow { QString file; bool measured; int volume; double expectedLufs; };
 // clang-format on
 
@@ -181,6 +182,42 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(later.Find(file).has_value(), 60000);
         QCOMPARE(later.MeasuredCount(), 1);
         QVERIFY_NEAR(Library(cache).Find(file)->integratedLufs, -10.0, 0.5);
+    }
+
+    void soundBounds_data() {
+        QTest::addColumn<BoundsRow>("r");
+        QTest::newRow("silent at both ends") << BoundsRow{"padded.wav", 700, 500, 900};
+        QTest::newRow("no silence") << BoundsRow{"unpadded.wav", 0, 500, 0};
+        QTest::newRow("nothing but silence") << BoundsRow{"silent.wav", 300, 0, 300};
+    }
+    // Where the sound starts and ends is measured to the sample, kept in the cache and known from
+    // it in a later run, and asked for only while trimming.
+    void soundBounds() {
+        QFETCH(BoundsRow, r);
+        QVERIFY(MediaFixtures::MakePadded(Path(r.file), r.leadMs, r.toneMs, r.tailMs));
+        const QString cache = Path("bounds-cache.txt");
+        const QByteArray file = Bytes(r.file);
+        {
+            Library first(cache);
+            first.SetTrimming(true);
+            QCOMPARE(first.Sound(file), std::nullopt);  // not yet measured: queued
+            QTRY_VERIFY_WITH_TIMEOUT(first.Idle() && first.Find(file), 60000);
+        }
+        Library later(cache);
+        QCOMPARE(later.Sound(file), std::nullopt);  // not trimming
+        later.SetTrimming(true);
+        const auto sound = later.Sound(file);
+        QCOMPARE(later.MeasuredCount(), 0);
+        if (r.toneMs == 0) {
+            QVERIFY(!sound && later.Find(file)->bounded);
+            return;
+        }
+        QVERIFY(sound.has_value());
+        // The sine's first sample is 0; its second is the first above the silence.
+        const double startMs = static_cast<double>(sound->first) / 1e6;
+        const double endMs = static_cast<double>(sound->second) / 1e6;
+        QVERIFY2(std::abs(startMs - r.leadMs) < 0.1 && std::abs(endMs - r.leadMs - r.toneMs) < 0.1,
+                 qPrintable(QString("%1 %2").arg(startMs).arg(endMs)));
     }
 
     // Broken files are measured as such (and play at their own level) without holding up the

@@ -401,6 +401,41 @@ private slots:
         QVERIFY2(compared * 10 > 0.7 * lengthMs, qPrintable(QString::number(compared)));
     }
 
+    void trimmedEnds_data() {
+        QTest::addColumn<bool>("cued");
+        QTest::newRow("played") << false;
+        QTest::newRow("cued after another file") << true;
+    }
+    // A file trimmed of its silent ends plays its sound alone, and its length and position count
+    // from where that starts, played or cued.
+    void trimmedEnds() {
+        QFETCH(bool, cued);
+        QVERIFY(MediaFixtures::MakePadded("padded.wav", 700, 500, 900));
+        GstElement* sink = nullptr;
+        GstDevices d([&sink] { return MediaFixtures::MakeSampleSink(sink); });
+        d.SetTrimLookup([](const std::string& file) {
+            return file.ends_with("padded.wav") ? std::optional(std::pair<gint64, gint64>(
+                                                      700 * GST_MSECOND, 1200 * GST_MSECOND))
+                                                : std::nullopt;
+        });
+        QVERIFY(Ask(d, "open padded.wav alias t").isEmpty());
+        QCOMPARE(Ask(d, "status t length"), QString("500"));
+        QCOMPARE(Ask(d, "status t position"), QString("0"));
+        if (cued) {
+            QVERIFY(Ask(d, "open tone.wav alias a").isEmpty() && Ask(d, "play a").isEmpty());
+            QCOMPARE(Ask(d, "cue t after a"), QString());
+            QVERIFY(Stops(d, "a"));
+        } else {
+            QVERIFY(Ask(d, "play t").isEmpty() && Stops(d, "t"));
+        }
+        const std::vector<float> left = LeftSamples(sink);
+        gst_object_unref(sink);
+        const auto [first, end] = Heard(left);
+        const double heardMs = static_cast<double>(end - first) * 1000 / 44100;
+        QVERIFY2(std::abs(heardMs - (cued ? 500 + 417.96 : 500)) < 5,
+                 qPrintable(QString::number(heardMs)));
+    }
+
     // A level change is mixed a fixed lead after it is sent, as a play is: the distance between
     // the two in the output is the time between the commands, not a queue's worth later.
     void levelChangeOnTime() {

@@ -516,7 +516,7 @@ void Device::TakeOver(Device& leader) {
     strip_ = std::move(leader.strip_);
     following_ = nullptr;
     leader.Release(strip_.get());
-    startNs = 0;
+    startNs = trimStartNs;
     left = leader.left;
     right = leader.right;
 }

@@ -87,7 +87,9 @@ struct Device {
     gint64 heldNs = 0;         // the position it is held at, when not playing
     GstClockTime endHeardAt = GST_CLOCK_TIME_NONE;  // the mix time its end is heard at
     GstClockTime risenAt = 0;  // the mix time the crossfade it came in by has ended
-    gint64 durationNs = -1;
+    gint64 durationNs = -1;    // where it stops: its end, or where its sound ends
+    gint64 trimStartNs = 0;    // where its sound starts, when trimmed; position 0 then
+    gint64 trimEndNs = -1;     // where it ends, when trimmed
     TimeFormat timeFormat = TimeFormat::Milliseconds;
     std::int64_t left = 1000;
     std::int64_t right = 1000;

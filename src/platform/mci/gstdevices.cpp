@@ -233,9 +233,13 @@ MciError GstDevices::Open(const Command& command) {
     // Ready to play means its first sample is held; a file that cannot get there is refused,
     // within a bounded wait, and leaves nothing behind.
     MciError result = kNoError;
+    // A file trimmed of its silent ends is held where its sound starts, and stops where it ends.
+    const auto sound =
+        trim_ ? trim_(real.toStdString()) : std::optional<std::pair<gint64, gint64>>();
     if (!device.Build(uri.get(), gain)) {
         result = kErrDeviceFailed;
-    } else if (!WaitUntilPrerolled(device)) {
+    } else if (!WaitUntilPrerolled(device) ||
+               (sound && (device.Seek(sound->first, sound->second), !WaitUntilPrerolled(device)))) {
         result = device.failed ? kErrCannotPlay : kErrOpenTimeout;
         if (!device.failed) {
             qCWarning(lcMedia, "%s: %s: not ready to play within %lld ms", command.alias.c_str(),
@@ -244,6 +248,11 @@ MciError GstDevices::Open(const Command& command) {
     }
     if (result != kNoError) {
         devices_.erase(key);
+    } else if (sound) {
+        device.trimStartNs = sound->first;
+        device.trimEndNs = sound->second;
+        const gint64 full = device.QueryDuration();
+        device.durationNs = full < 0 ? sound->second : std::min(full, sound->second);
     }
     return result;
 }
@@ -291,8 +300,10 @@ MciError GstDevices::Play(Device& device, std::optional<std::int64_t> from,
     const gint64 unit = NanosPerUnit(device.timeFormat);
     const gint64 durationNs = device.durationNs >= 0 ? device.durationNs : device.QueryDuration();
     device.durationNs = durationNs;
-    const std::int64_t length = durationNs < 0 ? -1 : (durationNs + unit - 1) / unit;
-    const std::int64_t start = from.value_or(PositionNs(device) / unit);
+    // Positions count from where the sound starts: what is trimmed off is not there at all.
+    const gint64 trim = device.trimStartNs;
+    const std::int64_t length = durationNs < 0 ? -1 : (durationNs - trim + unit - 1) / unit;
+    const std::int64_t start = from.value_or((PositionNs(device) - trim) / unit);
     if (length >= 0 && (start > length || (to && *to > length))) {
         return kErrOutOfRange;
     }
@@ -306,10 +317,10 @@ MciError GstDevices::Play(Device& device, std::optional<std::int64_t> from,
     // A stop at the length, rounded up as it is, means the end of the file. A file whose length
     // is not known reports 0, so "to 0" then means its end too.
     const bool toEnd = !to || *to >= std::max<std::int64_t>(length, 0);
-    const gint64 startNs = from ? start * unit : PositionNs(device);
+    const gint64 startNs = from ? start * unit + trim : PositionNs(device);
     device.Detach();
     if (device.needsSeek || startNs != device.heldNs || !toEnd) {
-        device.Seek(startNs, toEnd ? -1 : *to * unit);
+        device.Seek(startNs, toEnd ? device.trimEndNs : *to * unit + trim);
         if (!WaitUntilPrerolled(device)) {
             return kErrDeviceFailed;
         }
@@ -348,8 +359,8 @@ MciError GstDevices::Cue(Device& device, const Command& command) {
         leader->mode != Device::Mode::Playing || !leader->Leads()) {
         return kErrCannotPlay;
     }
-    if (device.needsSeek || device.heldNs != 0) {
-        device.Seek(0, -1);
+    if (device.needsSeek || device.heldNs != device.trimStartNs) {
+        device.Seek(device.trimStartNs, device.trimEndNs);
         if (!WaitUntilPrerolled(device)) {
             return kErrDeviceFailed;
         }
@@ -386,8 +397,9 @@ MciError GstDevices::CueOverlapping(Device& device, Device& leader, std::int64_t
         leader.startAt + static_cast<GstClockTime>(leader.durationNs - leader.startNs);
     constexpr std::int64_t kLongest = 60'000;
     GstClockTime length = static_cast<GstClockTime>(std::min(overlapMs, kLongest)) * GST_MSECOND;
-    if (device.durationNs > 0) {
-        length = std::min(length, static_cast<GstClockTime>(device.durationNs / 2));
+    if (device.durationNs > device.trimStartNs) {
+        length = std::min(length,
+                          static_cast<GstClockTime>((device.durationNs - device.trimStartNs) / 2));
     }
     if (end <= earliest + kLevelRampNs || length == 0) {
         return device.Follow(leader) ? kNoError : kErrCannotPlay;  // too late to overlap
@@ -501,12 +513,12 @@ MciError GstDevices::Status(Device& device, const Command& command, std::string&
             if (device.durationNs < 0) {
                 device.durationNs = device.QueryDuration();
             }
-            const gint64 ns = device.durationNs;
-            reply = std::to_string(ns < 0 ? 0 : (ns + unit - 1) / unit);
+            const gint64 ns = device.durationNs - device.trimStartNs;
+            reply = std::to_string(device.durationNs < 0 ? 0 : (ns + unit - 1) / unit);
             return kNoError;
         }
         case StatusItem::Position:
-            reply = std::to_string(PositionNs(device) / unit);
+            reply = std::to_string((PositionNs(device) - device.trimStartNs) / unit);
             return kNoError;
         case StatusItem::Volume:
             switch (command.side) {

@@ -9,8 +9,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/mci/commandline.h"
@@ -46,6 +48,11 @@ public:
     // once per open. None: every file plays at its own level.
     using GainLookup = std::function<double(const std::string& file)>;
 
+    // Where a file's sound starts and ends (ns), for one to play without its silent ends; asked
+    // once per open. Nothing: the whole file plays.
+    using TrimLookup =
+        std::function<std::optional<std::pair<gint64, gint64>>(const std::string& file)>;
+
     explicit GstDevices(SinkFactory sinkFactory = {},
                         std::chrono::milliseconds openTimeout = std::chrono::seconds(5),
                         GainLookup gain = {});
@@ -58,6 +65,8 @@ public:
     // which is looked for every half second. Every device fails at a change of output, so that
     // its owner starts it again there.
     MciError SelectOutput(const std::string& name) override;
+
+    void SetTrimLookup(TrimLookup trim) { trim_ = std::move(trim); }
 
     std::size_t OpenDeviceCount() const { return devices_.size(); }
 
@@ -109,6 +118,7 @@ private:
     SinkFactory sinkFactory_;
     std::chrono::milliseconds openTimeout_;
     GainLookup gain_;
+    TrimLookup trim_;
     std::unique_ptr<Output> output_;
     std::string chosenOutput_;        // empty: the desktop's
     std::string outputDevice_;        // what the output plays to now; empty: the desktop's
