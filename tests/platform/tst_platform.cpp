@@ -430,6 +430,9 @@ private slots:
         }
         const std::vector<float> left = LeftSamples(sink);
         gst_object_unref(sink);
+        if (CORVANE_SANITIZED) {
+            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+        }
         const auto [first, end] = Heard(left);
         const double heardMs = static_cast<double>(end - first) * 1000 / 44100;
         QVERIFY2(std::abs(heardMs - (cued ? 500 + 417.96 : 500)) < 5,
