@@ -86,7 +86,7 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(music.Path());
     MediaFixtures::MakeMp3(music.Path() + QStringLiteral("/long.mp3"), 120'000);
     Scheduler core({[] { return 0; }, [] { return 100; }, [] { return 10; }, [] { return 100; },
-                    [] { return 0; }},
+                    [] { return 0; }, [] { return 0; }},
                    music, messages);
     core.PlayNextFile(Scheduler::kMusic);
 

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
@@ -21,9 +22,11 @@
 
 #include "about/Frm_About.h"
 #include "audio/Mod_MCI.h"
+#include "console/Frm_Schedule.h"
 #include "desktop/Autostart.h"
 #include "desktop/Mod_Help.h"
 #include "desktop/Mod_StartDoc.h"
+#include "desktop/Mod_SystemTray.h"
 #include "platform/files.h"
 #include "platform/mci/mci.h"
 #include "platform/mci/outputs.h"
@@ -90,14 +93,20 @@ Frm_Messages::Frm_Messages(QWidget* parent)
                                    [this] { return sVolume[1]->Value(); },
                                    [this] { return sVolume[2]->Value(); },
                                    [this] { return crossfade_; },
+                                   [this] { return everySongs_; },
                                },
                                lists_[kMusic], lists_[kMessages], this);
+    planner_ = new DayPlanner(
+        clock_, *scheduler_,
+        Program().folder + u'/' + Program().baseName + QStringLiteral(".timed"), this);
     BuildControls();
     BuildMenus();
     connect(scheduler_, &Scheduler::StatusChanged, this,
             [this](int channel, const QString& mode) { Lbl_Status[channel]->setText(mode); });
     connect(scheduler_, &Scheduler::VolumeShown, Pic_Volume, &VolumeMeter::Draw);
     connect(scheduler_, &Scheduler::MessageFinished, this, &Frm_Messages::LogMessage);
+    connect(planner_, &DayPlanner::Missed, this, &Frm_Messages::LogMessage);
+    connect(planner_, &DayPlanner::ClosedTextChanged, this, &Frm_Messages::ShowClosed);
     // Every file the lists show is measured ahead of its start, while even loudness is on.
     for (MediaList& list : lists_) {
         connect(&list, &MediaList::modelReset, this,
@@ -144,6 +153,10 @@ void Frm_Messages::BuildControls() {
                             Qt::AlignRight | Qt::AlignVCenter);
     Lbl_Version->setFont(ArialFont(8.25));
     MakeWhite(Lbl_Version);
+    Lbl_Closed = MakeLabel(client, {}, QRect(260, 4, kClientSize.width() - 270, 34),
+                           Qt::AlignRight | Qt::AlignVCenter);
+    Lbl_Closed->setFont(ArialFont(10, true));
+    MakeWhite(Lbl_Closed);
 
     const int half = kClientSize.width() / 2;
     Label4 = MakeLabel(client, QStringLiteral("Music Playlist"), QRect(0, 66, half, 30));
@@ -215,6 +228,8 @@ void Frm_Messages::BuildMenus() {
     Mnu_File_TrimSilence->setCheckable(true);
     connect(Mnu_File_TrimSilence, &QAction::triggered, this,
             &Frm_Messages::Mnu_File_TrimSilence_Click);
+    Mnu_File_Schedule = Mnu_File->addAction(QStringLiteral("Sc&hedule..."));
+    connect(Mnu_File_Schedule, &QAction::triggered, this, &Frm_Messages::Mnu_File_Schedule_Click);
     Mnu_File_Crossfade = Mnu_File->addMenu(QStringLiteral("&Crossfade"));
     auto* crossfades = new QActionGroup(Mnu_File_Crossfade);
     for (int seconds = 0; seconds <= kLongestCrossfade; ++seconds) {
@@ -261,6 +276,7 @@ void Frm_Messages::BuildMenus() {
 }
 
 void Frm_Messages::Timer1_Timer() {
+    planner_->Check();
     scheduler_->Tick();
 }
 
@@ -423,6 +439,58 @@ void Frm_Messages::LogMessage(const Scheduler::MessagePlay& play) {
         qCWarning(lcPlayLog, "cannot write to the play log %s", qPrintable(playLog_.FileFor(play)));
     }
     playLogFailed_ = !written;
+}
+
+void Frm_Messages::Mnu_File_Schedule_Click() {
+    const QString ini = Mod_INI::IniFilePath();
+    Frm_Schedule window(Mod_INI::GetIniSection(ini, QString::fromLatin1(kScheduleSection)),
+                        Mod_INI::GetIniSection(ini, QString::fromLatin1(kTimedSection)),
+                        LocateMessage(), this);
+    if (window.exec() != QDialog::Accepted) {
+        return;
+    }
+    Mod_INI::PutIniSection(ini, QString::fromLatin1(kScheduleSection), window.ScheduleLines());
+    Mod_INI::PutIniSection(ini, QString::fromLatin1(kTimedSection), window.TimedLines());
+    planner_->SetPlan(ReadSchedule());
+}
+
+Schedule::Locate Frm_Messages::LocateMessage() const {
+    return [messages = lists_[kMessages].Path()](const QString& file) {
+        for (const QString& folder : {messages, Program().folder}) {
+            const QFileInfo found(QDir(folder), file);
+            if (found.isFile()) {
+                return found.absoluteFilePath();
+            }
+        }
+        return QString();
+    };
+}
+
+void Frm_Messages::ShowClosed(const QString& text) {
+    Lbl_Closed->setText(text);
+    Mod_SystemTray::TraySetTip(text.isEmpty() ? QStringLiteral("Corvane")
+                                              : QStringLiteral("Corvane\n") + text);
+}
+
+Schedule::Plan Frm_Messages::ReadSchedule() {
+    const QString messages = lists_[kMessages].Path();
+    const QString ini = Mod_INI::IniFilePath();
+    Schedule::Plan plan = Schedule::Parse(
+        Mod_INI::GetIniSection(ini, QString::fromLatin1(kScheduleSection)),
+        Mod_INI::GetIniSection(ini, QString::fromLatin1(kTimedSection)), LocateMessage());
+    // A timed message plays at its time only, not in the rotation as well.
+    QSet<QByteArray> timed;
+    for (const Schedule::Timed& entry : plan.timed) {
+        const QString inside = QDir(messages).relativeFilePath(entry.path);
+        if (!inside.startsWith(QStringLiteral(".."))) {
+            timed.insert(QFile::encodeName(inside));
+        }
+    }
+    MediaList& list = lists_[kMessages];
+    const QByteArray selected = list.FileBytes();
+    list.SetExcluded(std::move(timed));
+    list.SetListIndex(list.Find(selected));
+    return plan;
 }
 
 void Frm_Messages::Mnu_Help_PlayLog_Click() {

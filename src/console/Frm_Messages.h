@@ -9,6 +9,7 @@
 #include "console/ScrollBar.h"
 #include "console/VolumeMeter.h"
 #include "loudness/LoudnessLibrary.h"
+#include "scheduler/DayPlanner.h"
 #include "scheduler/MediaList.h"
 #include "scheduler/PlayLog.h"
 #include "scheduler/Scheduler.h"
@@ -75,6 +76,7 @@ public:
     void Mnu_File_Output_Click(const QString& name);  // the sound server's name; empty: default
     void Mnu_File_Crossfade_Click(int seconds);       // 0: off
     void Mnu_File_TrimSilence_Click(bool checked);
+    void Mnu_File_Schedule_Click();
     void Mnu_Help_Contents_Click();
     void Mnu_Help_PlayLog_Click();
     void Mnu_Help_About_Click();
@@ -86,6 +88,12 @@ public:
     bool ShutdownDone() const { return shutdownDone_; }
     qint16 MessageTicks() const { return scheduler_->MessageTicks(); }
     Scheduler& Playback() const { return *scheduler_; }
+    DayPlanner& Day() const { return *planner_; }
+    // The opening hours and timed messages as the settings file has them. The messages named
+    // there leave the rotation.
+    Schedule::Plan ReadSchedule();
+    // Finds a timed message: in the messages folder, or from the program's folder.
+    Schedule::Locate LocateMessage() const;
     Loudness::Library& Loudness() const { return *loudness_; }
     // Where a file's sound starts and ends, for a music file while silent ends are trimmed.
     std::optional<std::pair<qint64, qint64>> Sound(const QByteArray& path) const;
@@ -98,6 +106,9 @@ public:
     static constexpr const char* kOutputDeviceKey = "OutputDevice";
     static constexpr const char* kCrossfadeKey = "Crossfade";
     static constexpr const char* kTrimSilenceKey = "TrimSilence";
+    static constexpr const char* kEverySongsKey = "MessageEverySongs";
+    static constexpr const char* kScheduleSection = "Schedule";
+    static constexpr const char* kTimedSection = "Timed";
     static constexpr int kLongestCrossfade = 10;
 
     static QIcon ConsoleIcon();
@@ -110,6 +121,7 @@ public:
     QLabel* Lbl_Version;
     QLabel* Label4;
     QLabel* Label5;
+    QLabel* Lbl_Closed;  // "Closed until Mon 08:00" outside the opening hours
     std::array<FileListBox*, 2> File1{};
     std::array<QLabel*, 2> Lbl_Status{};
     QGroupBox* Fme_Settings;
@@ -130,6 +142,7 @@ public:
     QMenu* Mnu_File_Output;     // the outputs there are when it opens, and the chosen one
     QMenu* Mnu_File_Crossfade;  // Off, or 1 to kLongestCrossfade seconds
     QAction* Mnu_File_TrimSilence;
+    QAction* Mnu_File_Schedule;
     QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
     QAction* Mnu_File_Exit;
@@ -137,9 +150,10 @@ public:
     QAction* Mnu_Help_Contents;
     QAction* Mnu_Help_PlayLog;
     QAction* Mnu_Help_About;
-    QMenu* Mnu_PopUp;    // never on the menu bar: the tray icon shows it
-    QString output_;     // the chosen output's name; empty: the desktop's
-    int crossfade_ = 0;  // seconds
+    QMenu* Mnu_PopUp;     // never on the menu bar: the tray icon shows it
+    QString output_;      // the chosen output's name; empty: the desktop's
+    int crossfade_ = 0;   // seconds
+    int everySongs_ = 0;  // a message after every that many music files; 0: by the interval
     QAction* Mnu_PopUp_Show;
     QAction* Mnu_PopUp_Exit;
 
@@ -158,6 +172,7 @@ private:
     void ApplyTrimSilence(bool on);
     void FillOutputMenu();
     void LogMessage(const Scheduler::MessagePlay& play);
+    void ShowClosed(const QString& text);
     void CloseAboutWindow();
     void ProcessPendingEvents();
     void Shutdown();
@@ -165,6 +180,8 @@ private:
 
     std::array<MediaList, 2> lists_;
     Scheduler* scheduler_;
+    SystemClock clock_;
+    DayPlanner* planner_;
     std::unique_ptr<Loudness::Library> loudness_;
     PlayLog playLog_;
     bool playLogFailed_ = false;  // warned of once, until a line is written again

@@ -61,6 +61,9 @@ void Frm_Messages::Form_Load() {
 
     lists_[kMusic].SetPath(musicFolder);
     lists_[kMessages].SetPath(messagesFolder);
+    // Campaign folders rotate on their dates.
+    lists_[kMessages].SetCampaigns([this] { return clock_.Now().date(); });
+    Schedule::Plan plan = ReadSchedule();
     ProcessPendingEvents();
     for (MediaList& list : lists_) {
         if (list.ListCount() > 0) {
@@ -90,12 +93,19 @@ void Frm_Messages::Form_Load() {
                                         QStringLiteral("0"), QString::fromLatin1(kOptionsSection))
                        .trimmed()
                        .toInt());
+    everySongs_ =
+        std::max(0, Mod_INI::GetIniValue(QString(), QString::fromLatin1(kEverySongsKey),
+                                         QStringLiteral("0"), QString::fromLatin1(kOptionsSection))
+                        .trimmed()
+                        .toInt());
     ApplyOutput(Mod_INI::GetIniValue(QString(), QString::fromLatin1(kOutputDeviceKey), QString(),
                                      QString::fromLatin1(kOptionsSection))
                     .trimmed());
 
     ShowVolume();
     scheduler_->SetParentWindow(WindowHandle());
+    // Outside the hours nothing starts.
+    planner_->SetPlan(std::move(plan));
     scheduler_->StartMusic();
 }
 

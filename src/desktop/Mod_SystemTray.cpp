@@ -30,6 +30,14 @@ void ReportButton(QWidget* window, Qt::MouseButton button) {
 
 }  // namespace
 
+void TraySetTip(const QString& tip) {
+    IconRecord& record = TheRecord();
+    if (record.icon != nullptr) {
+        record.tip = tip.left(kTipCapacity);
+        record.icon->setToolTip(record.tip);
+    }
+}
+
 void TrayAddIcon(QWidget* window, const QString& tip) {
     IconRecord& record = TheRecord();
     if (record.icon != nullptr) {

@@ -18,6 +18,8 @@ struct IconRecord {
 
 // Adds the icon showing `window`'s own icon, with `tip` as its tool tip (cut to 63 characters).
 void TrayAddIcon(QWidget* window, const QString& tip);
+// Changes the icon's tool tip (cut as above); without an icon it changes nothing.
+void TraySetTip(const QString& tip);
 // Removes the icon; without an icon it changes nothing.
 void TrayRemoveIcon();
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <utility>
@@ -65,9 +66,50 @@ QList<QByteArray> MediaList::FilePaths() const {
     return paths;
 }
 
+void MediaList::SetCampaigns(std::function<QDate()> today) {
+    today_ = std::move(today);
+    Refresh();
+}
+
+void MediaList::SetExcluded(QSet<QByteArray> names) {
+    excluded_ = std::move(names);
+    Refresh();
+}
+
+std::optional<std::pair<QDate, QDate>> MediaList::CampaignDates(const QString& folderName) {
+    const QStringList ends = folderName.split(QStringLiteral(".."));
+    if (ends.size() != 2) {
+        return std::nullopt;
+    }
+    const QDate from = QDate::fromString(ends[0], QStringLiteral("yyyy-MM-dd"));
+    const QDate to = QDate::fromString(ends[1], QStringLiteral("yyyy-MM-dd"));
+    if (!from.isValid() || !to.isValid()) {
+        return std::nullopt;
+    }
+    return std::pair{from, to};
+}
+
 void MediaList::Refresh() {
     beginResetModel();
     entries_ = path_.isEmpty() ? QList<Entry>() : ReadFolder(path_, pattern_);
+    if (today_ && !path_.isEmpty()) {
+        const QDate today = today_();
+        for (const QString& sub : QDir(path_).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const auto dates = CampaignDates(sub);
+            if (!dates || today < dates->first || today > dates->second) {
+                continue;
+            }
+            for (Entry entry : ReadFolder(path_ + u'/' + sub, pattern_)) {
+                entry.bytes = QFile::encodeName(sub) + '/' + entry.bytes;
+                entry.shown = sub + u'/' + entry.shown;
+                entries_.append(std::move(entry));
+            }
+        }
+        std::stable_sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
+            return a.shown.toCaseFolded() < b.shown.toCaseFolded();
+        });
+    }
+    entries_.removeIf([this](const Entry& entry) { return excluded_.contains(entry.bytes); });
     index_ = -1;
     endResetModel();
     emit ListIndexChanged(index_);

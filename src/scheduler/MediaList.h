@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QDate>
+#include <QSet>
 #include <QStringList>
+#include <functional>
+#include <optional>
+#include <utility>
 
 // The files of one folder that match a pattern such as "*.mp3;*.wav;*.mid" (case ignored), sorted
 // by name with case ignored, and the one selected: the file last started from the list. Folders
@@ -36,6 +41,14 @@ public:
     // Re-reads the folder; afterwards nothing is selected.
     void Refresh();
 
+    // Subfolders named for the dates they run ("2026-12-01..2026-12-24", both included) join the
+    // list on those dates, as "folder/name", with `today` telling the date. Empty: none do.
+    void SetCampaigns(std::function<QDate()> today);  // re-reads the folder
+    // Names, as the list gives them, left out of it.
+    void SetExcluded(QSet<QByteArray> names);  // re-reads the folder
+    // The dates a subfolder of that name runs, if it is one.
+    static std::optional<std::pair<QDate, QDate>> CampaignDates(const QString& folderName);
+
     struct Entry {
         QByteArray bytes;  // the name as the folder gave it
         QString shown;
@@ -54,4 +67,6 @@ private:
     QString pattern_ = QStringLiteral("*.*");
     QList<Entry> entries_;
     int index_ = -1;
+    std::function<QDate()> today_;
+    QSet<QByteArray> excluded_;
 };

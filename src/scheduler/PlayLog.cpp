@@ -44,6 +44,8 @@ QByteArray PlayLog::OutcomeText(Scheduler::Outcome outcome) {
             return "cut short";
         case Scheduler::Outcome::Failed:
             return "failed";
+        case Scheduler::Outcome::Missed:
+            return "missed";
         case Scheduler::Outcome::Played:
             break;
     }

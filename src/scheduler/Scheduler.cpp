@@ -40,8 +40,20 @@ Scheduler::Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObje
     connect(&crossfadeTimer_, &QTimer::timeout, this, [this] {
         if (std::exchange(messageWaits_, false)) {
             PlayNextFile(kMessages);
+        } else {
+            PlayTimedNext();
         }
     });
+    songDuckTimer_.setSingleShot(true);
+    connect(&songDuckTimer_, &QTimer::timeout, this, [this] {
+        if (!closed_ && !MessageBusy()) {
+            DuckThen(DuckFrom(false), {});
+            songMessageDue_ = true;
+        }
+    });
+    closeTimer_.setTimerType(Qt::PreciseTimer);
+    closeTimer_.setInterval(kFadeStepMilliseconds);
+    connect(&closeTimer_, &QTimer::timeout, this, &Scheduler::CloseStep);
     Mod_MCI::MciSetNotify([this](const QString& alias, Mod_MCI::MciNotice notice) {
         if (notice == Mod_MCI::MciNotice::Advanced) {
             OnMusicAdvanced();
@@ -56,7 +68,12 @@ Scheduler::~Scheduler() {
 }
 
 void Scheduler::Tick() {
-    if (stopped_ || Fading()) {
+    if (stopped_ || Fading() || closeTimer_.isActive()) {
+        return;
+    }
+    if (closed_) {
+        ReadMode(kMusic);
+        ReadMode(kMessages);
         return;
     }
     musicStarts_ = 0;
@@ -66,8 +83,11 @@ void Scheduler::Tick() {
     const bool messagePlaying = ReadMode(kMessages) == kPlaying;
     if (!messagePlaying) {
         FinishStoppedMessage();
+        if (PlayTimedNext()) {
+            return;
+        }
     }
-    if (!messagePlaying && MusicBelowHigh()) {
+    if (!messagePlaying && !songMessageDue_ && MusicBelowHigh()) {
         StartFade(inputs_.musicLow(), inputs_.musicHigh(), +1, kBothLower,
                   [this] { CountTick(false); });
         return;
@@ -76,7 +96,7 @@ void Scheduler::Tick() {
 }
 
 void Scheduler::CountTick(bool messagePlaying) {
-    if (inputs_.interval() == 0 || messagePlaying) {
+    if (inputs_.interval() == 0 || messagePlaying || EverySongs() > 0) {
         return;
     }
     ++messageTicks_;
@@ -106,7 +126,7 @@ void Scheduler::StartMusic() {
 }
 
 bool Scheduler::PlayNextFile(int index) {
-    if (stopped_) {
+    if (stopped_ || closed_) {
         return false;
     }
     RefreshFileLists();
@@ -125,13 +145,88 @@ bool Scheduler::PlayNextFile(int index) {
     list.SetListIndex(next);
     const QByteArray path = list.FilePath();
     if (index == kMessages) {
-        StartFade(inputs_.musicHigh(), inputs_.musicLow(), -1, kBoth,
-                  [this, path] { OpenAndPlay(kMessages, path, inputs_.messageLevel()); });
+        DuckThen(DuckFrom(false),
+                 [this, path] { OpenAndPlay(kMessages, path, inputs_.messageLevel()); });
         return true;
     }
     ForgetCuedMusic();
-    // Music that starts while a fade runs joins the fade at its level instead of jumping.
-    return OpenAndPlay(kMusic, path, Fading() ? fade_.level : inputs_.musicHigh());
+    // Music that starts while a fade runs joins the fade at its level instead of jumping; music
+    // that a message is about to play over starts down.
+    const bool underMessage = songMessageDue_ || ducking_;
+    const int level = Fading()       ? fade_.level
+                      : underMessage ? inputs_.musicLow()
+                                     : inputs_.musicHigh();
+    return OpenAndPlay(kMusic, path, level);
+}
+
+// Where the music fades down from: the level of a fade running, or low when it is down already
+// for a message. Otherwise its full level, or with `ask`, the level the music's device has.
+int Scheduler::DuckFrom(bool ask) {
+    const int low = inputs_.musicLow();
+    const int high = inputs_.musicHigh();
+    if (Fading()) {
+        return fade_.level;
+    }
+    if (songMessageDue_) {
+        return low;
+    }
+    return ask ? std::clamp(Mod_MCI::MciGetVolume(ChannelAlias(kMusic), kBothLower),
+                            std::min(low, high), high)
+               : high;
+}
+
+// Fades the music down to its low level, then runs `then`.
+void Scheduler::DuckThen(int from, std::function<void()> then) {
+    const int low = inputs_.musicLow();
+    ducking_ = static_cast<bool>(then);
+    StartFade(from, low, -1, kBoth, [this, then = std::move(then)] {
+        ducking_ = false;
+        if (then) {
+            then();
+        }
+    });
+}
+
+bool Scheduler::MessageBusy() {
+    return ducking_ || crossfadeTimer_.isActive() ||
+           Mod_MCI::MciGetMode(ChannelAlias(kMessages)) == kPlaying;
+}
+
+void Scheduler::PlayTimed(const QByteArray& path) {
+    if (stopped_ || closed_) {
+        return;
+    }
+    timed_.push_back(path);
+    PlayTimedNext();
+}
+
+// The next timed message, when the message channel is free. True when one starts.
+bool Scheduler::PlayTimedNext() {
+    if (timed_.empty() || closed_ || stopped_ || MessageBusy()) {
+        return false;
+    }
+    const QByteArray path = timed_.front();
+    timed_.pop_front();
+    songDuckTimer_.stop();
+    DuckThen(DuckFrom(true),
+             [this, path] { OpenAndPlay(kMessages, path, inputs_.messageLevel()); });
+    return true;
+}
+
+int Scheduler::EverySongs() const {
+    return inputs_.everySongs ? std::max(0, inputs_.everySongs()) : 0;
+}
+
+// A music file began: the one before it has ended, which may be the one a message follows.
+void Scheduler::MusicStarted() {
+    const bool due = std::exchange(songMessageDue_, false);
+    if (EverySongs() == 0 || !std::exchange(musicStarted_, true)) {
+        return;
+    }
+    if (++songsEnded_ >= EverySongs() || due) {
+        songsEnded_ = 0;
+        PlayNextFile(kMessages);
+    }
 }
 
 bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
@@ -163,6 +258,7 @@ bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     unplayable_.erase(path);
     qCInfo(lcPlayback, "%s: %s started", qPrintable(alias), path.constData());
     if (index == kMusic) {
+        MusicStarted();
         CueBeforeTheEnd();
     }
     return true;
@@ -171,7 +267,8 @@ bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
 // The next file of the list, opened and cued to follow the music playing. One that cannot be
 // opened is left to the end of the music, which starts the files after it as always.
 void Scheduler::CueNextMusic() {
-    if (stopped_ || !cuedName_.isEmpty() || Mod_MCI::MciGetMode(ChannelAlias(kMusic)) != kPlaying) {
+    if (stopped_ || closed_ || !cuedName_.isEmpty() ||
+        Mod_MCI::MciGetMode(ChannelAlias(kMusic)) != kPlaying) {
         return;
     }
     RefreshFileLists();
@@ -194,7 +291,7 @@ void Scheduler::CueNextMusic() {
 
 // The cued file took over the music at the sample where the last one ended.
 void Scheduler::OnMusicAdvanced() {
-    if (stopped_ || cuedName_.isEmpty()) {
+    if (stopped_ || closed_ || cuedName_.isEmpty()) {
         return;
     }
     const QByteArray name = std::exchange(cuedName_, {});
@@ -209,6 +306,7 @@ void Scheduler::OnMusicAdvanced() {
     const QByteArray path = QFile::encodeName(list.Path()) + '/' + name;
     unplayable_.erase(path);
     qCInfo(lcPlayback, "%s: %s started", qPrintable(ChannelAlias(kMusic)), path.constData());
+    MusicStarted();
     CueBeforeTheEnd();
 }
 
@@ -221,6 +319,14 @@ void Scheduler::CueBeforeTheEnd() {
         qint64{Mod_MCI::MciGetLength(ChannelAlias(kMusic))} * kMillisecondsPerFrame;
     const qint64 ahead = kCueAheadMilliseconds + CrossfadeMilliseconds();
     cueTimer_.start(std::chrono::milliseconds(std::max<qint64>(0, lengthMs - ahead)));
+    // The file a message follows fades down as it ends, so that the next one starts under it.
+    songDuckTimer_.stop();
+    if (EverySongs() > 0 && songsEnded_ + 1 >= EverySongs() && lengthMs > 0) {
+        const qint64 fadeMs =
+            qint64{std::max(0, inputs_.musicHigh() - inputs_.musicLow())} * kFadeStepMilliseconds;
+        songDuckTimer_.start(std::chrono::milliseconds(
+            std::max<qint64>(0, lengthMs - CrossfadeMilliseconds() - fadeMs)));
+    }
 }
 
 void Scheduler::ForgetCuedMusic() {
@@ -260,6 +366,9 @@ void Scheduler::Stop() {
     fadeTimer_.stop();
     cueTimer_.stop();
     crossfadeTimer_.stop();
+    songDuckTimer_.stop();
+    closeTimer_.stop();
+    timed_.clear();
     messageWaits_ = false;
     fade_ = {};
 }
@@ -299,7 +408,7 @@ void Scheduler::FadeStep() {
 // A channel's file ended or failed: do at once what the next tick would do about it. Its mode is
 // read first, since the notice may be stale by the time it arrives.
 void Scheduler::OnDeviceStopped(const QString& alias) {
-    if (stopped_) {
+    if (stopped_ || closed_) {
         return;
     }
     if (alias.compare(ChannelAlias(kMusic), Qt::CaseInsensitive) == 0) {
@@ -311,7 +420,10 @@ void Scheduler::OnDeviceStopped(const QString& alias) {
             return;
         }
         FinishStoppedMessage();
-        if (!Fading() && MusicBelowHigh()) {
+        if (PlayTimedNext()) {
+            return;
+        }
+        if (!Fading() && !songMessageDue_ && MusicBelowHigh()) {
             StartFade(inputs_.musicLow(), inputs_.musicHigh(), +1, kBothLower, {});
         }
     }
@@ -330,4 +442,69 @@ void Scheduler::FinishMessage(Outcome outcome) {
         play->outcome = outcome;
         emit MessageFinished(*play);
     }
+}
+
+void Scheduler::Close(std::chrono::milliseconds fade) {
+    if (stopped_ || closed_) {
+        return;
+    }
+    closed_ = true;
+    fadeTimer_.stop();
+    fade_ = {};
+    ducking_ = false;
+    cueTimer_.stop();
+    crossfadeTimer_.stop();
+    songDuckTimer_.stop();
+    messageWaits_ = false;
+    songMessageDue_ = false;
+    timed_.clear();
+    closeFrom_ = {Mod_MCI::MciGetVolume(ChannelAlias(kMusic), kBothLower),
+                  Mod_MCI::MciGetVolume(ChannelAlias(kMessages), kBothLower)};
+    closeStep_ = 0;
+    closeSteps_ = static_cast<int>(fade.count() / kFadeStepMilliseconds);
+    const bool sounding = ReadMode(kMusic) == kPlaying || ReadMode(kMessages) == kPlaying;
+    if (closeSteps_ > 0 && sounding) {
+        closeTimer_.start();
+    } else {
+        FinishClose();
+    }
+}
+
+void Scheduler::CloseStep() {
+    ++closeStep_;
+    for (const int channel : {kMusic, kMessages}) {
+        const int level = closeFrom_[channel] * (closeSteps_ - closeStep_) / closeSteps_;
+        Mod_MCI::MciSetVolume(ChannelAlias(channel), kBoth, level);
+    }
+    if (closeStep_ >= closeSteps_) {
+        FinishClose();
+    }
+}
+
+void Scheduler::FinishClose() {
+    closeTimer_.stop();
+    if (message_) {
+        if (ReadMode(kMessages) == kPlaying) {
+            FinishMessage(Outcome::CutShort);
+        } else {
+            FinishStoppedMessage();
+        }
+    }
+    cuedName_.clear();
+    Mod_MCI::MciCloseAll();
+    ReadMode(kMusic);
+    ReadMode(kMessages);
+}
+
+void Scheduler::Open() {
+    if (stopped_ || !closed_) {
+        return;
+    }
+    if (closeTimer_.isActive()) {
+        FinishClose();
+    }
+    closed_ = false;
+    musicStarted_ = false;
+    musicStarts_ = 0;
+    StartMusic();
 }

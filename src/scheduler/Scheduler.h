@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QTimer>
 #include <array>
+#include <chrono>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <set>
@@ -40,10 +42,13 @@ public:
         std::function<int()> musicLow;      // music level during a message
         std::function<int()> messageLevel;  // level of the messages
         std::function<int()> crossfade;     // seconds music files overlap; 0 or none: gapless
+        // A message after every that many music files instead of by the interval; 0 or none:
+        // by the interval.
+        std::function<int()> everySongs;
     };
 
-    // How a message's play ended.
-    enum class Outcome { Played, CutShort, Failed };
+    // How a message's play ended; a timed message not played at its time is missed.
+    enum class Outcome { Played, CutShort, Failed, Missed };
     struct MessagePlay {
         QDateTime start;
         QByteArray path;
@@ -71,6 +76,16 @@ public:
     void RefreshFileLists();
     // Reports the music's volume as it is now.
     void ShowVolume();
+
+    // Closing time: the music and any message fade out over `fade`, then every device and the
+    // sound output close. Nothing plays and no message is counted until Open.
+    void Close(std::chrono::milliseconds fade);
+    // Opening time: the music starts at once at its full level.
+    void Open();
+    bool Closed() const { return closed_; }
+    // A message outside the rotation, at once with the music ducked; after the message playing, if
+    // any, with the music kept down. Several follow one another in the order given.
+    void PlayTimed(const QByteArray& path);
     // For shutdown: a running fade ends without another command, and nothing is started again. A
     // message still playing is reported cut short.
     void Stop();
@@ -107,6 +122,14 @@ private:
     int CrossfadeMilliseconds() const;
     void FinishMessage(Outcome outcome);
     void FinishStoppedMessage();
+    int DuckFrom(bool ask);
+    void DuckThen(int from, std::function<void()> then);
+    bool MessageBusy();
+    bool PlayTimedNext();
+    void MusicStarted();
+    void CloseStep();
+    void FinishClose();
+    int EverySongs() const;
 
     Inputs inputs_;
     std::array<MediaList*, 2> lists_;
@@ -124,4 +147,20 @@ private:
     std::optional<MessagePlay> message_;  // the message playing, until its end is reported
     bool reportMessages_ = false;
     bool stopped_ = false;
+
+    std::deque<QByteArray> timed_;  // timed messages waiting for the message channel
+    bool ducking_ = false;          // the music fades down for a message to start
+
+    // Every N songs: files ended since the last message, and the music fading down at the end of
+    // the file the message follows.
+    int songsEnded_ = 0;
+    bool musicStarted_ = false;  // since the opening: the first file ends none
+    bool songMessageDue_ = false;
+    QTimer songDuckTimer_;
+
+    bool closed_ = false;
+    QTimer closeTimer_;
+    int closeStep_ = 0;
+    int closeSteps_ = 0;
+    std::array<int, 2> closeFrom_{};
 };

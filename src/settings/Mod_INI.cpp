@@ -314,22 +314,23 @@ void PutIniValue(const QString& fileName, const QString& key, const QString& val
     PutIniValues(fileName, {{key, value}}, section);
 }
 
-void PutIniValues(const QString& fileName, const QList<std::pair<QString, QString>>& values,
-                  const QString& section) {
-    const QString path = ResolveFileName(fileName);
-    std::optional<QByteArray> old;
-    if (FileExists(path)) {
-        old = ReadWhole(path);
-        if (!old) {
-            qCWarning(lcSettings, "%s cannot be read, so it is not rewritten", qPrintable(path));
-            return;  // rewriting what could not be read would lose it
-        }
-    }
-    QByteArray out = old.value_or(QByteArray());
-    for (const auto& [key, value] : values) {
-        out = WithValue(SplitLines(out), key, value, section);
-    }
+namespace {
 
+// Reads the file for a rewrite: nothing when it exists and cannot be read, since rewriting what
+// could not be read would lose it.
+std::optional<std::optional<QByteArray>> ReadForRewrite(const QString& path) {
+    if (!FileExists(path)) {
+        return std::optional<QByteArray>();
+    }
+    std::optional<QByteArray> old = ReadWhole(path);
+    if (!old) {
+        qCWarning(lcSettings, "%s cannot be read, so it is not rewritten", qPrintable(path));
+        return std::nullopt;
+    }
+    return old;
+}
+
+void Replace(const QString& path, const QByteArray& out, const std::optional<QByteArray>& old) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         // No temporary file can be made beside it: a folder that may not be written, holding a
@@ -351,6 +352,86 @@ void PutIniValues(const QString& fileName, const QList<std::pair<QString, QStrin
         qCWarning(lcSettings, "%s could not be written: %s", qPrintable(path),
                   qPrintable(file.errorString()));
     }
+}
+
+bool IsSection(const QByteArray& line, const QString& section) {
+    return ClassifyLine(line) == LineKind::Header &&
+           QString::fromLocal8Bit(HeaderName(line.trimmed()))
+                   .compare(section, Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+void PutIniValues(const QString& fileName, const QList<std::pair<QString, QString>>& values,
+                  const QString& section) {
+    const QString path = ResolveFileName(fileName);
+    const std::optional<std::optional<QByteArray>> old = ReadForRewrite(path);
+    if (!old) {
+        return;
+    }
+    QByteArray out = old->value_or(QByteArray());
+    for (const auto& [key, value] : values) {
+        out = WithValue(SplitLines(out), key, value, section);
+    }
+    Replace(path, out, *old);
+}
+
+QList<std::pair<int, QByteArray>> GetIniSection(const QString& fileName, const QString& section) {
+    const QString path = ResolveFileName(fileName);
+    const std::optional<QByteArray> content = FileExists(path) ? ReadWhole(path) : std::nullopt;
+    QList<std::pair<int, QByteArray>> found;
+    if (!content) {
+        return found;
+    }
+    bool inScope = false;
+    int number = 0;
+    for (const QByteArray& line : SplitLines(*content)) {
+        ++number;
+        if (ClassifyLine(line) == LineKind::Header) {
+            inScope = IsSection(line, section);
+        } else if (inScope && ClassifyLine(line) == LineKind::Other && !line.trimmed().isEmpty()) {
+            found.append({number, line});
+        }
+    }
+    return found;
+}
+
+void PutIniSection(const QString& fileName, const QString& section,
+                   const QList<QByteArray>& lines) {
+    const QString path = ResolveFileName(fileName);
+    const std::optional<std::optional<QByteArray>> old = ReadForRewrite(path);
+    if (!old) {
+        return;
+    }
+    static constexpr char kLineEnd[] = "\r\n";
+    QByteArray body;
+    for (const QByteArray& line : lines) {
+        body += line + kLineEnd;
+    }
+    QByteArray out;
+    bool inScope = false;
+    bool written = false;
+    for (const QByteArray& line : SplitLines(old->value_or(QByteArray()))) {
+        if (ClassifyLine(line) == LineKind::Header) {
+            inScope = IsSection(line, section);
+            if (inScope && std::exchange(written, true)) {
+                continue;  // a second header of the section: its lines went with the first
+            }
+            out += line + kLineEnd;
+            if (inScope) {
+                out += body;
+            }
+            continue;
+        }
+        // Comments in the section stay; its settings are the new ones.
+        if (!inScope || ClassifyLine(line) == LineKind::Comment) {
+            out += line + kLineEnd;
+        }
+    }
+    if (!written && !lines.isEmpty()) {
+        out += '[' + Encode(section) + ']' + kLineEnd + body;
+    }
+    Replace(path, out, *old);
 }
 
 QString IniFilePath() {

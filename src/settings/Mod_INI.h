@@ -24,6 +24,15 @@ void PutIniValue(const QString& fileName, const QString& key, const QString& val
 void PutIniValues(const QString& fileName, const QList<std::pair<QString, QString>>& values,
                   const QString& section = {});
 
+// The lines of `section` (its name compared without case), with their line numbers from 1, as
+// they stand: for sections whose lines are not "key=value" settings. Comments and blank lines are
+// left out.
+QList<std::pair<int, QByteArray>> GetIniSection(const QString& fileName, const QString& section);
+
+// Replaces every line of `section` but its comments with `lines`, or adds the section at the end;
+// the rest of the file stays byte for byte. Atomic as PutIniValues is.
+void PutIniSection(const QString& fileName, const QString& section, const QList<QByteArray>& lines);
+
 // The default settings file: beside the executable, named after it, with ".ini".
 QString IniFilePath();
 

@@ -49,11 +49,12 @@ struct Core {
     QTemporaryDir dir;
     FakeMciInstaller fake;
     MediaList music, messages;
-    int interval = 0, high = 100, low = 10, message = 80, crossfade = 0;
-    Scheduler core{{[this] { return interval; }, [this] { return high; }, [this] { return low; },
-                    [this] { return message; }, [this] { return crossfade; }},
-                   music,
-                   messages};
+    int interval = 0, high = 100, low = 10, message = 80, crossfade = 0, everySongs = 0;
+    Scheduler core{
+        {[this] { return interval; }, [this] { return high; }, [this] { return low; },
+         [this] { return message; }, [this] { return crossfade; }, [this] { return everySongs; }},
+        music,
+        messages};
     Core() {
         QDir(dir.path()).mkdir("Music");
         QDir(dir.path()).mkdir("Messages");

@@ -276,6 +276,14 @@ MciError GstDevices::Close(const Command& command) {
         crossfades_.clear();
         fading_.clear();
         devices_.clear();
+        awaitingOutput_.clear();
+        // Nothing is left to play: the stream goes too, so that the sound server can idle. The
+        // next open builds it again.
+        if (output_ != nullptr) {
+            gst_element_set_state(output_->Pipeline(), GST_STATE_NULL);
+            delete std::exchange(busWatch_, nullptr);
+            output_.reset();
+        }
         return kNoError;
     }
     const auto found = devices_.find(Lower(command.device));

@@ -1,0 +1,115 @@
+#include "scheduler/DayPlanner.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+#include <QSaveFile>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcSchedule, "corvane.schedule", QtWarningMsg)
+
+// Wall-clock time as a number, to compare times of day across daylight-saving changes.
+qint64 Wall(QDate date, QTime time) {
+    return QDateTime(date, time, QTimeZone::utc()).toSecsSinceEpoch();
+}
+
+}  // namespace
+
+DayPlanner::DayPlanner(const Clock& clock, Scheduler& playback, QString stateFile, QObject* parent)
+    : QObject(parent), clock_(clock), playback_(playback), stateFile_(std::move(stateFile)) {
+    minuteTimer_.setSingleShot(true);
+    minuteTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&minuteTimer_, &QTimer::timeout, this, &DayPlanner::Check);
+    LoadDone();
+}
+
+void DayPlanner::SetPlan(Schedule::Plan plan) {
+    plan_ = std::move(plan);
+    for (const Schedule::Fault& fault : plan_.faults) {
+        qCWarning(lcSchedule, "%s", qPrintable(fault.Warning()));
+    }
+    Check();
+}
+
+void DayPlanner::Check() {
+    const QDateTime now = clock_.Now();
+    const bool open = plan_.hours.IsOpen(now);
+    if (!open) {
+        playback_.Close(kClosingFade);
+    } else if (playback_.Closed()) {
+        playback_.Open();
+    }
+    CheckTimed(now, open);
+    const QString text = open ? QString() : Schedule::ClosedText(now, plan_.hours.NextOpening(now));
+    if (text != closedText_) {
+        closedText_ = text;
+        emit ClosedTextChanged(closedText_);
+    }
+    // Just after the next whole minute, when an opening or a timed message may fall due.
+    const QTime time = now.time();
+    minuteTimer_.start(60'000 - (time.second() * 1000 + time.msec()) + 5);
+}
+
+void DayPlanner::CheckTimed(const QDateTime& now, bool open) {
+    bool changed = false;
+    const qint64 wallNow = Wall(now.date(), now.time());
+    for (const Schedule::Timed& timed : plan_.timed) {
+        // Yesterday's as well, for one just before midnight; not for a line never seen before,
+        // which has missed nothing yet.
+        for (const int back : {1, 0}) {
+            const QDate day = now.date().addDays(-back);
+            const auto done = done_.find(timed.line);
+            if ((back == 1 && done == done_.end()) ||
+                (done != done_.end() && day <= done->second) ||
+                (timed.days & (1U << (day.dayOfWeek() - 1))) == 0 ||
+                wallNow < Wall(day, QTime(timed.minute / 60, timed.minute % 60))) {
+                continue;
+            }
+            done_[timed.line] = day;
+            changed = true;
+            const QDateTime at = Schedule::At(day, timed.minute, now.timeZone());
+            const QByteArray path = QFile::encodeName(timed.path);
+            if (open && at.secsTo(now) <= kLatestStartSeconds) {
+                playback_.PlayTimed(path);
+            } else {
+                emit Missed({at, path, 0, Scheduler::Outcome::Missed});
+            }
+        }
+    }
+    if (changed) {
+        SaveDone();
+    }
+}
+
+// One line per timed message: the day last done, a tab, the line.
+void DayPlanner::LoadDone() {
+    QFile file(stateFile_);
+    if (stateFile_.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().chopped(1);
+        const qsizetype tab = line.indexOf('\t');
+        const QDate day = QDate::fromString(QString::fromLatin1(line.left(tab)), Qt::ISODate);
+        if (tab > 0 && day.isValid()) {
+            done_[line.mid(tab + 1)] = day;
+        }
+    }
+}
+
+void DayPlanner::SaveDone() const {
+    if (stateFile_.isEmpty()) {
+        return;
+    }
+    QByteArray out;
+    for (const Schedule::Timed& timed : plan_.timed) {
+        if (const auto done = done_.find(timed.line); done != done_.end()) {
+            out += done->second.toString(Qt::ISODate).toLatin1() + '\t' + timed.line + '\n';
+        }
+    }
+    QSaveFile file(stateFile_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+        qCWarning(lcSchedule, "%s could not be written: a restart may play a timed message again",
+                  qPrintable(stateFile_));
+    }
+}
