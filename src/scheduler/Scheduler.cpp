@@ -175,9 +175,15 @@ int Scheduler::DuckFrom(bool ask) {
                : high;
 }
 
-// Fades the music down to its low level, then runs `then`.
+// Fades the music down to its low level, then runs `then`: at once when it is down already.
 void Scheduler::DuckThen(int from, std::function<void()> then) {
     const int low = inputs_.musicLow();
+    if (from == low && !Fading()) {
+        if (then) {
+            then();
+        }
+        return;
+    }
     ducking_ = static_cast<bool>(then);
     StartFade(from, low, -1, kBoth, [this, then = std::move(then)] {
         ducking_ = false;
@@ -218,14 +224,17 @@ int Scheduler::EverySongs() const {
 }
 
 // A music file began: the one before it has ended, which may be the one a message follows.
+// The music stays down from the end of the file the message follows until the message starts.
 void Scheduler::MusicStarted() {
-    const bool due = std::exchange(songMessageDue_, false);
     if (EverySongs() == 0 || !std::exchange(musicStarted_, true)) {
+        songMessageDue_ = false;
         return;
     }
-    if (++songsEnded_ >= EverySongs() || due) {
+    if (++songsEnded_ >= EverySongs() || songMessageDue_) {
         songsEnded_ = 0;
-        PlayNextFile(kMessages);
+        if (!PlayNextFile(kMessages)) {
+            songMessageDue_ = false;
+        }
     }
 }
 
@@ -233,6 +242,7 @@ bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     const QString alias = ChannelAlias(index);
     if (index == kMessages) {
         FinishStoppedMessage();
+        songMessageDue_ = false;
     }
     Mod_MCI::MciClose(alias);
     const QDateTime start = QDateTime::currentDateTime();

@@ -350,7 +350,92 @@ private slots:
         QVERIFY2(crossfadeBegan >= 0 && messageStarted - crossfadeBegan >= 1950,
                  qPrintable(QString("%1 %2").arg(crossfadeBegan).arg(messageStarted)));
     }
+
+    // A timed message ducks the music from where it is; those that fall due while a message plays
+    // follow it in their order with the music kept down, which rises after the last. The
+    // rotation's count is left as it was.
+    void timedMessages() {
+        for (const char* name : {"Music/tune.mp3", "Messages/notice.mp3", "t1.mp3", "t2.mp3"})
+            c->Add(name);
+        c->low = 97;
+        c->Tick();
+        const QStringList first = c->Do([&] { c->core.PlayTimed(c->Path("t1.mp3").toUtf8()); });
+        QCOMPARE(first.filter("Alias ZEL1").size(), 1);
+        QVERIFY(first.contains("setaudio ZEL0 Volume to 970"));
+        QStringList sent = c->Do([&] {
+            c->core.PlayTimed(c->Path("t2.mp3").toUtf8());
+            c->core.PlayTimed(c->Path("t1.mp3").toUtf8());
+        });
+        QCOMPARE(sent.filter("Alias ZEL1"), QStringList());
+        for (const char* next : {"t2.mp3", "t1.mp3"}) {
+            sent = c->Finish("ZEL1");
+            QCOMPARE(sent.filter("Alias ZEL1").size(), 1);
+            QVERIFY(sent.filter("Alias ZEL1").first().contains(next));
+            QCOMPARE(sent.filter("setaudio ZEL0"), QStringList());
+        }
+        QCOMPARE(c->Finish("ZEL1"), (QStringList{kMode1, kVol} + Fade(97, 100)));
+        QCOMPARE(c->core.MessageTicks(), 0);
+    }
+
+    // Every N songs: the interval counts nothing; the Nth file fades down as it ends, so the next
+    // starts down and the message at once, without a fade of its own.
+    void everySongs() {
+        for (const char* name : {"Music/a.mp3", "Music/b.mp3", "Messages/notice.mp3"})
+            c->Add(name);
+        c->everySongs = 2, c->interval = 1, c->low = 95;
+        c->fake->onCommand = [&](const std::string& command) {
+            if (command.find("Alias ZEL0 ") != std::string::npos)
+                c->fake->devices["ZEL0"].lengthFrames = 10;  // 400 ms
+        };
+        QCOMPARE(c->Tick(3).filter("Alias ZEL1"), QStringList());
+        QCOMPARE(c->Finish("ZEL0").filter("Alias ZEL1"), QStringList());
+        QTest::qWait(600);
+        QCOMPARE(c->fake->devices["ZEL0"].volume, 950);
+        const QStringList sent = c->Finish("ZEL0");
+        const QStringList music = Start("ZEL0", c->Path("Music/a.mp3"), 95).mid(0, 3);
+        QCOMPARE(sent.mid(sent.indexOf(music[0]), 3), music);
+        QCOMPARE(sent.filter("Alias ZEL1").size(), 1);
+        QCOMPARE(sent.filter("setaudio ZEL0"), QStringList{music[2]});
+    }
+
+    // Closing time fades both channels out and closes every device, the message cut short; nothing
+    // starts or counts until the opening, where the music starts at once at its full level.
+    void closeAndOpen() {
+        c->Add("Music/tune.mp3"), c->Add("Messages/notice.mp3");
+        c->interval = 1, c->low = 95;
+        c->core.SetMessageReports(true);
+        QList<Outcome> outcomes;
+        connect(&c->core, &Scheduler::MessageFinished,
+                [&](const Scheduler::MessagePlay& play) { outcomes << play.outcome; });
+        c->Tick(2);
+        c->fake->devices["ZEL1"].volume = 800;
+        const QStringList sent = c->Do([&] {
+            c->core.Close(std::chrono::milliseconds(50));
+            QTest::qWait(200);
+        });
+        for (const char* faded : {"setaudio ZEL0 Volume to 570", "setaudio ZEL1 Volume to 480",
+                                     "setaudio ZEL0 Volume to 0", "setaudio ZEL1 Volume to 0"})
+            QVERIFY2(sent.contains(faded), qPrintable(faded));
+        QVERIFY(sent.contains("Close All"));
+        QCOMPARE(outcomes, QList<Outcome>{Outcome::CutShort});
+        const qint16 count = c->core.MessageTicks();
+        QCOMPARE(c->Tick(3), (QStringList{kMode0, kMode1, kMode0, kMode1, kMode0, kMode1}));
+        QCOMPARE(c->Do([&] {
+            QVERIFY(!c->core.PlayNextFile(Scheduler::kMessages));
+            c->core.PlayTimed(c->Path("Messages/notice.mp3").toUtf8());
+        }),
+                 QStringList());
+        QCOMPARE(c->core.MessageTicks(), count);
+        QCOMPARE(c->Do([&] { c->core.Open(); }), Start("ZEL0", c->Path("Music/tune.mp3"), 100));
+    }
 };
 
-QTEST_MAIN(SchedulerTest)
+int RunScheduleTests(int argc, char** argv);  // tst_schedule.cpp
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    SchedulerTest core;
+    const int failed = QTest::qExec(&core, argc, argv);
+    return failed + RunScheduleTests(argc, argv);
+}
 #include "tst_scheduler.moc"
