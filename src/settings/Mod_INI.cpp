@@ -403,6 +403,9 @@ void PutIniSection(const QString& fileName, const QString& section,
     if (!old) {
         return;
     }
+    if (!old->has_value() && lines.isEmpty()) {
+        return;  // nothing to keep, and no file to make for it
+    }
     static constexpr char kLineEnd[] = "\r\n";
     QByteArray body;
     for (const QByteArray& line : lines) {

@@ -26,6 +26,7 @@ struct LikeRow { QByteArray text, pattern; bool expected; };
 struct LineRow { QByteArray line; Mod_INI::LineKind kind; };
 struct GetRow { QByteArray content; QString key, section, expected; };  // expected "default" when not found
 struct PutRow { QByteArray content; QStringList puts; QByteArray expected; };  // puts: "key=value" into [Settings], in order
+struct SectionRow { QByteArray content; QByteArrayList read; QByteArrayList lines; QByteArray expected; };  // read: "number:line" of [Schedule]
 // clang-format on
 
 class IniTest : public QObject {
@@ -136,6 +137,28 @@ private slots:
         QCOMPARE(ReadBytes(together), r.expected);
         // no temporary file left
         QCOMPARE(Entries(), (QStringList{"settings.ini", "together.ini"}));
+    }
+
+    void section_data() {
+        QTest::addColumn<SectionRow>("r");
+        // clang-format off
+        QTest::newRow("replaced; comments and other sections kept") << SectionRow{"[Settings]\r\nA=1\r\n[schedule]\r\nMonday=x\r\n\r\nREM note\r\n Sun = closed \r\n[Other]\nB=2", {"4:Monday=x", "7: Sun = closed "}, {"Monday=08:00-20:00"}, "[Settings]\r\nA=1\r\n[schedule]\r\nMonday=08:00-20:00\r\nREM note\r\n[Other]\r\nB=2\r\n"};
+        QTest::newRow("added at the end") << SectionRow{"[Settings]\r\nA=1", {}, {"Sunday=closed", "Closed=2026-12-24"}, "[Settings]\r\nA=1\r\n[Schedule]\r\nSunday=closed\r\nClosed=2026-12-24\r\n"};
+        QTest::newRow("a second header goes with its lines") << SectionRow{"[Schedule]\r\nA=1\r\n[X]\r\nY=2\r\n[Schedule]\r\nB=3\r\n", {"2:A=1", "6:B=3"}, {"C=4"}, "[Schedule]\r\nC=4\r\n[X]\r\nY=2\r\n"};
+        QTest::newRow("emptied") << SectionRow{"[Schedule]\r\nA=1\r\n", {"2:A=1"}, {}, "[Schedule]\r\n"};
+        QTest::newRow("no file, nothing to write") << SectionRow{kNoFile, {}, {}, kNoFile};
+        // clang-format on
+    }
+    // A section read as its lines stand, and written back whole, the rest of the file untouched.
+    void section() {
+        QFETCH(SectionRow, r);
+        QVERIFY(r.content == kNoFile || MediaFixtures::MakeFile(IniPath(), r.content));
+        QByteArrayList read;
+        for (const auto& [number, line] : Mod_INI::GetIniSection(IniPath(), "Schedule"))
+            read << QByteArray::number(number) + ':' + line;
+        QCOMPARE(read, r.read);
+        Mod_INI::PutIniSection(IniPath(), "Schedule", r.lines);
+        QCOMPARE(QFile::exists(IniPath()) ? ReadBytes(IniPath()) : kNoFile, r.expected);
     }
 
     // A write that fails leaves the old file as it was, and nothing beside it.
