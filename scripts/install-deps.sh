@@ -16,6 +16,7 @@ packages=(
     espeak-ng
     pulseaudio pulseaudio-utils sox lame
     pipewire pipewire-pulse wireplumber dbus-daemon
+    faketime tzdata
     locales
     clang libclang-rt-14-dev
     qt6-svg-dev dpkg-dev desktop-file-utils appstream

@@ -132,7 +132,8 @@ std::vector<float> Floats(const QByteArray& samples) {
 
 // clang-format off
 struct SaveRow { QByteArray stored, saved; QStringList playing; rlim_t fileSizeLimit = RLIM_INFINITY; bool closed = false; };  // stored "-": no settings file, no media; closed: as by a window manager
-struct LineRow { QStringList arguments; int exit; QString output; };  // output: a pattern the printed text matches
+struct LineRow { QStringList arguments; int exit; QString output; };
+struct ClockRow { const char* start; int recordMs, quietBeforeMs, soundBeforeMs, quietAfterMs; };  // quietAfterMs -1: sound to the end  // output: a pattern the printed text matches
 // clang-format on
 
 class EndToEndTest : public QObject {
@@ -147,6 +148,7 @@ private:
     std::list<Server> caseServer_;  // a case's own PipeWire, with its bus
     std::optional<QTemporaryDir> caseRuntime_;  // and its runtime folder
     QProcess program_;
+    QList<std::pair<QString, QString>> environment_;  // the case's own additions
 
     QString Path(const QString& name) const { return folder_->filePath(name); }
     QString SettingsFile() const { return Path("corvane.ini"); }
@@ -187,9 +189,11 @@ private:
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
         program_.setProcessEnvironment(
-            Environment({{"PULSE_SERVER", sound_},
-                         {"QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb"},
-                         {"DISPLAY", display}}));
+            Environment(QList<std::pair<QString, QString>>{
+                            {"PULSE_SERVER", sound_},
+                            {"QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb"},
+                            {"DISPLAY", display}} +
+                        environment_));
         program_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // Started from elsewhere: the program must find its folder by itself.
         program_.setWorkingDirectory(QDir::tempPath());
@@ -207,6 +211,8 @@ private:
                              [&] { return recorder.waitForStarted(5000); })) {
             return {};
         }
+        // From its first samples, so that the recording's start is the program's.
+        recorder.waitForReadyRead(5000);
         Start();
         QTest::qWait(ms);
         Terminate();
@@ -285,6 +291,7 @@ private slots:
         program_.waitForFinished(5000);
         caseServer_.clear();
         caseRuntime_.reset();
+        environment_.clear();
         sound_ = pulseaudio_;
     }
 
@@ -434,6 +441,45 @@ private slots:
 
     // A tone at -30 LUFS and one at -10 play at one level, as recorded from the sound server, once
     // the first start has measured them.
+    void opensAndClosesByTheClock_data() {
+        QTest::addColumn<ClockRow>("r");
+        QTest::newRow("opening at 08:00") << ClockRow{"07:59:55", 10000, 4500, 9000, -1};
+        QTest::newRow("closing at 20:00") << ClockRow{"19:59:45", 20000, 0, 15000, 17600};
+    }
+    // With the clock set a few seconds before the opening hours begin or end (a Monday), the
+    // music is heard from the opening and not before, and fades out at the closing.
+    void opensAndClosesByTheClock() {
+        QFETCH(ClockRow, r);
+        // The library itself rather than its launcher, which would stand between the test and
+        // the program's signals; the timers' monotonic clock stays true.
+        QString library;
+        for (const QFileInfo& dir : QDir("/usr/lib").entryInfoList(QDir::Dirs))
+            if (QFileInfo::exists(dir.filePath() + "/faketime/libfaketime.so.1"))
+                library = dir.filePath() + "/faketime/libfaketime.so.1";
+        if (library.isEmpty())
+            QSKIP("faketime is not installed (scripts/install-deps.sh)");
+        AddMedia("MessageInterval=0\r\n[Schedule]\r\nMonday=08:00-20:00\r\n");
+        environment_ = {{"LD_PRELOAD", library},
+                        {"FAKETIME", QString("@2026-12-07 ") + r.start},
+                        {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}};
+        const std::vector<float> samples = Floats(RecordProgram(r.recordMs));
+        // Sound in 10 ms blocks: whether each holds any.
+        QList<int> sounding;
+        for (std::size_t i = 0; i + 882 <= samples.size(); i += 882) {
+            float peak = 0;
+            for (std::size_t j = i; j < i + 882; ++j)
+                peak = std::max(peak, std::abs(samples[j]));
+            if (peak > 1e-3F)
+                sounding << static_cast<int>(i / 882) * 10;
+        }
+        QVERIFY2(!sounding.isEmpty() && sounding.first() >= r.quietBeforeMs &&
+                     sounding.first() < r.soundBeforeMs,
+                 qPrintable(QString("first sound at %1 ms").arg(sounding.value(0, -1))));
+        const int last = sounding.last();
+        QVERIFY2(r.quietAfterMs < 0 ? last >= r.recordMs - 1000 : last < r.quietAfterMs,
+                 qPrintable(QString("last sound at %1 ms").arg(last)));
+    }
+
     void evenLoudnessHeardInTheOutput() {
         QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
         for (const auto& [name, amplitude] : {std::pair{"quiet.wav", 0.0316}, {"loud.wav", 0.316}})
