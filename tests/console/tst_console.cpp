@@ -7,6 +7,7 @@
 #include "FakeMci.h"
 #include "MediaFixtures.h"
 #include "console/Frm_Messages.h"
+#include "console/Frm_Schedule.h"
 #include "console/SettingValue.h"
 #include "desktop/Autostart.h"
 #include "desktop/Mod_SystemTray.h"
@@ -34,6 +35,7 @@ void Clean() {
 struct SlideRow { int control, start, action, value; std::string messageMode; QStringList sent; };  // control 3: interval; action -1: drag
 struct ValueRow { QString text; double number; int low, high, value; };
 struct LifeRow { QByteArray ini; QByteArray saved; QString readout; int exit; };  // ini "/": a folder
+struct ScheduleRow { int day; QString hours, closed, timed, problem; };  // day: the field typed in, Monday 0
 struct MouseRow { bool minimised; int button; QList<bool> visibleMinimisedPopUp; };  // button 0: Show
 // clang-format on
 
@@ -50,6 +52,13 @@ struct Console {
         return sent;
     }
 };
+
+QList<std::pair<int, QByteArray>> Numbered(const QByteArrayList& lines) {
+    QList<std::pair<int, QByteArray>> numbered;
+    for (const QByteArray& line : lines)
+        numbered.append({static_cast<int>(numbered.size()) + 1, line});
+    return numbered;
+}
 
 class ConsoleTest : public QObject {
     Q_OBJECT
@@ -284,6 +293,47 @@ private slots:
         r.button ? c->w.Form_MouseMove(qint16(r.button), 0, 0, 0) : c->w.Mnu_PopUp_Show->trigger();
         QCOMPARE((QList<bool>{c->w.isVisible(), c->w.isMinimized(), c->w.Mnu_PopUp->isVisible()}),
                  r.visibleMinimisedPopUp);
+    }
+
+    void scheduleWindow_data() {
+        QTest::addColumn<ScheduleRow>("r");
+        // clang-format off
+        QTest::newRow("all well") << ScheduleRow{0, "08:00-12:30, 14:00-19:00", "2026-12-24..2026-12-26", "Mon-Fri 12:00=a.mp3", ""};
+        QTest::newRow("no such hour") << ScheduleRow{1, "25:00-26:00", "", "", "Tuesday: 25:00 is not a time"};
+        QTest::newRow("empty range") << ScheduleRow{6, "08:00-08:00", "", "", "Sunday: the range 08:00-08:00 is empty"};
+        QTest::newRow("bad date") << ScheduleRow{0, "closed", "2026-02-30", "", "Closed: 2026-02-30 is not a date"};
+        QTest::newRow("missing file") << ScheduleRow{0, "", "", "12:00=a.mp3\n\n13:00=b.mp3", "Timed messages, line 2: there is no file b.mp3"};
+        // clang-format on
+    }
+    // The window shows the file's lines, faults too; OK stays off while one field is wrong, and
+    // the lines it writes are the ones the program reads.
+    void scheduleWindow() {
+        QFETCH(ScheduleRow, r);
+        const Schedule::Locate locate = [](const QString& f) {
+            return f == "a.mp3" ? f : QString();
+        };
+        Frm_Schedule window(Numbered({"sat = 09:00-14:00", "Closed=2026-13-01"}),
+                            Numbered({"19:45=a.mp3"}), locate);
+        QCOMPARE(window.Txt_Day[5]->text(), QString("09:00-14:00"));
+        QVERIFY(!window.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+        window.Txt_Day[r.day]->setText(r.hours);
+        window.Txt_Closed->setText(r.closed);
+        window.Txt_Timed->setPlainText(r.timed);
+        QCOMPARE(window.Lbl_Problem->text(), r.problem);
+        QCOMPARE(window.Buttons->button(QDialogButtonBox::Ok)->isEnabled(), r.problem.isEmpty());
+        if (!r.problem.isEmpty())
+            return;
+        QList<std::pair<int, QByteArray>> schedule, timed;
+        for (const QByteArray& line : window.ScheduleLines())
+            schedule.append({1, line});
+        for (const QByteArray& line : window.TimedLines())
+            timed.append({1, line});
+        const Schedule::Plan plan = Schedule::Parse(schedule, timed, locate);
+        QCOMPARE(plan.faults.size(), 0);
+        QCOMPARE(plan.hours.days[0]->size(), 2);
+        QCOMPARE(plan.hours.days[5]->first().start, 9 * 60);
+        QCOMPARE(plan.hours.closed.size(), 1);
+        QCOMPARE(plan.timed.size(), 1);
     }
 };
 
