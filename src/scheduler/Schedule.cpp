@@ -83,7 +83,7 @@ Read<QList<Range>> ReadRanges(const QString& text) {
         if (*start == *end % kMinutesPerDay) {
             return Wrong{QStringLiteral("the range %1-%2 is empty").arg(from, to)};
         }
-        ranges.append({*start, *end});
+        ranges.append({*start, *end == 0 ? kMinutesPerDay : *end});  // "-00:00": to midnight
     }
     return ranges;
 }
