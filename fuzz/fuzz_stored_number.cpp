@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "console/SettingValue.h"
+#include "settings/SettingValue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) {

@@ -123,16 +123,18 @@ int main(int argc, char* argv[]) {
         box.exec();
     });
 
-    Frm_Messages console;
-    // Every file plays at the gain the console's loudness library has for it.
+    SystemClock clock;
+    Player player(clock);
+    Frm_Messages console(player);
+    // Every file plays at the gain the player's loudness library has for it,
     auto devices = std::make_unique<Platform::Mci::GstDevices>(
         Platform::Mci::GstDevices::SinkFactory{}, std::chrono::seconds(5),
-        [&console](const std::string& file) {
-            return console.Loudness().Gain(QByteArray::fromStdString(file));
+        [&player](const std::string& file) {
+            return player.Loudness().Gain(QByteArray::fromStdString(file));
         });
     // and plays from where its sound starts to where it ends, while silent ends are trimmed.
-    devices->SetTrimLookup([&console](const std::string& file) {
-        return console.Sound(QByteArray::fromStdString(file));
+    devices->SetTrimLookup([&player](const std::string& file) {
+        return player.Sound(QByteArray::fromStdString(file));
     });
     Platform::Mci::SetService(std::move(devices));
     console.Form_Load();

@@ -151,6 +151,24 @@ qint32 MciGetLength(const QString& alias) {
     return ReplyToNumber(reply.data());
 }
 
+qint32 MciGetPosition(const QString& alias) {
+    ReplyBuffer reply;
+    Query(Bytes(QStringLiteral("set ") + alias + QStringLiteral(" time format frames")), reply);
+    if (Query(Bytes(QStringLiteral("status ") + alias + QStringLiteral(" position")), reply) !=
+        Platform::Mci::kNoError) {
+        return -1;
+    }
+    return ReplyToNumber(reply.data());
+}
+
+QString MciPause(const QString& alias) {
+    return Outcome(Send(Bytes(QStringLiteral("pause ") + alias)));
+}
+
+QString MciResume(const QString& alias) {
+    return Outcome(Send(Bytes(QStringLiteral("resume ") + alias)));
+}
+
 bool MciFailed(const QString& alias) {
     ReplyBuffer reply;
     return Query(Bytes(QStringLiteral("status ") + alias + QStringLiteral(" ready")), reply) ==

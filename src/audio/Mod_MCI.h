@@ -17,6 +17,11 @@ QString MciClose(const QString& alias);
 QString MciCloseAll();
 QString MciGetMode(const QString& alias);
 qint32 MciGetLength(const QString& alias);
+// Where the file plays now, in frames; -1 when it cannot be told.
+qint32 MciGetPosition(const QString& alias);
+// Holds a playing device where it is; resuming carries on from there.
+QString MciPause(const QString& alias);
+QString MciResume(const QString& alias);
 // True when the device says it has failed (its file broke off, its sound output went away).
 bool MciFailed(const QString& alias);
 QString MciSetVolume(const QString& alias, const QString& side, qint32 volume);

@@ -35,8 +35,6 @@
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcPlayLog, "corvane.playlog")
-
 constexpr QSize kClientSize{421, 415};
 constexpr int kHeaderHeight = 61;
 
@@ -81,37 +79,12 @@ QIcon Frm_Messages::ConsoleIcon() {
     return icon;
 }
 
-Frm_Messages::Frm_Messages(QWidget* parent)
-    : QMainWindow(parent),
-      loudness_(std::make_unique<Loudness::Library>(Loudness::Library::DefaultCacheFile())),
-      playLog_(Program().folder + QStringLiteral("/Play Log")) {
+Frm_Messages::Frm_Messages(Player& player, QWidget* parent) : QMainWindow(parent), player_(player) {
     setWindowTitle(QStringLiteral("ZEL"));
     setWindowIcon(ConsoleIcon());
-    scheduler_ = new Scheduler(Scheduler::Inputs{
-                                   [this] { return HScroll1->Value(); },
-                                   [this] { return sVolume[0]->Value(); },
-                                   [this] { return sVolume[1]->Value(); },
-                                   [this] { return sVolume[2]->Value(); },
-                                   [this] { return crossfade_; },
-                                   [this] { return everySongs_; },
-                               },
-                               lists_[kMusic], lists_[kMessages], this);
-    planner_ = new DayPlanner(
-        clock_, *scheduler_,
-        Program().folder + u'/' + Program().baseName + QStringLiteral(".timed"), this);
     BuildControls();
     BuildMenus();
-    connect(scheduler_, &Scheduler::StatusChanged, this,
-            [this](int channel, const QString& mode) { Lbl_Status[channel]->setText(mode); });
-    connect(scheduler_, &Scheduler::VolumeShown, Pic_Volume, &VolumeMeter::Draw);
-    connect(scheduler_, &Scheduler::MessageFinished, this, &Frm_Messages::LogMessage);
-    connect(planner_, &DayPlanner::Missed, this, &Frm_Messages::LogMessage);
-    connect(planner_, &DayPlanner::ClosedTextChanged, this, &Frm_Messages::ShowClosed);
-    // Every file the lists show is measured ahead of its start, while even loudness is on.
-    for (MediaList& list : lists_) {
-        connect(&list, &MediaList::modelReset, this,
-                [this, &list] { loudness_->Queue(list.FilePaths()); });
-    }
+    BindPlayer();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -124,8 +97,25 @@ Frm_Messages::Frm_Messages(QWidget* parent)
     Timer1->start();
 }
 
-Frm_Messages::~Frm_Messages() {
-    loudness_->Stop();
+Frm_Messages::~Frm_Messages() = default;
+
+// What the player tells, shown; what the controls change, told to the player.
+void Frm_Messages::BindPlayer() {
+    connect(&player_, &Player::StatusChanged, this,
+            [this](int channel, const QString& mode) { Lbl_Status[channel]->setText(mode); });
+    connect(&player_, &Player::VolumeShown, Pic_Volume, &VolumeMeter::Draw);
+    connect(&player_, &Player::ClosedTextChanged, this, &Frm_Messages::ShowClosed);
+    connect(&player_, &Player::OptionsChanged, this, &Frm_Messages::ShowOptions);
+    connect(&player_, &Player::PausedChanged, Mnu_Play_Pause, &QAction::setChecked);
+    // Assigning a value runs the control's change handler, which hands the same value back: the
+    // player takes it as no change.
+    connect(&player_, &Player::ValueChanged, this, [this](Player::Value value, int level) {
+        if (value == Player::kInterval) {
+            HScroll1->SetValue(level);
+        } else {
+            sVolume[value - Player::kMusicHigh]->SetValue(level);
+        }
+    });
 }
 
 void Frm_Messages::BuildControls() {
@@ -162,8 +152,7 @@ void Frm_Messages::BuildControls() {
     Label4 = MakeLabel(client, QStringLiteral("Music Playlist"), QRect(0, 66, half, 30));
     Label5 = MakeLabel(client, QStringLiteral("Messages"), QRect(half, 66, half, 30));
     for (int i = 0; i < 2; ++i) {
-        lists_[i].SetPattern(QString::fromLatin1(kFilePattern));
-        File1[i] = new FileListBox(lists_[i], client);
+        File1[i] = new FileListBox(player_.List(i), client);
         File1[i]->setGeometry(i * half + 5, 100, half - 10, 270);
         Lbl_Status[i] = MakeLabel(client, {}, QRect(i * half, 374, half, 34));
     }
@@ -232,7 +221,7 @@ void Frm_Messages::BuildMenus() {
     connect(Mnu_File_Schedule, &QAction::triggered, this, &Frm_Messages::Mnu_File_Schedule_Click);
     Mnu_File_Crossfade = Mnu_File->addMenu(QStringLiteral("&Crossfade"));
     auto* crossfades = new QActionGroup(Mnu_File_Crossfade);
-    for (int seconds = 0; seconds <= kLongestCrossfade; ++seconds) {
+    for (int seconds = 0; seconds <= Player::kLongestCrossfade; ++seconds) {
         QAction* action = Mnu_File_Crossfade->addAction(
             seconds == 0 ? QStringLiteral("&Off") : QStringLiteral("%1 s").arg(seconds));
         action->setCheckable(true);
@@ -245,12 +234,24 @@ void Frm_Messages::BuildMenus() {
     Mnu_File_StartAtLogin->setCheckable(true);
     Mnu_File_Sep1 = Mnu_File->addSeparator();
     Mnu_File_Exit = Mnu_File->addAction(QStringLiteral("E&xit"));
+    Mnu_Play = menuBar()->addMenu(QStringLiteral("&Play"));
+    Mnu_Play_NextTrack = Mnu_Play->addAction(QStringLiteral("&Next Track"));
+    Mnu_Play_Message = Mnu_Play->addMenu(QStringLiteral("Play &Message Now"));
+    Mnu_Play_Pause = Mnu_Play->addAction(QStringLiteral("&Pause"));
+    Mnu_Play_Pause->setCheckable(true);
+    connect(Mnu_Play_NextTrack, &QAction::triggered, this, &Frm_Messages::Mnu_Play_NextTrack_Click);
+    connect(Mnu_Play_Message, &QMenu::aboutToShow, this, &Frm_Messages::FillMessageMenu);
+    connect(Mnu_Play_Pause, &QAction::triggered, this, &Frm_Messages::Mnu_Play_Pause_Click);
+    FillMessageMenu();
     Mnu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
     Mnu_Help_Contents = Mnu_Help->addAction(QStringLiteral("&Contents"));
     Mnu_Help_PlayLog = Mnu_Help->addAction(QStringLiteral("&Play Log"));
     Mnu_Help_About = Mnu_Help->addAction(QStringLiteral("&About"));
     Mnu_PopUp = new QMenu(QStringLiteral("POPUP"), this);
     Mnu_PopUp_Show = Mnu_PopUp->addAction(QStringLiteral("&Show"));
+    Mnu_PopUp->addSeparator();
+    Mnu_PopUp->addActions({Mnu_Play_NextTrack, Mnu_Play_Message->menuAction(), Mnu_Play_Pause});
+    Mnu_PopUp->addSeparator();
     Mnu_PopUp_Exit = Mnu_PopUp->addAction(QStringLiteral("E&xit"));
 
     connect(Mnu_File_Settings, &QAction::triggered, this, &Frm_Messages::Mnu_File_Settings_Click);
@@ -276,39 +277,33 @@ void Frm_Messages::BuildMenus() {
 }
 
 void Frm_Messages::Timer1_Timer() {
-    planner_->Check();
-    scheduler_->Tick();
+    player_.Tick();
 }
 
 void Frm_Messages::PlayNextFile(qint16 index) {
-    scheduler_->PlayNextFile(index);
+    player_.Playback().PlayNextFile(index);
 }
 
 void Frm_Messages::RefreshFileLists() {
-    scheduler_->RefreshFileLists();
+    player_.Playback().RefreshFileLists();
 }
 
 void Frm_Messages::ShowVolume() {
-    scheduler_->ShowVolume();
+    player_.Playback().ShowVolume();
 }
 
-void Frm_Messages::sVolume_Change(qint16 /*index*/) {
-    if (shuttingDown_) {
-        return;  // the devices are being closed
+void Frm_Messages::sVolume_Change(qint16 index) {
+    if (!shuttingDown_) {
+        player_.Set(static_cast<Player::Value>(Player::kMusicHigh + index),
+                    sVolume[index]->Value());
     }
-    const QString music = Scheduler::ChannelAlias(kMusic);
-    const QString messages = Scheduler::ChannelAlias(kMessages);
-    if (Mod_MCI::MciGetMode(messages) != u"playing") {
-        Mod_MCI::MciSetVolume(music, QStringLiteral("Both"), sVolume[0]->Value());
-    } else {
-        Mod_MCI::MciSetVolume(music, QStringLiteral("Both"), sVolume[1]->Value());
-        Mod_MCI::MciSetVolume(messages, QStringLiteral("Both"), sVolume[2]->Value());
-    }
-    ShowVolume();
 }
 
 void Frm_Messages::HScroll1_Change() {
     Txt_Interval->setText(QString::number(HScroll1->Value()));
+    if (!shuttingDown_) {
+        player_.Set(Player::kInterval, HScroll1->Value());
+    }
 }
 
 void Frm_Messages::Cmd_OK_Click() {
@@ -322,7 +317,7 @@ void Frm_Messages::Mnu_File_Settings_Click() {
 
 void Frm_Messages::Mnu_File_OpenFolder_Click(int channel) {
     // The desktop's file manager, so files can be dropped in without a terminal.
-    Mod_StartDoc::StartDoc(lists_[channel].Path());
+    Mod_StartDoc::StartDoc(player_.List(channel).Path());
 }
 
 void Frm_Messages::Mnu_File_StartAtLogin_Click(bool checked) {
@@ -335,135 +330,99 @@ void Frm_Messages::Mnu_File_StartAtLogin_Click(bool checked) {
 }
 
 void Frm_Messages::Mnu_File_EvenLoudness_Click(bool checked) {
-    ApplyEvenLoudness(checked);
-    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kEvenLoudnessKey),
-                         QString::number(checked ? 1 : 0), QString::fromLatin1(kOptionsSection));
+    player_.SetEvenLoudness(checked);
 }
 
 void Frm_Messages::Mnu_File_KeepPlayLog_Click(bool checked) {
-    ApplyKeepPlayLog(checked);
-    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kKeepPlayLogKey),
-                         QString::number(checked ? 1 : 0), QString::fromLatin1(kOptionsSection));
+    player_.SetKeepPlayLog(checked);
 }
 
 void Frm_Messages::Mnu_File_Output_Click(const QString& name) {
-    ApplyOutput(name);
-    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kOutputDeviceKey), name,
-                         QString::fromLatin1(kOptionsSection));
+    player_.SetOutput(name);
 }
 
 void Frm_Messages::Mnu_File_TrimSilence_Click(bool checked) {
-    ApplyTrimSilence(checked);
-    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kTrimSilenceKey),
-                         QString::number(checked ? 1 : 0), QString::fromLatin1(kOptionsSection));
-}
-
-// The music is measured for where its sound starts and ends; a file not yet measured plays whole.
-void Frm_Messages::ApplyTrimSilence(bool on) {
-    Mnu_File_TrimSilence->setChecked(on);
-    loudness_->SetTrimming(on);
-    loudness_->Queue(lists_[kMusic].FilePaths());
-}
-
-std::optional<std::pair<qint64, qint64>> Frm_Messages::Sound(const QByteArray& path) const {
-    const QByteArray folder = QFile::encodeName(QDir::cleanPath(lists_[kMusic].Path())) + '/';
-    if (!Mnu_File_TrimSilence->isChecked() || !path.startsWith(folder)) {
-        return std::nullopt;
-    }
-    return loudness_->Sound(path);
+    player_.SetTrimSilence(checked);
 }
 
 void Frm_Messages::Mnu_File_Crossfade_Click(int seconds) {
-    ApplyCrossfade(seconds);
-    Mod_INI::PutIniValue(QString(), QString::fromLatin1(kCrossfadeKey), QString::number(crossfade_),
-                         QString::fromLatin1(kOptionsSection));
+    player_.SetCrossfade(seconds);
 }
 
-// Takes effect from the next track change on.
-void Frm_Messages::ApplyCrossfade(int seconds) {
-    crossfade_ = std::clamp(seconds, 0, kLongestCrossfade);
+void Frm_Messages::ShowOptions() {
+    const Player::Options& options = player_.Opts();
+    Mnu_File_EvenLoudness->setChecked(options.evenLoudness);
+    Mnu_File_KeepPlayLog->setChecked(options.keepPlayLog);
+    Mnu_File_TrimSilence->setChecked(options.trimSilence);
     for (QAction* action : Mnu_File_Crossfade->actions()) {
-        action->setChecked(action->data().toInt() == crossfade_);
+        action->setChecked(action->data().toInt() == options.crossfade);
     }
-}
-
-void Frm_Messages::ApplyOutput(const QString& name) {
-    output_ = name;
-    Platform::Mci::SelectOutput(name.toStdString());
 }
 
 // Listed afresh each time: outputs come and go. A chosen one that is not there now stays listed,
 // and chosen, so that the music goes back to it when it returns.
 void Frm_Messages::FillOutputMenu() {
+    const QString chosen = player_.Opts().output;
     Mnu_File_Output->clear();
     auto* group = new QActionGroup(Mnu_File_Output);
     const auto add = [&](const QString& text, const QString& name) {
         QAction* action = Mnu_File_Output->addAction(text);
         action->setCheckable(true);
-        action->setChecked(name == output_);
+        action->setChecked(name == chosen);
         group->addAction(action);
         connect(action, &QAction::triggered, this, [this, name] { Mnu_File_Output_Click(name); });
     };
     add(QStringLiteral("System default"), QString());
-    bool listed = output_.isEmpty();
+    bool listed = chosen.isEmpty();
     for (const Platform::Mci::OutputChoice& output :
          Platform::Mci::OutputWatch::Instance().List()) {
         const QString name = QString::fromStdString(output.name);
         add(QString::fromStdString(output.description), name);
-        listed |= name == output_;
+        listed |= name == chosen;
     }
     if (!listed) {
-        add(output_ + QStringLiteral(" (not connected)"), output_);
+        add(chosen + QStringLiteral(" (not connected)"), chosen);
     }
 }
 
-void Frm_Messages::ApplyEvenLoudness(bool on) {
-    Mnu_File_EvenLoudness->setChecked(on);
-    loudness_->SetEnabled(on);
-    for (const MediaList& list : lists_) {
-        loudness_->Queue(list.FilePaths());
-    }
+void Frm_Messages::Mnu_Play_NextTrack_Click() {
+    player_.NextTrack();
 }
 
-void Frm_Messages::ApplyKeepPlayLog(bool on) {
-    Mnu_File_KeepPlayLog->setChecked(on);
-    scheduler_->SetMessageReports(on);
+void Frm_Messages::Mnu_Play_Message_Click(const QString& file) {
+    player_.PlayMessageNow(file);
 }
 
-void Frm_Messages::LogMessage(const Scheduler::MessagePlay& play) {
-    if (!Mnu_File_KeepPlayLog->isChecked()) {
-        return;
+void Frm_Messages::Mnu_Play_Pause_Click(bool checked) {
+    checked ? player_.Pause() : player_.Resume();
+    Mnu_Play_Pause->setChecked(player_.Paused());
+}
+
+// The messages as the folder has them when the menu opens.
+void Frm_Messages::FillMessageMenu() {
+    Mnu_Play_Message->clear();
+    connect(Mnu_Play_Message->addAction(QStringLiteral("&Next in Turn")), &QAction::triggered, this,
+            [this] { Mnu_Play_Message_Click({}); });
+    Mnu_Play_Message->addSeparator();
+    MediaList& list = player_.List(kMessages);
+    list.Refresh();
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const QString name = list.List(i);
+        // An ampersand in a file name is shown, not taken for a shortcut.
+        QAction* action = Mnu_Play_Message->addAction(
+            QString(name).replace(QStringLiteral("&"), QStringLiteral("&&")));
+        connect(action, &QAction::triggered, this, [this, name] { Mnu_Play_Message_Click(name); });
     }
-    const bool written = playLog_.Append(play);
-    if (!written && !playLogFailed_) {
-        qCWarning(lcPlayLog, "cannot write to the play log %s", qPrintable(playLog_.FileFor(play)));
-    }
-    playLogFailed_ = !written;
 }
 
 void Frm_Messages::Mnu_File_Schedule_Click() {
     const QString ini = Mod_INI::IniFilePath();
-    Frm_Schedule window(Mod_INI::GetIniSection(ini, QString::fromLatin1(kScheduleSection)),
-                        Mod_INI::GetIniSection(ini, QString::fromLatin1(kTimedSection)),
-                        LocateMessage(), this);
-    if (window.exec() != QDialog::Accepted) {
-        return;
+    Frm_Schedule window(Mod_INI::GetIniSection(ini, QString::fromLatin1(Player::kScheduleSection)),
+                        Mod_INI::GetIniSection(ini, QString::fromLatin1(Player::kTimedSection)),
+                        player_.LocateMessage(), this);
+    if (window.exec() == QDialog::Accepted) {
+        player_.SetSchedule(window.ScheduleLines(), window.TimedLines());
     }
-    Mod_INI::PutIniSection(ini, QString::fromLatin1(kScheduleSection), window.ScheduleLines());
-    Mod_INI::PutIniSection(ini, QString::fromLatin1(kTimedSection), window.TimedLines());
-    planner_->SetPlan(ReadSchedule());
-}
-
-Schedule::Locate Frm_Messages::LocateMessage() const {
-    return [messages = lists_[kMessages].Path()](const QString& file) {
-        for (const QString& folder : {messages, Program().folder}) {
-            const QFileInfo found(QDir(folder), file);
-            if (found.isFile()) {
-                return found.absoluteFilePath();
-            }
-        }
-        return QString();
-    };
 }
 
 void Frm_Messages::ShowClosed(const QString& text) {
@@ -472,30 +431,9 @@ void Frm_Messages::ShowClosed(const QString& text) {
                                               : QStringLiteral("Corvane\n") + text);
 }
 
-Schedule::Plan Frm_Messages::ReadSchedule() {
-    const QString messages = lists_[kMessages].Path();
-    const QString ini = Mod_INI::IniFilePath();
-    Schedule::Plan plan = Schedule::Parse(
-        Mod_INI::GetIniSection(ini, QString::fromLatin1(kScheduleSection)),
-        Mod_INI::GetIniSection(ini, QString::fromLatin1(kTimedSection)), LocateMessage());
-    // A timed message plays at its time only, not in the rotation as well.
-    QSet<QByteArray> timed;
-    for (const Schedule::Timed& entry : plan.timed) {
-        const QString inside = QDir(messages).relativeFilePath(entry.path);
-        if (!inside.startsWith(QStringLiteral(".."))) {
-            timed.insert(QFile::encodeName(inside));
-        }
-    }
-    MediaList& list = lists_[kMessages];
-    const QByteArray selected = list.FileBytes();
-    list.SetExcluded(std::move(timed));
-    list.SetListIndex(list.Find(selected));
-    return plan;
-}
-
 void Frm_Messages::Mnu_Help_PlayLog_Click() {
-    QDir().mkpath(playLog_.Folder());
-    Mod_StartDoc::StartDoc(playLog_.Folder());
+    QDir().mkpath(player_.Log().Folder());
+    Mod_StartDoc::StartDoc(player_.Log().Folder());
 }
 
 void Frm_Messages::Mnu_Help_Contents_Click() {

@@ -8,11 +8,7 @@
 #include "console/FileListBox.h"
 #include "console/ScrollBar.h"
 #include "console/VolumeMeter.h"
-#include "loudness/LoudnessLibrary.h"
-#include "scheduler/DayPlanner.h"
-#include "scheduler/MediaList.h"
-#include "scheduler/PlayLog.h"
-#include "scheduler/Scheduler.h"
+#include "player/Player.h"
 
 class QAction;
 class QGroupBox;
@@ -22,10 +18,10 @@ class QMenu;
 class QPushButton;
 class QTimer;
 
-// The console: the program's main window. It shows the music and message lists with the state of
-// each channel and carries the settings panel; its one-second timer ticks the playback core, which
-// plays music on channel 0 without a break and, at the set interval, a message on channel 1 with
-// the music faded down around it.
+// The console: the program's main window, a view of the player. It shows the music and message
+// lists with the state of each channel and carries the settings panel; its one-second timer ticks
+// the player, which plays music on channel 0 without a break and, at the set interval, a message on
+// channel 1 with the music faded down around it.
 class Frm_Messages : public QMainWindow {
     Q_OBJECT
 
@@ -33,10 +29,6 @@ public:
     static constexpr int kMusic = Scheduler::kMusic;
     static constexpr int kMessages = Scheduler::kMessages;
     static constexpr int kTickMilliseconds = 1000;
-    // The kinds of file the lists show: the first three the oldest, then what music stores and
-    // ripping tools give today.
-    static constexpr const char* kFilePattern =
-        "*.mp3;*.wav;*.mid;*.ogg;*.oga;*.opus;*.flac;*.m4a;*.aac";
 
     // Why the window is asked to close. Only the user's close command leaves the program running.
     enum UnloadMode : qint16 {
@@ -48,7 +40,7 @@ public:
     // Mouse buttons as the icon reports them, a bit each.
     enum MouseButton : qint16 { kLeftButton = 1, kRightButton = 2, kMiddleButton = 4 };
 
-    explicit Frm_Messages(QWidget* parent = nullptr);
+    explicit Frm_Messages(Player& player, QWidget* parent = nullptr);
     ~Frm_Messages() override;
 
     // Start-up: icon, media folders, random starting entries, settings, first music file.
@@ -77,6 +69,9 @@ public:
     void Mnu_File_Crossfade_Click(int seconds);       // 0: off
     void Mnu_File_TrimSilence_Click(bool checked);
     void Mnu_File_Schedule_Click();
+    void Mnu_Play_NextTrack_Click();
+    void Mnu_Play_Message_Click(const QString& file);  // empty: the next of the rotation
+    void Mnu_Play_Pause_Click(bool checked);
     void Mnu_Help_Contents_Click();
     void Mnu_Help_PlayLog_Click();
     void Mnu_Help_About_Click();
@@ -86,30 +81,8 @@ public:
     // Ends the program for a cause other than the user's close command.
     void RequestShutdown(qint16 unloadMode);
     bool ShutdownDone() const { return shutdownDone_; }
-    qint16 MessageTicks() const { return scheduler_->MessageTicks(); }
-    Scheduler& Playback() const { return *scheduler_; }
-    DayPlanner& Day() const { return *planner_; }
-    // The opening hours and timed messages as the settings file has them. The messages named
-    // there leave the rotation.
-    Schedule::Plan ReadSchedule();
-    // Finds a timed message: in the messages folder, or from the program's folder.
-    Schedule::Locate LocateMessage() const;
-    Loudness::Library& Loudness() const { return *loudness_; }
-    // Where a file's sound starts and ends, for a music file while silent ends are trimmed.
-    std::optional<std::pair<qint64, qint64>> Sound(const QByteArray& path) const;
-    const PlayLog& Log() const { return playLog_; }
-
-    // The options beyond the settings panel, in a section of their own in the settings file.
-    static constexpr const char* kOptionsSection = "Options";
-    static constexpr const char* kEvenLoudnessKey = "EvenLoudness";
-    static constexpr const char* kKeepPlayLogKey = "KeepPlayLog";
-    static constexpr const char* kOutputDeviceKey = "OutputDevice";
-    static constexpr const char* kCrossfadeKey = "Crossfade";
-    static constexpr const char* kTrimSilenceKey = "TrimSilence";
-    static constexpr const char* kEverySongsKey = "MessageEverySongs";
-    static constexpr const char* kScheduleSection = "Schedule";
-    static constexpr const char* kTimedSection = "Timed";
-    static constexpr int kLongestCrossfade = 10;
+    qint16 MessageTicks() const { return player_.Playback().MessageTicks(); }
+    Player& Play() const { return player_; }
 
     static QIcon ConsoleIcon();
 
@@ -140,20 +113,21 @@ public:
     QAction* Mnu_File_EvenLoudness;
     QAction* Mnu_File_KeepPlayLog;
     QMenu* Mnu_File_Output;     // the outputs there are when it opens, and the chosen one
-    QMenu* Mnu_File_Crossfade;  // Off, or 1 to kLongestCrossfade seconds
+    QMenu* Mnu_File_Crossfade;  // Off, or 1 to Player::kLongestCrossfade seconds
     QAction* Mnu_File_TrimSilence;
     QAction* Mnu_File_Schedule;
     QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
     QAction* Mnu_File_Exit;
+    QMenu* Mnu_Play;  // on the menu bar and in the pop-up menu alike
+    QAction* Mnu_Play_NextTrack;
+    QMenu* Mnu_Play_Message;  // the next of the rotation, then the messages folder's files
+    QAction* Mnu_Play_Pause;
     QMenu* Mnu_Help;
     QAction* Mnu_Help_Contents;
     QAction* Mnu_Help_PlayLog;
     QAction* Mnu_Help_About;
-    QMenu* Mnu_PopUp;     // never on the menu bar: the tray icon shows it
-    QString output_;      // the chosen output's name; empty: the desktop's
-    int crossfade_ = 0;   // seconds
-    int everySongs_ = 0;  // a message after every that many music files; 0: by the interval
+    QMenu* Mnu_PopUp;  // never on the menu bar: the tray icon shows it
     QAction* Mnu_PopUp_Show;
     QAction* Mnu_PopUp_Exit;
 
@@ -165,26 +139,17 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
-    void ApplyEvenLoudness(bool on);
-    void ApplyKeepPlayLog(bool on);
-    void ApplyOutput(const QString& name);
-    void ApplyCrossfade(int seconds);
-    void ApplyTrimSilence(bool on);
+    void BindPlayer();
+    void ShowOptions();
     void FillOutputMenu();
-    void LogMessage(const Scheduler::MessagePlay& play);
+    void FillMessageMenu();
     void ShowClosed(const QString& text);
     void CloseAboutWindow();
     void ProcessPendingEvents();
     void Shutdown();
     qint32 WindowHandle();
 
-    std::array<MediaList, 2> lists_;
-    Scheduler* scheduler_;
-    SystemClock clock_;
-    DayPlanner* planner_;
-    std::unique_ptr<Loudness::Library> loudness_;
-    PlayLog playLog_;
-    bool playLogFailed_ = false;  // warned of once, until a line is written again
+    Player& player_;
     bool shuttingDown_ = false;
     bool shutdownDone_ = false;
     std::optional<qint16> pendingUnloadMode_;

@@ -69,9 +69,8 @@ void DayPlanner::CheckTimed(const QDateTime& now, bool open) {
             changed = true;
             const QDateTime at = Schedule::At(day, timed.minute, now.timeZone());
             const QByteArray path = QFile::encodeName(timed.path);
-            if (open && at.secsTo(now) <= kLatestStartSeconds) {
-                playback_.PlayTimed(path);
-            } else {
+            // Paused, nothing plays: the message is missed like one past its time.
+            if (!open || at.secsTo(now) > kLatestStartSeconds || !playback_.PlayTimed(path)) {
                 emit Missed({at, path, 0, Scheduler::Outcome::Missed});
             }
         }

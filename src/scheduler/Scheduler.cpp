@@ -51,6 +51,9 @@ Scheduler::Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObje
             songMessageDue_ = true;
         }
     });
+    nextTimer_.setTimerType(Qt::PreciseTimer);
+    nextTimer_.setInterval(kFadeStepMilliseconds);
+    connect(&nextTimer_, &QTimer::timeout, this, &Scheduler::NextTrackStep);
     closeTimer_.setTimerType(Qt::PreciseTimer);
     closeTimer_.setInterval(kFadeStepMilliseconds);
     connect(&closeTimer_, &QTimer::timeout, this, &Scheduler::CloseStep);
@@ -68,10 +71,10 @@ Scheduler::~Scheduler() {
 }
 
 void Scheduler::Tick() {
-    if (stopped_ || Fading() || closeTimer_.isActive()) {
+    if (stopped_ || Fading() || closeTimer_.isActive() || nextTimer_.isActive()) {
         return;
     }
-    if (closed_) {
+    if (closed_ || paused_) {
         ReadMode(kMusic);
         ReadMode(kMessages);
         return;
@@ -82,6 +85,7 @@ void Scheduler::Tick() {
     }
     const bool messagePlaying = ReadMode(kMessages) == kPlaying;
     if (!messagePlaying) {
+        SetPlaying(kMessages, {});
         FinishStoppedMessage();
         if (PlayTimedNext()) {
             return;
@@ -119,10 +123,14 @@ bool Scheduler::MusicBelowHigh() {
 void Scheduler::StartMusic() {
     while (!stopped_ && musicStarts_ < std::max(1, lists_[kMusic]->ListCount())) {
         ++musicStarts_;
-        if (PlayNextFile(kMusic) || lists_[kMusic]->ListCount() == 0) {
+        if (PlayNextFile(kMusic)) {
             return;
         }
+        if (lists_[kMusic]->ListCount() == 0) {
+            break;
+        }
     }
+    SetPlaying(kMusic, {});  // each file tried was closed first
 }
 
 bool Scheduler::PlayNextFile(int index) {
@@ -152,11 +160,143 @@ bool Scheduler::PlayNextFile(int index) {
     ForgetCuedMusic();
     // Music that starts while a fade runs joins the fade at its level instead of jumping; music
     // that a message is about to play over starts down.
-    const bool underMessage = songMessageDue_ || ducking_;
+    const bool underMessage = songMessageDue_ || ducking_ || nextUnderMessage_;
     const int level = Fading()       ? fade_.level
                       : underMessage ? inputs_.musicLow()
                                      : inputs_.musicHigh();
     return OpenAndPlay(kMusic, path, level);
+}
+
+// The music's level while no fade runs: down while a message plays or is about to play over it.
+int Scheduler::MusicLevelNow() {
+    const QString message = Mod_MCI::MciGetMode(ChannelAlias(kMessages));
+    const bool underMessage =
+        songMessageDue_ || ducking_ || message == kPlaying || message == u"paused";
+    return underMessage ? inputs_.musicLow() : inputs_.musicHigh();
+}
+
+void Scheduler::LevelsChanged() {
+    if (stopped_ || closed_ || closeTimer_.isActive()) {
+        return;
+    }
+    const QString messages = ChannelAlias(kMessages);
+    const QString message = Mod_MCI::MciGetMode(messages);
+    if (Fading()) {
+        // A fade down heads to the low level, a fade up to the full one.
+        fade_.to = fade_.step < 0 ? inputs_.musicLow() : inputs_.musicHigh();
+        fade_.step = fade_.to >= fade_.level ? +1 : -1;
+    } else if (!nextTimer_.isActive()) {
+        Mod_MCI::MciSetVolume(ChannelAlias(kMusic), kBoth, MusicLevelNow());
+    }
+    if (message == kPlaying || message == u"paused") {
+        Mod_MCI::MciSetVolume(messages, kBoth, inputs_.messageLevel());
+    }
+    ShowVolume();
+}
+
+void Scheduler::NextTrack() {
+    if (stopped_ || closed_ || paused_ || nextTimer_.isActive()) {
+        return;
+    }
+    if (ReadMode(kMusic) != kPlaying) {
+        musicStarts_ = 0;
+        StartMusic();
+        return;
+    }
+    ForgetCuedMusic();
+    nextFrom_ = Mod_MCI::MciGetVolume(ChannelAlias(kMusic), kBothLower);
+    nextStep_ = 0;
+    nextTimer_.start();
+}
+
+// A fade of the music's own that any other fade running leaves alone: that one carries on
+// unheard, and the next file joins it at its level.
+void Scheduler::NextTrackStep() {
+    constexpr int kSteps = kNextTrackFadeMilliseconds / kFadeStepMilliseconds;
+    ++nextStep_;
+    Mod_MCI::MciSetVolume(ChannelAlias(kMusic), kBoth, nextFrom_ * (kSteps - nextStep_) / kSteps);
+    if (nextStep_ < kSteps) {
+        return;
+    }
+    nextTimer_.stop();
+    musicStarts_ = 0;
+    nextUnderMessage_ = Mod_MCI::MciGetMode(ChannelAlias(kMessages)) == kPlaying;
+    StartMusic();
+    nextUnderMessage_ = false;
+}
+
+void Scheduler::Pause() {
+    if (stopped_ || paused_) {
+        return;
+    }
+    if (closeTimer_.isActive()) {
+        FinishClose();
+    }
+    paused_ = true;
+    pausedFade_ = Fading();
+    fadeTimer_.stop();
+    pausedNext_ = nextTimer_.isActive();
+    nextTimer_.stop();
+    if (crossfadeTimer_.isActive()) {
+        pausedCrossfade_ = std::chrono::milliseconds(crossfadeTimer_.remainingTime());
+        crossfadeTimer_.stop();
+    }
+    // Cued again from where the music is when it carries on.
+    ForgetCuedMusic();
+    songDuckTimer_.stop();
+    if (!closed_) {
+        for (const int channel : {kMusic, kMessages}) {
+            Mod_MCI::MciPause(ChannelAlias(channel));
+            ReadMode(channel);
+        }
+    }
+    emit PausedChanged(true);
+}
+
+void Scheduler::Resume() {
+    if (stopped_ || !paused_) {
+        return;
+    }
+    paused_ = false;
+    if (!closed_) {
+        for (const int channel : {kMusic, kMessages}) {
+            Mod_MCI::MciResume(ChannelAlias(channel));
+        }
+        if (std::exchange(pausedFade_, false)) {
+            fadeTimer_.start();
+        }
+        if (std::exchange(pausedNext_, false)) {
+            nextTimer_.start();
+        }
+        if (pausedCrossfade_) {
+            crossfadeTimer_.start(*std::exchange(pausedCrossfade_, std::nullopt));
+        }
+        if (ReadMode(kMusic) == kPlaying) {
+            CueBeforeTheEnd(qint64{std::max(0, Mod_MCI::MciGetPosition(ChannelAlias(kMusic)))} *
+                            kMillisecondsPerFrame);
+        } else if (!nextTimer_.isActive()) {
+            musicStarts_ = 0;
+            StartMusic();
+        }
+        ReadMode(kMessages);
+    }
+    pausedFade_ = pausedNext_ = false;
+    pausedCrossfade_.reset();
+    emit PausedChanged(false);
+}
+
+std::optional<int> Scheduler::SecondsToNextMessage() const {
+    if (closed_ || stopped_ || !inputs_.interval || inputs_.interval() <= 0 || EverySongs() > 0) {
+        return std::nullopt;
+    }
+    return std::max(0, inputs_.interval() + 1 - messageTicks_);
+}
+
+void Scheduler::SetPlaying(int channel, const QByteArray& path) {
+    if (playing_[channel] != path) {
+        playing_[channel] = path;
+        emit PlayingChanged(channel);
+    }
 }
 
 // Where the music fades down from: the level of a fade running, or low when it is down already
@@ -198,17 +338,37 @@ bool Scheduler::MessageBusy() {
            Mod_MCI::MciGetMode(ChannelAlias(kMessages)) == kPlaying;
 }
 
-void Scheduler::PlayTimed(const QByteArray& path) {
-    if (stopped_ || closed_) {
-        return;
+bool Scheduler::PlayTimed(const QByteArray& path) {
+    if (stopped_ || closed_ || paused_) {
+        return false;
     }
     timed_.push_back(path);
     PlayTimedNext();
+    return true;
+}
+
+bool Scheduler::PlayMessageNow(const QByteArray& path) {
+    if (stopped_ || closed_ || paused_) {
+        return false;
+    }
+    QByteArray file = path;
+    if (file.isEmpty()) {
+        RefreshFileLists();
+        MediaList& list = *lists_[kMessages];
+        if (list.ListCount() == 0) {
+            return false;
+        }
+        list.SetListIndex((list.ListIndex() + 1) % list.ListCount());
+        file = list.FilePath();
+    }
+    messageTicks_ = 0;
+    songsEnded_ = 0;
+    return PlayTimed(file);
 }
 
 // The next timed message, when the message channel is free. True when one starts.
 bool Scheduler::PlayTimedNext() {
-    if (timed_.empty() || closed_ || stopped_ || MessageBusy()) {
+    if (timed_.empty() || closed_ || stopped_ || paused_ || MessageBusy()) {
         return false;
     }
     const QByteArray path = timed_.front();
@@ -267,6 +427,7 @@ bool Scheduler::OpenAndPlay(int index, const QByteArray& path, int level) {
     }
     unplayable_.erase(path);
     qCInfo(lcPlayback, "%s: %s started", qPrintable(alias), path.constData());
+    SetPlaying(index, path);
     if (index == kMusic) {
         MusicStarted();
         CueBeforeTheEnd();
@@ -316,6 +477,7 @@ void Scheduler::OnMusicAdvanced() {
     const QByteArray path = QFile::encodeName(list.Path()) + '/' + name;
     unplayable_.erase(path);
     qCInfo(lcPlayback, "%s: %s started", qPrintable(ChannelAlias(kMusic)), path.constData());
+    SetPlaying(kMusic, path);
     MusicStarted();
     CueBeforeTheEnd();
 }
@@ -324,9 +486,9 @@ int Scheduler::CrossfadeMilliseconds() const {
     return inputs_.crossfade ? std::max(0, inputs_.crossfade()) * 1000 : 0;
 }
 
-void Scheduler::CueBeforeTheEnd() {
+void Scheduler::CueBeforeTheEnd(qint64 playedMs) {
     const qint64 lengthMs =
-        qint64{Mod_MCI::MciGetLength(ChannelAlias(kMusic))} * kMillisecondsPerFrame;
+        qint64{Mod_MCI::MciGetLength(ChannelAlias(kMusic))} * kMillisecondsPerFrame - playedMs;
     const qint64 ahead = kCueAheadMilliseconds + CrossfadeMilliseconds();
     cueTimer_.start(std::chrono::milliseconds(std::max<qint64>(0, lengthMs - ahead)));
     // The file a message follows fades down as it ends, so that the next one starts under it.
@@ -378,6 +540,7 @@ void Scheduler::Stop() {
     crossfadeTimer_.stop();
     songDuckTimer_.stop();
     closeTimer_.stop();
+    nextTimer_.stop();
     timed_.clear();
     messageWaits_ = false;
     fade_ = {};
@@ -397,7 +560,9 @@ void Scheduler::StartFade(int from, int to, int step, const QString& side,
         return;
     }
     fade_ = Fade{from, to, step, side, std::move(then)};
-    Mod_MCI::MciSetVolume(ChannelAlias(kMusic), side, from);
+    if (!nextTimer_.isActive()) {
+        Mod_MCI::MciSetVolume(ChannelAlias(kMusic), side, from);
+    }
     fadeTimer_.start();
 }
 
@@ -412,13 +577,15 @@ void Scheduler::FadeStep() {
         return;
     }
     fade_.level += fade_.step;
-    Mod_MCI::MciSetVolume(ChannelAlias(kMusic), fade_.side, fade_.level);
+    if (!nextTimer_.isActive()) {
+        Mod_MCI::MciSetVolume(ChannelAlias(kMusic), fade_.side, fade_.level);
+    }
 }
 
 // A channel's file ended or failed: do at once what the next tick would do about it. Its mode is
 // read first, since the notice may be stale by the time it arrives.
 void Scheduler::OnDeviceStopped(const QString& alias) {
-    if (stopped_ || closed_) {
+    if (stopped_ || closed_ || paused_) {
         return;
     }
     if (alias.compare(ChannelAlias(kMusic), Qt::CaseInsensitive) == 0) {
@@ -429,6 +596,7 @@ void Scheduler::OnDeviceStopped(const QString& alias) {
         if (ReadMode(kMessages) == kPlaying) {
             return;
         }
+        SetPlaying(kMessages, {});
         FinishStoppedMessage();
         if (PlayTimedNext()) {
             return;
@@ -460,6 +628,7 @@ void Scheduler::Close(std::chrono::milliseconds fade) {
     }
     closed_ = true;
     fadeTimer_.stop();
+    nextTimer_.stop();
     fade_ = {};
     ducking_ = false;
     cueTimer_.stop();
@@ -502,6 +671,8 @@ void Scheduler::FinishClose() {
     }
     cuedName_.clear();
     Mod_MCI::MciCloseAll();
+    SetPlaying(kMusic, {});
+    SetPlaying(kMessages, {});
     ReadMode(kMusic);
     ReadMode(kMessages);
 }
@@ -516,5 +687,7 @@ void Scheduler::Open() {
     closed_ = false;
     musicStarted_ = false;
     musicStarts_ = 0;
-    StartMusic();
+    if (!paused_) {
+        StartMusic();
+    }
 }

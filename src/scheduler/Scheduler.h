@@ -84,8 +84,27 @@ public:
     void Open();
     bool Closed() const { return closed_; }
     // A message outside the rotation, at once with the music ducked; after the message playing, if
-    // any, with the music kept down. Several follow one another in the order given.
-    void PlayTimed(const QByteArray& path);
+    // any, with the music kept down. Several follow one another in the order given. False when
+    // nothing can play now (closed, paused, stopped).
+    bool PlayTimed(const QByteArray& path);
+    // The same for a message asked for by hand: `path`, or the next of the rotation when empty.
+    // The interval counts afresh from it.
+    bool PlayMessageNow(const QByteArray& path = {});
+    // The next music file, after a short fade of the one playing.
+    void NextTrack();
+    static constexpr int kNextTrackFadeMilliseconds = 300;
+    // Music and message hold where they are, and carry on from there; nothing is counted, faded or
+    // started meanwhile.
+    void Pause();
+    void Resume();
+    bool Paused() const { return paused_; }
+    // The levels were set anew: they are heard at once. A fade running ends at the new level when
+    // it heads to the one that changed, rather than jumping back to the old one at its next step.
+    void LevelsChanged();
+    // The file playing (or paused) on a channel; empty when none.
+    QByteArray Playing(int channel) const { return playing_[channel]; }
+    // Ticks until the rotation's next message; none when the interval does not time it.
+    std::optional<int> SecondsToNextMessage() const;
     // For shutdown: a running fade ends without another command, and nothing is started again. A
     // message still playing is reported cut short.
     void Stop();
@@ -96,6 +115,9 @@ public:
 signals:
     void StatusChanged(int channel, const QString& mode);
     void VolumeShown(qint32 volume);
+    // A file started on the channel, or the one there ended.
+    void PlayingChanged(int channel);
+    void PausedChanged(bool paused);
     // Once for every message started, when its play has ended one way or another.
     void MessageFinished(const Scheduler::MessagePlay& play);
 
@@ -115,7 +137,7 @@ private:
     void StartFade(int from, int to, int step, const QString& side, std::function<void()> then);
     void FadeStep();
     void OnDeviceStopped(const QString& alias);
-    void CueBeforeTheEnd();
+    void CueBeforeTheEnd(qint64 playedMs = 0);
     void CueNextMusic();
     void OnMusicAdvanced();
     void ForgetCuedMusic();
@@ -130,6 +152,9 @@ private:
     void CloseStep();
     void FinishClose();
     int EverySongs() const;
+    void SetPlaying(int channel, const QByteArray& path);
+    void NextTrackStep();
+    int MusicLevelNow();
 
     Inputs inputs_;
     std::array<MediaList*, 2> lists_;
@@ -157,6 +182,19 @@ private:
     bool musicStarted_ = false;  // since the opening: the first file ends none
     bool songMessageDue_ = false;
     QTimer songDuckTimer_;
+
+    std::array<QByteArray, 2> playing_;
+
+    // Next Track: the music fades out from nextFrom_ in steps, then the next file starts.
+    QTimer nextTimer_;
+    int nextStep_ = 0;
+    int nextFrom_ = 0;
+    bool nextUnderMessage_ = false;  // the file after it starts down, under the message
+
+    bool paused_ = false;
+    bool pausedFade_ = false;                                   // a fade was running when paused
+    bool pausedNext_ = false;                                   // so was Next Track's
+    std::optional<std::chrono::milliseconds> pausedCrossfade_;  // the crossfade's time left
 
     bool closed_ = false;
     QTimer closeTimer_;

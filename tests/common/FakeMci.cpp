@@ -30,15 +30,20 @@ MciError FakeMci::Execute(std::string_view text, std::string& reply) {
         devices.erase(found);
     } else if (parsed.verb == Verb::Play) {
         found->second.mode = "playing";
+    } else if (parsed.verb == Verb::Pause && found->second.mode == "playing") {
+        found->second.mode = "paused";
+    } else if (parsed.verb == Verb::Resume && found->second.mode == "paused") {
+        found->second.mode = "playing";
     } else if (parsed.verb == Verb::SetAudio) {
         found->second.volume = static_cast<int>(parsed.volume);
     } else if (parsed.verb == Verb::Status) {
         const Device& device = found->second;
-        reply = parsed.item == StatusItem::Mode     ? device.mode
-                : parsed.item == StatusItem::Volume ? std::to_string(device.volume)
-                : parsed.item == StatusItem::Length ? std::to_string(device.lengthFrames)
-                : parsed.item == StatusItem::Ready  ? (device.failed ? "false" : "true")
-                                                    : "0";
+        reply = parsed.item == StatusItem::Mode       ? device.mode
+                : parsed.item == StatusItem::Volume   ? std::to_string(device.volume)
+                : parsed.item == StatusItem::Length   ? std::to_string(device.lengthFrames)
+                : parsed.item == StatusItem::Ready    ? (device.failed ? "false" : "true")
+                : parsed.item == StatusItem::Position ? std::to_string(device.positionFrames)
+                                                      : "0";
     }
     if (onCommand) {
         onCommand(command);

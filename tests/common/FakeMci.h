@@ -17,6 +17,7 @@ public:
         std::string mode = "stopped";
         int volume = 1000;  // 0..1000
         int lengthFrames = 750;
+        int positionFrames = 0;
         bool failed = false;
     };
 

@@ -8,10 +8,10 @@
 #include "MediaFixtures.h"
 #include "console/Frm_Messages.h"
 #include "console/Frm_Schedule.h"
-#include "console/SettingValue.h"
 #include "desktop/Autostart.h"
 #include "desktop/Mod_SystemTray.h"
 #include "settings/Mod_INI.h"
+#include "settings/SettingValue.h"
 #include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
 
@@ -42,7 +42,9 @@ struct MouseRow { bool minimised; int button; QList<bool> visibleMinimisedPopUp;
 // A console whose timer is stopped, so that only the test ticks it.
 struct Console {
     FakeMciInstaller fake;
-    Frm_Messages w;
+    SystemClock clock;
+    Player player{clock};
+    Frm_Messages w{player};
     Console() { Clean(), w.Timer1->stop(); }
     ~Console() { Clean(); }
     QStringList Sent() const {
@@ -240,14 +242,14 @@ private slots:
         c->w.Form_Load();
         QCOMPARE(c->fake->outputs, std::vector<std::string>{"usb-speakers"});
         QVERIFY(c->w.Mnu_File_KeepPlayLog->isChecked() &&
-                !c->w.Mnu_File_EvenLoudness->isChecked() && !c->w.Loudness().Enabled());
+                !c->w.Mnu_File_EvenLoudness->isChecked() && !c->player.Loudness().Enabled());
         QVERIFY(c->w.Mnu_File_TrimSilence->isChecked());
         const QList<QAction*> crossfades = c->w.Mnu_File_Crossfade->actions();
         QCOMPARE(std::count_if(crossfades.begin(), crossfades.end(),
                                [](QAction* a) { return a->isChecked() && a->text() == "3 s"; }),
                  1);
         c->w.Mnu_File_EvenLoudness->trigger();
-        QVERIFY(c->w.Loudness().Enabled());
+        QVERIFY(c->player.Loudness().Enabled());
         QCOMPARE(Read(ini), settings + options + "EvenLoudness=1\r\n");
         for (const char* name : {"Music/a.mp3", "Messages/notice.mp3"})
             MediaFixtures::MakeFile(Prog(name), "x");
@@ -255,7 +257,7 @@ private slots:
         c->w.Timer1_Timer();
         QTRY_COMPARE(c->fake->devices["ZEL1"].mode, "playing");
         c->w.Mnu_File_Exit->trigger();
-        const QDir logs(c->w.Log().Folder());  // the header and one line
+        const QDir logs(c->player.Log().Folder());  // the header and one line
         const QByteArray played = Read(logs.filePath(logs.entryList(QDir::Files).value(0)));
         QVERIFY2(played.count('\n') == 2 && played.endsWith(",\"notice.mp3\",30.00,cut short\n"),
                  played);

@@ -1,4 +1,4 @@
-#include "console/SettingValue.h"
+#include "settings/SettingValue.h"
 
 #include <algorithm>
 #include <cctype>

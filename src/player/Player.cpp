@@ -1,0 +1,361 @@
+#include "player/Player.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QTime>
+#include <algorithm>
+#include <cmath>
+
+#include "audio/Mod_MCI.h"
+#include "platform/mci/mci.h"
+#include "settings/Mod_INI.h"
+#include "settings/SettingValue.h"
+#include "support/Mod_Diskinfo.h"
+#include "support/ProgramLocation.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcPlayLog, "corvane.playlog")
+
+QString Latin1(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+QString ReadOption(const char* key, const QString& fallback) {
+    return Mod_INI::GetIniValue(QString(), Latin1(key), fallback, Latin1(Player::kOptionsSection))
+        .trimmed();
+}
+
+void ProcessPendingEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+}  // namespace
+
+Player::Player(const Clock& clock, QObject* parent)
+    : QObject(parent),
+      clock_(clock),
+      loudness_(std::make_unique<Loudness::Library>(Loudness::Library::DefaultCacheFile())),
+      playLog_(Program().folder + QStringLiteral("/Play Log")) {
+    for (std::size_t i = 0; i < kValues.size(); ++i) {
+        values_[i] = kValues[i].defaultValue;
+    }
+    for (MediaList& list : lists_) {
+        list.SetPattern(Latin1(kFilePattern));
+    }
+    scheduler_ = new Scheduler(Scheduler::Inputs{
+                                   [this] { return values_[kInterval]; },
+                                   [this] { return values_[kMusicHigh]; },
+                                   [this] { return values_[kMusicLow]; },
+                                   [this] { return values_[kMessageVolume]; },
+                                   [this] { return options_.crossfade; },
+                                   [this] { return options_.everySongs; },
+                               },
+                               lists_[kMusic], lists_[kMessages], this);
+    planner_ = new DayPlanner(
+        clock_, *scheduler_,
+        Program().folder + u'/' + Program().baseName + QStringLiteral(".timed"), this);
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(kSaveDelayMilliseconds);
+    connect(&saveTimer_, &QTimer::timeout, this, &Player::SaveValues);
+    connect(scheduler_, &Scheduler::StatusChanged, this, [this](int channel, const QString& mode) {
+        modes_[channel] = mode;
+        emit StatusChanged(channel, mode);
+    });
+    connect(scheduler_, &Scheduler::VolumeShown, this, &Player::VolumeShown);
+    connect(scheduler_, &Scheduler::PlayingChanged, this, &Player::PlayingChanged);
+    connect(scheduler_, &Scheduler::PausedChanged, this, &Player::PausedChanged);
+    connect(scheduler_, &Scheduler::MessageFinished, this, &Player::LogMessage);
+    connect(planner_, &DayPlanner::Missed, this, &Player::LogMessage);
+    connect(planner_, &DayPlanner::ClosedTextChanged, this, &Player::ClosedTextChanged);
+    // Every file the lists show is measured ahead of its start, while even loudness is on.
+    for (MediaList& list : lists_) {
+        connect(&list, &MediaList::modelReset, this,
+                [this, &list] { loudness_->Queue(list.FilePaths()); });
+    }
+}
+
+Player::~Player() {
+    loudness_->Stop();
+}
+
+void Player::Load() {
+    const QString musicFolder = Program().folder + QStringLiteral("/Music");
+    const QString messagesFolder = Program().folder + QStringLiteral("/Messages");
+    for (const QString& folder : {musicFolder, messagesFolder}) {
+        if (!Mod_Diskinfo::PathExists(folder)) {
+            Mod_Diskinfo::CreatePath(folder);
+        }
+    }
+    // Seeded from the time of day, so each start picks other starting entries.
+    QRandomGenerator random(static_cast<quint32>(QTime::currentTime().msecsSinceStartOfDay()));
+    lists_[kMusic].SetPath(musicFolder);
+    lists_[kMessages].SetPath(messagesFolder);
+    // Campaign folders rotate on their dates.
+    lists_[kMessages].SetCampaigns([this] { return clock_.Now().date(); });
+    Schedule::Plan plan = ReadSchedule();
+    ProcessPendingEvents();
+    for (MediaList& list : lists_) {
+        if (list.ListCount() > 0) {
+            list.SetListIndex(
+                static_cast<int>(std::floor(random.generateDouble() * list.ListCount())));
+        }
+    }
+
+    for (std::size_t i = 0; i < kValues.size(); ++i) {
+        const ValueKey& value = kValues[i];
+        values_[i] = TextToSettingValue(
+            Mod_INI::GetIniValue(QString(), Latin1(value.key), QString::number(value.defaultValue),
+                                 Latin1(kSettingsSection)),
+            value.low, value.high);
+    }
+    const auto on = [](const char* key) { return ReadOption(key, QStringLiteral("0")) == u"1"; };
+    ApplyEvenLoudness(on(kEvenLoudnessKey));
+    options_.keepPlayLog = on(kKeepPlayLogKey);
+    scheduler_->SetMessageReports(options_.keepPlayLog);
+    ApplyTrimSilence(on(kTrimSilenceKey));
+    // A value that is no number is off.
+    options_.crossfade =
+        std::clamp(ReadOption(kCrossfadeKey, QStringLiteral("0")).toInt(), 0, kLongestCrossfade);
+    options_.everySongs =
+        std::clamp(ReadOption(kEverySongsKey, QStringLiteral("0")).toInt(), 0, kMostSongs);
+    options_.output = ReadOption(kOutputDeviceKey, QString());
+    Platform::Mci::SelectOutput(options_.output.toStdString());
+    // Outside the hours nothing starts.
+    planner_->SetPlan(std::move(plan));
+}
+
+void Player::Start(qint32 parentWindow) {
+    scheduler_->SetParentWindow(parentWindow);
+    scheduler_->ShowVolume();
+    scheduler_->StartMusic();
+}
+
+void Player::Tick() {
+    if (!shuttingDown_) {
+        planner_->Check();
+        scheduler_->Tick();
+    }
+}
+
+void Player::Shutdown() {
+    if (std::exchange(shuttingDown_, true)) {
+        return;
+    }
+    saveTimer_.stop();
+    scheduler_->Stop();
+    ProcessPendingEvents();
+    Mod_MCI::MciClose(Scheduler::ChannelAlias(kMusic));
+    Mod_MCI::MciClose(Scheduler::ChannelAlias(kMessages));
+    Mod_MCI::MciCloseAll();
+    loudness_->Stop();
+    ProcessPendingEvents();
+    SaveValues();
+}
+
+void Player::Set(Value value, int level) {
+    level = std::clamp(level, kValues[value].low, kValues[value].high);
+    if (shuttingDown_ || values_[value] == level) {
+        return;
+    }
+    values_[value] = level;
+    if (value != kInterval) {
+        scheduler_->LevelsChanged();
+    }
+    saveTimer_.start();
+    emit ValueChanged(value, level);
+}
+
+void Player::SaveValues() {
+    saveTimer_.stop();
+    // The four in one replacement of the file, so an end between them cannot leave a mix.
+    QList<std::pair<QString, QString>> pairs;
+    for (std::size_t i = 0; i < kValues.size(); ++i) {
+        pairs.append({Latin1(kValues[i].key), QString::number(values_[i])});
+    }
+    Mod_INI::PutIniValues(QString(), pairs, Latin1(kSettingsSection));
+}
+
+void Player::StoreOption(const char* key, const QString& value) {
+    Mod_INI::PutIniValue(QString(), Latin1(key), value, Latin1(kOptionsSection));
+    emit OptionsChanged();
+}
+
+void Player::SetEvenLoudness(bool on) {
+    ApplyEvenLoudness(on);
+    StoreOption(kEvenLoudnessKey, QString::number(on ? 1 : 0));
+}
+
+void Player::SetKeepPlayLog(bool on) {
+    options_.keepPlayLog = on;
+    scheduler_->SetMessageReports(on);
+    StoreOption(kKeepPlayLogKey, QString::number(on ? 1 : 0));
+}
+
+void Player::SetTrimSilence(bool on) {
+    ApplyTrimSilence(on);
+    StoreOption(kTrimSilenceKey, QString::number(on ? 1 : 0));
+}
+
+// Takes effect from the next track change on.
+void Player::SetCrossfade(int seconds) {
+    options_.crossfade = std::clamp(seconds, 0, kLongestCrossfade);
+    StoreOption(kCrossfadeKey, QString::number(options_.crossfade));
+}
+
+void Player::SetEverySongs(int songs) {
+    options_.everySongs = std::clamp(songs, 0, kMostSongs);
+    StoreOption(kEverySongsKey, QString::number(options_.everySongs));
+}
+
+void Player::SetOutput(const QString& name) {
+    options_.output = name;
+    Platform::Mci::SelectOutput(name.toStdString());
+    StoreOption(kOutputDeviceKey, name);
+}
+
+void Player::ApplyEvenLoudness(bool on) {
+    options_.evenLoudness = on;
+    loudness_->SetEnabled(on);
+    for (const MediaList& list : lists_) {
+        loudness_->Queue(list.FilePaths());
+    }
+}
+
+// The music is measured for where its sound starts and ends; a file not yet measured plays whole.
+void Player::ApplyTrimSilence(bool on) {
+    options_.trimSilence = on;
+    loudness_->SetTrimming(on);
+    loudness_->Queue(lists_[kMusic].FilePaths());
+}
+
+std::optional<std::pair<qint64, qint64>> Player::Sound(const QByteArray& path) const {
+    const QByteArray folder = QFile::encodeName(QDir::cleanPath(lists_[kMusic].Path())) + '/';
+    if (!options_.trimSilence || !path.startsWith(folder)) {
+        return std::nullopt;
+    }
+    return loudness_->Sound(path);
+}
+
+void Player::NextTrack() {
+    scheduler_->NextTrack();
+}
+
+bool Player::PlayMessageNow(const QString& file) {
+    if (file.isEmpty()) {
+        return scheduler_->PlayMessageNow();
+    }
+    // Only a file of the messages folder, whatever the name says.
+    const QString folder = QDir::cleanPath(lists_[kMessages].Path());
+    const QFileInfo found(QDir(folder), file);
+    const QString path = QDir::cleanPath(found.absoluteFilePath());
+    if (!path.startsWith(folder + u'/') || !found.isFile()) {
+        return false;
+    }
+    return scheduler_->PlayMessageNow(QFile::encodeName(path));
+}
+
+void Player::Pause() {
+    scheduler_->Pause();
+}
+
+void Player::Resume() {
+    scheduler_->Resume();
+}
+
+std::optional<qint64> Player::SecondsToNextMessage() const {
+    std::optional<qint64> next = scheduler_->SecondsToNextMessage();
+    if (Closed()) {
+        return next;
+    }
+    const QDateTime now = clock_.Now();
+    for (int back = 0; back < 8; ++back) {
+        const QDate day = now.date().addDays(back);
+        for (const Schedule::Timed& timed : planner_->Plan().timed) {
+            if ((timed.days & (1U << (day.dayOfWeek() - 1))) == 0) {
+                continue;
+            }
+            const qint64 in = now.secsTo(Schedule::At(day, timed.minute, now.timeZone()));
+            if (in >= 0 && (!next || in < *next)) {
+                next = in;
+            }
+        }
+        if (next && *next < 86400) {
+            break;
+        }
+    }
+    return next;
+}
+
+QStringList Player::Problems() const {
+    QStringList problems;
+    if (lists_[kMusic].ListCount() == 0) {
+        problems << QStringLiteral("the music folder is empty");
+    } else if (!Closed() && !shuttingDown_ && !modes_[kMusic].isEmpty() &&
+               modes_[kMusic] != u"playing" && modes_[kMusic] != u"paused") {
+        problems << QStringLiteral(
+            "no music plays: no sound output, or no file that can be played");
+    }
+    for (const Schedule::Fault& fault : planner_->Plan().faults) {
+        problems << fault.Warning();
+    }
+    return problems;
+}
+
+void Player::LogMessage(const Scheduler::MessagePlay& play) {
+    lastMessage_ = play;
+    emit MessageLogged(play);
+    if (!options_.keepPlayLog) {
+        return;
+    }
+    const bool written = playLog_.Append(play);
+    if (!written && !playLogFailed_) {
+        qCWarning(lcPlayLog, "cannot write to the play log %s", qPrintable(playLog_.FileFor(play)));
+    }
+    playLogFailed_ = !written;
+}
+
+void Player::SetSchedule(const QByteArrayList& scheduleLines, const QByteArrayList& timedLines) {
+    const QString ini = Mod_INI::IniFilePath();
+    Mod_INI::PutIniSection(ini, Latin1(kScheduleSection), scheduleLines);
+    Mod_INI::PutIniSection(ini, Latin1(kTimedSection), timedLines);
+    planner_->SetPlan(ReadSchedule());
+}
+
+Schedule::Locate Player::LocateMessage() const {
+    return [messages = lists_[kMessages].Path()](const QString& file) {
+        for (const QString& folder : {messages, Program().folder}) {
+            const QFileInfo found(QDir(folder), file);
+            if (found.isFile()) {
+                return found.absoluteFilePath();
+            }
+        }
+        return QString();
+    };
+}
+
+Schedule::Plan Player::ReadSchedule() {
+    const QString messages = lists_[kMessages].Path();
+    const QString ini = Mod_INI::IniFilePath();
+    Schedule::Plan plan =
+        Schedule::Parse(Mod_INI::GetIniSection(ini, Latin1(kScheduleSection)),
+                        Mod_INI::GetIniSection(ini, Latin1(kTimedSection)), LocateMessage());
+    // A timed message plays at its time only, not in the rotation as well.
+    QSet<QByteArray> timed;
+    for (const Schedule::Timed& entry : plan.timed) {
+        const QString inside = QDir(messages).relativeFilePath(entry.path);
+        if (!inside.startsWith(QStringLiteral(".."))) {
+            timed.insert(QFile::encodeName(inside));
+        }
+    }
+    MediaList& list = lists_[kMessages];
+    const QByteArray selected = list.FileBytes();
+    list.SetExcluded(std::move(timed));
+    list.SetListIndex(list.Find(selected));
+    return plan;
+}

@@ -1,0 +1,165 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <memory>
+#include <optional>
+
+#include "loudness/LoudnessLibrary.h"
+#include "scheduler/DayPlanner.h"
+#include "scheduler/MediaList.h"
+#include "scheduler/PlayLog.h"
+#include "scheduler/Scheduler.h"
+
+// The player, without a widget: the music and message lists, the playback core and the day's plan
+// on it, the loudness library and the play log, with the four values and the options the user
+// sets, read from the settings file at start-up and written back to it. The window, the tray, the
+// desktop's media controls and the web remote are views of it: they steer it through here and
+// show what its signals tell.
+class Player : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kMusic = Scheduler::kMusic;
+    static constexpr int kMessages = Scheduler::kMessages;
+    // The kinds of file the lists hold: the first three the oldest, then what music stores and
+    // ripping tools give today.
+    static constexpr const char* kFilePattern =
+        "*.mp3;*.wav;*.mid;*.ogg;*.oga;*.opus;*.flac;*.m4a;*.aac";
+
+    // The four values, by their index in kValues.
+    enum Value { kInterval = 0, kMusicHigh = 1, kMusicLow = 2, kMessageVolume = 3 };
+    struct ValueKey {
+        const char* key;  // in the settings section
+        int defaultValue;
+        int low;
+        int high;
+    };
+    static constexpr std::array<ValueKey, 4> kValues{{
+        {"MessageInterval", 30, 0, 600},
+        {"MusicVolumeHigh", 100, 0, 100},
+        {"MusicVolumeLow", 10, 0, 100},
+        {"MessageVolume", 100, 0, 100},
+    }};
+    static constexpr const char* kSettingsSection = "Settings";
+    // A changed value reaches the settings file this long after the last change, so that a power
+    // cut loses nothing and a dragged slider is not written at every step.
+    static constexpr int kSaveDelayMilliseconds = 1000;
+
+    // The options, in a section of their own; each is stored the moment it changes.
+    static constexpr const char* kOptionsSection = "Options";
+    static constexpr const char* kEvenLoudnessKey = "EvenLoudness";
+    static constexpr const char* kKeepPlayLogKey = "KeepPlayLog";
+    static constexpr const char* kOutputDeviceKey = "OutputDevice";
+    static constexpr const char* kCrossfadeKey = "Crossfade";
+    static constexpr const char* kTrimSilenceKey = "TrimSilence";
+    static constexpr const char* kEverySongsKey = "MessageEverySongs";
+    static constexpr const char* kScheduleSection = "Schedule";
+    static constexpr const char* kTimedSection = "Timed";
+    static constexpr int kLongestCrossfade = 10;
+    static constexpr int kMostSongs = 100;
+
+    struct Options {
+        bool evenLoudness = false;
+        bool keepPlayLog = false;
+        bool trimSilence = false;
+        int crossfade = 0;   // seconds; 0: gapless
+        int everySongs = 0;  // a message after every that many music files; 0: by the interval
+        QString output;      // the sound server's name for it; empty: the desktop's
+    };
+
+    explicit Player(const Clock& clock, QObject* parent = nullptr);
+    ~Player() override;
+
+    // Start-up, before anything plays: the media folders, the values and options, the day's plan
+    // and a random starting entry in each list.
+    void Load();
+    // The first music file, when the shop is open. `parentWindow` is what media devices are told.
+    void Start(qint32 parentWindow);
+    // Once a second.
+    void Tick();
+    // The end: playback stops, every channel closes, the values are stored. Once.
+    void Shutdown();
+    bool ShuttingDown() const { return shuttingDown_; }
+
+    int Get(Value value) const { return values_[value]; }
+    // Clamped into its range; heard at once and stored shortly.
+    void Set(Value value, int level);
+    // The values as the settings file has them, written all four in one replacement of it.
+    void SaveValues();
+
+    const Options& Opts() const { return options_; }
+    void SetEvenLoudness(bool on);
+    void SetKeepPlayLog(bool on);
+    void SetTrimSilence(bool on);
+    void SetCrossfade(int seconds);
+    void SetEverySongs(int songs);
+    void SetOutput(const QString& name);
+
+    void NextTrack();
+    // A message at once, with the music ducked: `file` from the messages folder, or the next of
+    // the rotation when empty. False when it cannot play now, or there is no such file.
+    bool PlayMessageNow(const QString& file = {});
+    void Pause();
+    void Resume();
+    bool Paused() const { return scheduler_->Paused(); }
+    bool Closed() const { return scheduler_->Closed(); }
+
+    // The file playing on a channel, as its path, and its mode as last read.
+    QByteArray Playing(int channel) const { return scheduler_->Playing(channel); }
+    QString Mode(int channel) const { return modes_[channel]; }
+    // Seconds until the next message: the rotation's or a timed one's, whichever comes first.
+    std::optional<qint64> SecondsToNextMessage() const;
+    std::optional<Scheduler::MessagePlay> LastMessage() const { return lastMessage_; }
+    // What keeps it from playing as it should, in a few words each; empty when all is well.
+    QStringList Problems() const;
+
+    // The opening hours and timed messages as the settings file has them. The messages named
+    // there leave the rotation.
+    Schedule::Plan ReadSchedule();
+    // Stores new opening hours and timed messages, which take effect at once.
+    void SetSchedule(const QByteArrayList& scheduleLines, const QByteArrayList& timedLines);
+    // Finds a timed message: in the messages folder, or from the program's folder.
+    Schedule::Locate LocateMessage() const;
+
+    MediaList& List(int channel) { return lists_[channel]; }
+    const MediaList& List(int channel) const { return lists_[channel]; }
+    Scheduler& Playback() const { return *scheduler_; }
+    DayPlanner& Day() const { return *planner_; }
+    Loudness::Library& Loudness() const { return *loudness_; }
+    const PlayLog& Log() const { return playLog_; }
+    // Where a file's sound starts and ends, for a music file while silent ends are trimmed.
+    std::optional<std::pair<qint64, qint64>> Sound(const QByteArray& path) const;
+
+signals:
+    void ValueChanged(Player::Value value, int level);
+    void OptionsChanged();
+    void StatusChanged(int channel, const QString& mode);
+    void VolumeShown(qint32 volume);
+    void PlayingChanged(int channel);
+    void PausedChanged(bool paused);
+    void ClosedTextChanged(const QString& text);
+    // A message's play ended, or a timed one was missed.
+    void MessageLogged(const Scheduler::MessagePlay& play);
+
+private:
+    void ApplyEvenLoudness(bool on);
+    void ApplyTrimSilence(bool on);
+    void StoreOption(const char* key, const QString& value);
+    void LogMessage(const Scheduler::MessagePlay& play);
+
+    const Clock& clock_;
+    std::array<MediaList, 2> lists_;
+    std::array<int, 4> values_{};
+    Options options_;
+    std::array<QString, 2> modes_;
+    Scheduler* scheduler_;
+    DayPlanner* planner_;
+    std::unique_ptr<Loudness::Library> loudness_;
+    PlayLog playLog_;
+    QTimer saveTimer_;
+    std::optional<Scheduler::MessagePlay> lastMessage_;
+    bool playLogFailed_ = false;  // warned of once, until a line is written again
+    bool shuttingDown_ = false;
+};
