@@ -33,6 +33,9 @@ void DayPlanner::SetPlan(Schedule::Plan plan) {
 
 void DayPlanner::Check() {
     const QDateTime now = clock_.Now();
+    if (!now.isValid()) {
+        return;  // a clock not yet set says nothing about the day
+    }
     const bool open = plan_.hours.IsOpen(now);
     if (!open) {
         playback_.Close(kClosingFade);
