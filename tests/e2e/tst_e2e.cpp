@@ -222,6 +222,8 @@ private:
     }
 
     void Terminate() {
+        // A program already gone has no pid, and kill(0) would end this test's whole group.
+        QVERIFY2(program_.state() == QProcess::Running, qPrintable(program_.readAllStandardError()));
         ::kill(static_cast<pid_t>(program_.processId()), SIGTERM);
         QVERIFY2(program_.waitForFinished(10000), "the program ends on SIGTERM");
         QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
