@@ -141,24 +141,27 @@ QString MciGetMode(const QString& alias) {
     return QString::fromLocal8Bit(reply.data());
 }
 
-qint32 MciGetLength(const QString& alias) {
+namespace {
+
+// A length or position in frames; -1 when the device cannot tell.
+qint32 FramesOf(const QString& alias, const QString& item) {
     ReplyBuffer reply;
     Query(Bytes(QStringLiteral("set ") + alias + QStringLiteral(" time format frames")), reply);
-    if (Query(Bytes(QStringLiteral("status ") + alias + QStringLiteral(" length")), reply) !=
+    if (Query(Bytes(QStringLiteral("status ") + alias + u' ' + item), reply) !=
         Platform::Mci::kNoError) {
         return -1;
     }
     return ReplyToNumber(reply.data());
 }
 
+}  // namespace
+
+qint32 MciGetLength(const QString& alias) {
+    return FramesOf(alias, QStringLiteral("length"));
+}
+
 qint32 MciGetPosition(const QString& alias) {
-    ReplyBuffer reply;
-    Query(Bytes(QStringLiteral("set ") + alias + QStringLiteral(" time format frames")), reply);
-    if (Query(Bytes(QStringLiteral("status ") + alias + QStringLiteral(" position")), reply) !=
-        Platform::Mci::kNoError) {
-        return -1;
-    }
-    return ReplyToNumber(reply.data());
+    return FramesOf(alias, QStringLiteral("position"));
 }
 
 QString MciPause(const QString& alias) {
