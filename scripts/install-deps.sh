@@ -21,6 +21,9 @@ packages=(
     clang libclang-rt-14-dev
     qt6-svg-dev dpkg-dev desktop-file-utils appstream
     libebur128-dev
+    playerctl curl
+    qt6-httpserver-dev qt6-websockets-dev
+    chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -11,11 +11,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 #include "console/Frm_Messages.h"
 #include "desktop/SingleInstance.h"
 #include "platform/mci/gstdevices.h"
+#include "remote/Mpris.h"
 #include "support/Mod_Diskinfo.h"
 #include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
@@ -140,6 +142,18 @@ int main(int argc, char* argv[]) {
     console.Form_Load();
     QObject::connect(&instance, &SingleInstance::ShowRequested, &console,
                      [&console] { console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0); });
+    // The desktop's media controls. The window can be shown only where there is a screen.
+    const bool screen = !QGuiApplication::screens().isEmpty() &&
+                        QGuiApplication::platformName() != u"offscreen" &&
+                        QGuiApplication::platformName() != u"minimal";
+    MprisBridge mpris(player, {screen ? std::function<void()>([&console] {
+                                   console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0);
+                               })
+                                      : std::function<void()>(),
+                               [&console] { console.RequestShutdown(Frm_Messages::kProgramEnd); }});
+    if (!mpris.Register()) {
+        std::fprintf(stderr, "corvane: no session bus; the desktop's media controls cannot see it\n");
+    }
     // Ending requests are taken only once the settings are loaded: a request during start-up waits
     // in the socket until then, so it can never save the controls' initial values over the file.
     if (signalPipe[1] >= 0) {

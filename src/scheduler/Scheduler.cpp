@@ -29,6 +29,14 @@ QString Scheduler::ChannelAlias(int index) {
     return QStringLiteral("ZEL") + QString::number(index);
 }
 
+qint64 Scheduler::PositionMs(int channel) const {
+    if (playing_[channel].isEmpty()) {
+        return -1;
+    }
+    const qint32 frames = Mod_MCI::MciGetPosition(ChannelAlias(channel));
+    return frames < 0 ? -1 : qint64{frames} * kMillisecondsPerFrame;
+}
+
 Scheduler::Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObject* parent)
     : QObject(parent), inputs_(std::move(inputs)), lists_{&music, &messages} {
     fadeTimer_.setTimerType(Qt::PreciseTimer);

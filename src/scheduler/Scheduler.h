@@ -103,6 +103,8 @@ public:
     void LevelsChanged();
     // The file playing (or paused) on a channel; empty when none.
     QByteArray Playing(int channel) const { return playing_[channel]; }
+    // How far into its file a channel is, in milliseconds; -1 when it cannot be told.
+    qint64 PositionMs(int channel) const;
     // Ticks until the rotation's next message; none when the interval does not time it.
     std::optional<int> SecondsToNextMessage() const;
     // For shutdown: a running fade ends without another command, and nothing is started again. A
