@@ -18,6 +18,7 @@
 #include "desktop/SingleInstance.h"
 #include "platform/mci/gstdevices.h"
 #include "remote/Mpris.h"
+#include "remote/WebRemote.h"
 #include "support/Mod_Diskinfo.h"
 #include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
@@ -154,6 +155,15 @@ int main(int argc, char* argv[]) {
     if (!mpris.Register()) {
         std::fprintf(stderr, "corvane: no session bus; the desktop's media controls cannot see it\n");
     }
+    // The web remote, when the user has turned it on.
+    WebRemote remote(player);
+    if (const WebRemote::Config config = WebRemote::ReadConfig(); config.port != 0) {
+        WebRemote::KeepKeyPrivate(config);
+        if (!remote.Start(config)) {
+            std::fprintf(stderr, "corvane: the web remote is off: %s\n", qPrintable(remote.Error()));
+        }
+    }
+    console.SetRemote(&remote);
     // Ending requests are taken only once the settings are loaded: a request during start-up waits
     // in the socket until then, so it can never save the controls' initial values over the file.
     if (signalPipe[1] >= 0) {

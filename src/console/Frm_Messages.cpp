@@ -3,6 +3,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCursor>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +23,7 @@
 
 #include "about/Frm_About.h"
 #include "audio/Mod_MCI.h"
+#include "console/Frm_Remote.h"
 #include "console/Frm_Schedule.h"
 #include "desktop/Autostart.h"
 #include "desktop/Mod_Help.h"
@@ -219,6 +221,9 @@ void Frm_Messages::BuildMenus() {
             &Frm_Messages::Mnu_File_TrimSilence_Click);
     Mnu_File_Schedule = Mnu_File->addAction(QStringLiteral("Sc&hedule..."));
     connect(Mnu_File_Schedule, &QAction::triggered, this, &Frm_Messages::Mnu_File_Schedule_Click);
+    Mnu_File_Remote = Mnu_File->addAction(QStringLiteral("&Remote Control..."));
+    Mnu_File_Remote->setEnabled(false);
+    connect(Mnu_File_Remote, &QAction::triggered, this, &Frm_Messages::Mnu_File_Remote_Click);
     Mnu_File_Crossfade = Mnu_File->addMenu(QStringLiteral("&Crossfade"));
     auto* crossfades = new QActionGroup(Mnu_File_Crossfade);
     for (int seconds = 0; seconds <= Player::kLongestCrossfade; ++seconds) {
@@ -423,6 +428,32 @@ void Frm_Messages::Mnu_File_Schedule_Click() {
     if (window.exec() == QDialog::Accepted) {
         player_.SetSchedule(window.ScheduleLines(), window.TimedLines());
     }
+}
+
+void Frm_Messages::SetRemote(WebRemote* remote) {
+    remote_ = remote;
+    Mnu_File_Remote->setEnabled(remote != nullptr);
+}
+
+void Frm_Messages::Mnu_File_Remote_Click() {
+    if (!remote_) {
+        return;
+    }
+    Frm_Remote window(remote_->Current(), this);
+    // The choice is kept only once the server has taken it: a port in use is said at once.
+    connect(window.Buttons, &QDialogButtonBox::accepted, &window, [this, &window] {
+        const WebRemote::Config config = window.Config();
+        if (!remote_->Start(config)) {
+            window.ShowProblem(QStringLiteral("The remote cannot be turned on: ") +
+                               remote_->Error());
+            remote_->Start(WebRemote::ReadConfig());
+            return;
+        }
+        WebRemote::StoreConfig(config);
+        window.done(QDialog::Accepted);
+    });
+    disconnect(window.Buttons, &QDialogButtonBox::accepted, &window, &QDialog::accept);
+    window.exec();
 }
 
 void Frm_Messages::ShowClosed(const QString& text) {

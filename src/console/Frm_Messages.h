@@ -17,6 +17,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimer;
+class WebRemote;
 
 // The console: the program's main window, a view of the player. It shows the music and message
 // lists with the state of each channel and carries the settings panel; its one-second timer ticks
@@ -69,6 +70,9 @@ public:
     void Mnu_File_Crossfade_Click(int seconds);       // 0: off
     void Mnu_File_TrimSilence_Click(bool checked);
     void Mnu_File_Schedule_Click();
+    void Mnu_File_Remote_Click();
+    // The web remote that File > Remote Control sets up; none: the item is unavailable.
+    void SetRemote(WebRemote* remote);
     void Mnu_Play_NextTrack_Click();
     void Mnu_Play_Message_Click(const QString& file);  // empty: the next of the rotation
     void Mnu_Play_Pause_Click(bool checked);
@@ -113,6 +117,7 @@ public:
     QAction* Mnu_File_EvenLoudness;
     QAction* Mnu_File_KeepPlayLog;
     QMenu* Mnu_File_Output;     // the outputs there are when it opens, and the chosen one
+    QAction* Mnu_File_Remote;
     QMenu* Mnu_File_Crossfade;  // Off, or 1 to Player::kLongestCrossfade seconds
     QAction* Mnu_File_TrimSilence;
     QAction* Mnu_File_Schedule;
@@ -150,6 +155,7 @@ private:
     qint32 WindowHandle();
 
     Player& player_;
+    WebRemote* remote_ = nullptr;
     bool shuttingDown_ = false;
     bool shutdownDone_ = false;
     std::optional<qint16> pendingUnloadMode_;

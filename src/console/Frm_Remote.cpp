@@ -1,0 +1,89 @@
+#include "console/Frm_Remote.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHostInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+Frm_Remote::Frm_Remote(const WebRemote::Config& config, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Remote Control"));
+    Chk_On = new QCheckBox(QStringLiteral("&Allow control from a web browser"), this);
+    Txt_Port = new QSpinBox(this);
+    Txt_Port->setRange(1, 65535);
+    Txt_Port->setValue(config.port ? config.port : WebRemote::kDefaultPort);
+    Opt_Local = new QRadioButton(QStringLiteral("This &computer only"), this);
+    Opt_Lan = new QRadioButton(QStringLiteral("The &local network"), this);
+    (config.lan ? Opt_Lan : Opt_Local)->setChecked(true);
+    Txt_Key = new QLineEdit(config.key, this);
+    Txt_Key->setReadOnly(true);
+    Txt_Key->setMinimumWidth(Txt_Key->fontMetrics().horizontalAdvance(QString(34, u'0')));
+    Cmd_NewKey = new QPushButton(QStringLiteral("&New Key"), this);
+    Lbl_Address = new QLabel(this);
+    Lbl_Address->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Lbl_Problem = new QLabel(this);
+    Lbl_Problem->setStyleSheet(QStringLiteral("color: #c0392b"));
+    Lbl_Problem->setWordWrap(true);
+    Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addWidget(Txt_Key, 1);
+    keyRow->addWidget(Cmd_NewKey);
+    auto* whoRow = new QVBoxLayout;
+    whoRow->addWidget(Opt_Local);
+    whoRow->addWidget(Opt_Lan);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&Port:"), Txt_Port);
+    form->addRow(QStringLiteral("From:"), whoRow);
+    form->addRow(QStringLiteral("&Key:"), keyRow);
+    form->addRow(QStringLiteral("Address:"), Lbl_Address);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Chk_On);
+    layout->addLayout(form);
+    layout->addWidget(Lbl_Problem);
+    layout->addWidget(Buttons);
+
+    Chk_On->setChecked(config.port != 0);
+    connect(Chk_On, &QCheckBox::toggled, this, [this](bool on) {
+        // The first time it is turned on, it gets a key of its own.
+        if (on && Txt_Key->text().isEmpty()) {
+            Txt_Key->setText(RemoteApi::NewKey());
+        }
+        Refresh();
+    });
+    connect(Cmd_NewKey, &QPushButton::clicked, this,
+            [this] { Txt_Key->setText(RemoteApi::NewKey()); });
+    connect(Txt_Port, &QSpinBox::valueChanged, this, &Frm_Remote::Refresh);
+    connect(Opt_Lan, &QRadioButton::toggled, this, &Frm_Remote::Refresh);
+    connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    Refresh();
+}
+
+WebRemote::Config Frm_Remote::Config() const {
+    WebRemote::Config config;
+    config.port = Chk_On->isChecked() ? static_cast<quint16>(Txt_Port->value()) : 0;
+    config.lan = Opt_Lan->isChecked();
+    config.key = Txt_Key->text();
+    return config;
+}
+
+void Frm_Remote::ShowProblem(const QString& text) { Lbl_Problem->setText(text); }
+
+void Frm_Remote::Refresh() {
+    const bool on = Chk_On->isChecked();
+    for (QWidget* widget : {static_cast<QWidget*>(Txt_Port), static_cast<QWidget*>(Opt_Local),
+                            static_cast<QWidget*>(Opt_Lan), static_cast<QWidget*>(Txt_Key),
+                            static_cast<QWidget*>(Cmd_NewKey)}) {
+        widget->setEnabled(on);
+    }
+    const QString host = Opt_Lan->isChecked() ? QHostInfo::localHostName() : QStringLiteral("127.0.0.1");
+    Lbl_Address->setText(on ? QStringLiteral("http://%1:%2/").arg(host).arg(Txt_Port->value())
+                            : QStringLiteral("off"));
+}

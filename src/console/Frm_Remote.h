@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+#include "remote/WebRemote.h"
+
+class QCheckBox;
+class QDialogButtonBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+
+// File > Remote Control: whether the web remote is on, on which port, for whom, with which key.
+class Frm_Remote : public QDialog {
+    Q_OBJECT
+
+public:
+    Frm_Remote(const WebRemote::Config& config, QWidget* parent = nullptr);
+
+    // What the dialog holds now; a remote turned on always has a key.
+    WebRemote::Config Config() const;
+    // Shows why the choice could not be taken (a port in use, say).
+    void ShowProblem(const QString& text);
+
+    QCheckBox* Chk_On;
+    QSpinBox* Txt_Port;
+    QRadioButton* Opt_Local;
+    QRadioButton* Opt_Lan;
+    QLineEdit* Txt_Key;
+    QPushButton* Cmd_NewKey;
+    QLabel* Lbl_Address;
+    QLabel* Lbl_Problem;
+    QDialogButtonBox* Buttons;
+
+private:
+    void Refresh();
+};
