@@ -74,7 +74,9 @@ WebRemote::Config Frm_Remote::Config() const {
     return config;
 }
 
-void Frm_Remote::ShowProblem(const QString& text) { Lbl_Problem->setText(text); }
+void Frm_Remote::ShowProblem(const QString& text) {
+    Lbl_Problem->setText(text);
+}
 
 void Frm_Remote::Refresh() {
     const bool on = Chk_On->isChecked();
@@ -83,7 +85,8 @@ void Frm_Remote::Refresh() {
                             static_cast<QWidget*>(Cmd_NewKey)}) {
         widget->setEnabled(on);
     }
-    const QString host = Opt_Lan->isChecked() ? QHostInfo::localHostName() : QStringLiteral("127.0.0.1");
+    const QString host =
+        Opt_Lan->isChecked() ? QHostInfo::localHostName() : QStringLiteral("127.0.0.1");
     Lbl_Address->setText(on ? QStringLiteral("http://%1:%2/").arg(host).arg(Txt_Port->value())
                             : QStringLiteral("off"));
 }

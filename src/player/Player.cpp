@@ -70,6 +70,8 @@ Player::Player(const Clock& clock, QObject* parent)
     connect(scheduler_, &Scheduler::VolumeShown, this, &Player::VolumeShown);
     connect(scheduler_, &Scheduler::PlayingChanged, this, &Player::PlayingChanged);
     connect(scheduler_, &Scheduler::PausedChanged, this, &Player::PausedChanged);
+    // The views show the last message whether or not the log is kept.
+    scheduler_->SetMessageReports(true);
     connect(scheduler_, &Scheduler::MessageFinished, this, &Player::LogMessage);
     connect(planner_, &DayPlanner::Missed, this, &Player::LogMessage);
     connect(planner_, &DayPlanner::ClosedTextChanged, this, &Player::ClosedTextChanged);
@@ -117,7 +119,6 @@ void Player::Load() {
     const auto on = [](const char* key) { return ReadOption(key, QStringLiteral("0")) == u"1"; };
     ApplyEvenLoudness(on(kEvenLoudnessKey));
     options_.keepPlayLog = on(kKeepPlayLogKey);
-    scheduler_->SetMessageReports(options_.keepPlayLog);
     ApplyTrimSilence(on(kTrimSilenceKey));
     // A value that is no number is off.
     options_.crossfade =
@@ -193,7 +194,6 @@ void Player::SetEvenLoudness(bool on) {
 
 void Player::SetKeepPlayLog(bool on) {
     options_.keepPlayLog = on;
-    scheduler_->SetMessageReports(on);
     StoreOption(kKeepPlayLogKey, QString::number(on ? 1 : 0));
 }
 

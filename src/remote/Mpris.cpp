@@ -1,5 +1,6 @@
 #include "remote/Mpris.h"
 
+#include <unistd.h>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -8,7 +9,6 @@
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
-#include <unistd.h>
 
 #include "platform/tags.h"
 #include "player/Player.h"
@@ -36,7 +36,8 @@ class MprisRootAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QStringList SupportedMimeTypes READ Empty)
 
 public:
-    explicit MprisRootAdaptor(MprisBridge* bridge) : QDBusAbstractAdaptor(bridge), bridge_(bridge) {}
+    explicit MprisRootAdaptor(MprisBridge* bridge)
+        : QDBusAbstractAdaptor(bridge), bridge_(bridge) {}
     QString Identity() const { return QStringLiteral("Corvane"); }
     QString DesktopEntry() const { return QStringLiteral("org.example.Corvane"); }
     bool CanRaise() const { return bridge_->CanRaise(); }
@@ -123,10 +124,9 @@ bool MprisBridge::Register() {
     if (!bus.isConnected() || !bus.registerObject(kObjectPath, this)) {
         return false;
     }
-    const QString names[] = {
-        QString::fromLatin1(kServiceName),
-        QString::fromLatin1(kServiceName) + QStringLiteral(".instance") +
-            QString::number(::getpid())};
+    const QString names[] = {QString::fromLatin1(kServiceName), QString::fromLatin1(kServiceName) +
+                                                                    QStringLiteral(".instance") +
+                                                                    QString::number(::getpid())};
     for (const QString& name : names) {
         if (bus.registerService(name)) {
             serviceName_ = name;
@@ -149,11 +149,14 @@ QString MprisBridge::PlaybackStatus() const {
     return QStringLiteral("Playing");
 }
 
-double MprisBridge::Volume() const { return player_.Get(Player::kMusicHigh) / 100.0; }
+double MprisBridge::Volume() const {
+    return player_.Get(Player::kMusicHigh) / 100.0;
+}
 
 void MprisBridge::SetVolume(double volume) {
     if (std::isfinite(volume)) {
-        player_.Set(Player::kMusicHigh, static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
+        player_.Set(Player::kMusicHigh,
+                    static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
     }
 }
 
@@ -175,7 +178,9 @@ void MprisBridge::Quit() {
     }
 }
 
-void MprisBridge::Next() { player_.NextTrack(); }
+void MprisBridge::Next() {
+    player_.NextTrack();
+}
 
 void MprisBridge::Play() {
     if (player_.Paused()) {
@@ -189,7 +194,9 @@ void MprisBridge::Pause() {
     }
 }
 
-void MprisBridge::PlayPause() { player_.Paused() ? player_.Resume() : player_.Pause(); }
+void MprisBridge::PlayPause() {
+    player_.Paused() ? player_.Resume() : player_.Pause();
+}
 
 // Compares what the player shows now with what the bus was last told, and tells what changed.
 void MprisBridge::Refresh() {
@@ -204,15 +211,15 @@ void MprisBridge::Refresh() {
                              QVariant::fromValue(QDBusObjectPath(
                                  QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"))));
         } else {
-            metadata_.insert(QStringLiteral("mpris:trackid"),
-                             QVariant::fromValue(QDBusObjectPath(
-                                 QStringLiteral("/org/example/Corvane/track/") +
-                                 QString::number(++trackNumber_))));
+            metadata_.insert(
+                QStringLiteral("mpris:trackid"),
+                QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/example/Corvane/track/") +
+                                                    QString::number(++trackNumber_))));
             metadata_.insert(QStringLiteral("xesam:url"),
                              QUrl::fromLocalFile(QFile::decodeName(path)).toString());
-            metadata_.insert(QStringLiteral("xesam:title"),
-                             message ? QStringLiteral("Message: ") + ShownName(path)
-                                     : ShownName(path));
+            metadata_.insert(
+                QStringLiteral("xesam:title"),
+                message ? QStringLiteral("Message: ") + ShownName(path) : ShownName(path));
             ReadTagsOf(path);
         }
         changed.insert(QStringLiteral("Metadata"), metadata_);
@@ -257,9 +264,9 @@ void MprisBridge::Changed(const QVariantMap& properties) {
     if (properties.isEmpty() || serviceName_.isEmpty()) {
         return;
     }
-    QDBusMessage signal = QDBusMessage::createSignal(
-        kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
     signal << QString::fromLatin1(kPlayerInterface) << properties << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }

@@ -51,7 +51,10 @@ std::variant<int, QString> WholeNumber(const QString& key, const QJsonValue& val
     const double number = value.toDouble(-1.0);
     if (!value.isDouble() || number != static_cast<double>(static_cast<qint64>(number)) ||
         number < low || number > high) {
-        return QStringLiteral("%1 must be a whole number from %2 to %3").arg(key).arg(low).arg(high);
+        return QStringLiteral("%1 must be a whole number from %2 to %3")
+            .arg(key)
+            .arg(low)
+            .arg(high);
     }
     return static_cast<int>(number);
 }
@@ -75,8 +78,8 @@ QJsonObject Status(const Player& player) {
         status.insert(QStringLiteral("lastMessage"),
                       QJsonObject{{QStringLiteral("file"), FileName(last->path)},
                                   {QStringLiteral("time"), last->start.toString(Qt::ISODate)},
-                                  {QStringLiteral("outcome"), QString::fromLatin1(
-                                                                  PlayLog::OutcomeText(last->outcome))}});
+                                  {QStringLiteral("outcome"),
+                                   QString::fromLatin1(PlayLog::OutcomeText(last->outcome))}});
     } else {
         status.insert(QStringLiteral("lastMessage"), QJsonValue(QJsonValue::Null));
     }
@@ -141,9 +144,9 @@ std::variant<SettingsChange, QString> DecodeSettings(const QByteArray& body) {
                     return key + QStringLiteral(" must be true or false");
                 }
                 std::optional<bool>& target =
-                    key == QLatin1String(Player::kEvenLoudnessKey) ? change.evenLoudness
+                    key == QLatin1String(Player::kEvenLoudnessKey)  ? change.evenLoudness
                     : key == QLatin1String(Player::kKeepPlayLogKey) ? change.keepPlayLog
-                                                                     : change.trimSilence;
+                                                                    : change.trimSilence;
                 target = value.toBool();
                 known = true;
             }
@@ -280,7 +283,8 @@ void FailureLimit::Failed(const QHostAddress& address, qint64 nowMs) {
     // Records of addresses long quiet are dropped, so that many addresses cannot fill memory.
     if (records_.size() > 4096) {
         records_.removeIf([nowMs](const auto& entry) {
-            return nowMs - entry.value().firstMs > kWindowMs && nowMs >= entry.value().refusedUntilMs;
+            return nowMs - entry.value().firstMs > kWindowMs &&
+                   nowMs >= entry.value().refusedUntilMs;
         });
     }
     Record& record = records_[address.toString()];

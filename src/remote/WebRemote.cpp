@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <algorithm>
+#include <optional>
 
 #include "player/Player.h"
 #include "settings/Mod_INI.h"
@@ -17,7 +18,9 @@
 Q_LOGGING_CATEGORY(lcRemote, "corvane.remote")
 
 // The page is built into this library; a static library's resources are registered by hand.
-static void InitRemoteResources() { Q_INIT_RESOURCE(remote); }
+static void InitRemoteResources() {
+    Q_INIT_RESOURCE(remote);
+}
 
 namespace {
 
@@ -28,7 +31,9 @@ constexpr const char* kLivePath = "/api/v1/live";
 // A live connection that has not given the key by then is closed.
 constexpr int kAdmitMilliseconds = 5000;
 
-QString Latin1(const char* text) { return QString::fromLatin1(text); }
+QString Latin1(const char* text) {
+    return QString::fromLatin1(text);
+}
 
 void Reply(QHttpServerResponder& responder, Status status, const QByteArray& body,
            const QByteArray& type, const QList<std::pair<QByteArray, QByteArray>>& headers = {}) {
@@ -69,26 +74,42 @@ QByteArray MethodName(Method method) {
 
 }  // namespace
 
-// Every request, whatever its path or method, comes to the one handler, which answers it.
+// A request to become a WebSocket: both headers, as the HTTP parser needs them to see an upgrade.
+bool IsUpgrade(const QHttpServerRequest& request) {
+    return request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
+           request.value("Connection").toLower().contains("upgrade");
+}
+
+// Every request, whatever its path or method, comes to one handler, which answers it. An upgrade
+// comes first to `upgrade`: the server takes the connection over when it says yes and has written
+// nothing, and closes it when it says no.
 class WebRemote::Server : public QAbstractHttpServer {
 public:
     using Handler = std::function<void(const QHttpServerRequest&, QTcpSocket*)>;
-    explicit Server(Handler handler) : handler_(std::move(handler)) {}
+    using UpgradeHandler = std::function<bool(const QHttpServerRequest&, QTcpSocket*)>;
+    Server(Handler handler, UpgradeHandler upgrade)
+        : handler_(std::move(handler)), upgrade_(std::move(upgrade)) {}
     static QHttpServerResponder Responder(const QHttpServerRequest& request, QTcpSocket* socket) {
         return makeResponder(request, socket);
     }
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
+        if (IsUpgrade(request)) {
+            return upgrade_(request, socket);
+        }
         handler_(request, socket);
         return true;
     }
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        handler_(request, socket);
+        if (!IsUpgrade(request)) {  // a refused upgrade has had its answer
+            handler_(request, socket);
+        }
     }
 
 private:
     Handler handler_;
+    UpgradeHandler upgrade_;
 };
 
 WebRemote::Config WebRemote::ReadConfig() {
@@ -104,11 +125,12 @@ WebRemote::Config WebRemote::ReadConfig() {
 
 void WebRemote::StoreConfig(const Config& config) {
     const QString ini = Mod_INI::IniFilePath();
-    Mod_INI::PutIniValues(ini,
-                          {{Latin1(kPortKey), QString::number(config.port)},
-                           {Latin1(kLanKey), config.lan ? QStringLiteral("1") : QStringLiteral("0")},
-                           {Latin1(kKeyKey), config.key}},
-                          Latin1(kSection));
+    Mod_INI::PutIniValues(
+        ini,
+        {{Latin1(kPortKey), QString::number(config.port)},
+         {Latin1(kLanKey), config.lan ? QStringLiteral("1") : QStringLiteral("0")},
+         {Latin1(kKeyKey), config.key}},
+        Latin1(kSection));
     KeepKeyPrivate(config);
 }
 
@@ -140,7 +162,9 @@ WebRemote::WebRemote(Player& player, QObject* parent) : QObject(parent), player_
     connect(&player_, &Player::MessageLogged, this, soon);
 }
 
-WebRemote::~WebRemote() { Stop(); }
+WebRemote::~WebRemote() {
+    Stop();
+}
 
 bool WebRemote::Start(const Config& config) {
     Stop();
@@ -154,7 +178,10 @@ bool WebRemote::Start(const Config& config) {
         return false;
     }
     server_ = std::make_unique<Server>(
-        [this](const QHttpServerRequest& request, QTcpSocket* socket) { Handle(request, socket); });
+        [this](const QHttpServerRequest& request, QTcpSocket* socket) { Handle(request, socket); },
+        [this](const QHttpServerRequest& request, QTcpSocket* socket) {
+            return Upgrade(request, socket);
+        });
     const QHostAddress address = config.lan ? QHostAddress::Any : QHostAddress::LocalHost;
     if (server_->listen(address, config.port) == 0) {
         const QList<QTcpServer*> servers = server_->servers();
@@ -191,7 +218,8 @@ void WebRemote::Handle(const QHttpServerRequest& request, QTcpSocket* socket) {
     const Method method = request.method();
     const QByteArray body = request.body();
     if (body.size() > RemoteApi::kMostBodyBytes) {
-        return ReplyError(responder, Status::PayloadTooLarge, QStringLiteral("the body is too long"));
+        return ReplyError(responder, Status::PayloadTooLarge,
+                          QStringLiteral("the body is too long"));
     }
     if (!RemoteApi::HostAllowed(request.value("Host"), listening_)) {
         return ReplyError(responder, Status::MisdirectedRequest,
@@ -204,8 +232,8 @@ void WebRemote::Handle(const QHttpServerRequest& request, QTcpSocket* socket) {
                           {{"Retry-After", "60"}});
     }
     const bool page = path == u"/";
-    if (!page && !RemoteApi::KeyMatches(RemoteApi::BearerKey(request.value("Authorization")),
-                                        config_.key)) {
+    if (!page &&
+        !RemoteApi::KeyMatches(RemoteApi::BearerKey(request.value("Authorization")), config_.key)) {
         failures_.Failed(peer, NowMs());
         return ReplyError(responder, Status::Unauthorized, QStringLiteral("a valid key is needed"),
                           {{"WWW-Authenticate", "Bearer"}});
@@ -251,8 +279,9 @@ void WebRemote::Handle(const QHttpServerRequest& request, QTcpSocket* socket) {
                  const QJsonDocument document = QJsonDocument::fromJson(body);
                  const QJsonValue value = document.object().value(QStringLiteral("file"));
                  if (!document.isObject() || !(value.isString() || value.isUndefined())) {
-                     return ReplyError(responder, Status::BadRequest,
-                                       QStringLiteral("a JSON object with a \"file\" name was expected"));
+                     return ReplyError(
+                         responder, Status::BadRequest,
+                         QStringLiteral("a JSON object with a \"file\" name was expected"));
                  }
                  file = value.toString();
              }
@@ -292,29 +321,60 @@ void WebRemote::Handle(const QHttpServerRequest& request, QTcpSocket* socket) {
         return ReplyError(responder, Status::NotFound, QStringLiteral("no such path"));
     }
     if (route->method != method) {
-        return ReplyError(responder, Status::MethodNotAllowed,
-                          QStringLiteral("this path takes ") + QString::fromLatin1(MethodName(route->method)),
-                          {{"Allow", MethodName(route->method)}});
+        return ReplyError(
+            responder, Status::MethodNotAllowed,
+            QStringLiteral("this path takes ") + QString::fromLatin1(MethodName(route->method)),
+            {{"Allow", MethodName(route->method)}});
     }
     route->action();
 }
 
-// A browser cannot give a live connection a header, so it gives the key as its first message.
-// The upgrade comes past the request handler: the same checks are made here.
+// The checks of a request to go live, in the order of the others; the key comes later, as the
+// first message, since a browser cannot give a live connection a header. Empty when it may.
+std::optional<std::pair<Status, QString>> WebRemote::LiveRefusal(const QByteArray& host,
+                                                                 const QString& origin,
+                                                                 const QString& path,
+                                                                 const QHostAddress& peer) const {
+    if (!RemoteApi::HostAllowed(host, listening_)) {
+        return {
+            {Status::MisdirectedRequest, QStringLiteral("this server is not known by that name")}};
+    }
+    if (failures_.Refused(peer, NowMs())) {
+        return {{Status::TooManyRequests,
+                 QStringLiteral("too many wrong keys; try again in a minute")}};
+    }
+    if (path != QLatin1String(kLivePath)) {
+        return {{Status::NotFound, QStringLiteral("no such path")}};
+    }
+    // Only this server's own page may go live: another site's script could reach it too.
+    if (origin.compare(QStringLiteral("http://") + QString::fromLatin1(host),
+                       Qt::CaseInsensitive) != 0) {
+        return {{Status::Forbidden, QStringLiteral("only the remote's own page may go live")}};
+    }
+    return std::nullopt;
+}
+
+bool WebRemote::Upgrade(const QHttpServerRequest& request, QTcpSocket* socket) {
+    const auto refusal =
+        LiveRefusal(request.value("Host"), QString::fromLatin1(request.value("Origin")),
+                    request.url().path(), request.remoteAddress());
+    if (refusal) {
+        QHttpServerResponder responder = Server::Responder(request, socket);
+        ReplyError(responder, refusal->first, refusal->second);
+        return false;
+    }
+    return true;
+}
+
 void WebRemote::TakeWebSockets() {
     while (server_ && server_->hasPendingWebSocketConnections()) {
         std::unique_ptr<QWebSocket> socket = server_->nextPendingWebSocketConnection();
         if (!socket) {
             continue;
         }
-        const QByteArray host = socket->request().rawHeader("Host");
-        const bool admissible =
-            !failures_.Refused(socket->peerAddress(), NowMs()) &&
-            socket->requestUrl().path() == QLatin1String(kLivePath) &&
-            RemoteApi::HostAllowed(host, listening_) &&
-            socket->origin().compare(QStringLiteral("http://") + QString::fromLatin1(host),
-                                     Qt::CaseInsensitive) == 0;
-        if (!admissible) {
+        // Asked again: on some versions of the server the upgrade never comes to the handler.
+        if (LiveRefusal(socket->request().rawHeader("Host"), socket->origin(),
+                        socket->requestUrl().path(), socket->peerAddress())) {
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
             socket.release()->deleteLater();
             continue;
@@ -369,8 +429,8 @@ void WebRemote::Drop(QWebSocket* socket) {
 }
 
 void WebRemote::PushStatus() {
-    const QString text = QString::fromUtf8(
-        QJsonDocument(RemoteApi::Status(player_)).toJson(QJsonDocument::Compact));
+    const QString text =
+        QString::fromUtf8(QJsonDocument(RemoteApi::Status(player_)).toJson(QJsonDocument::Compact));
     for (const Live& live : live_) {
         if (live.admitted) {
             live.socket->sendTextMessage(text);

@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHttpServerResponder>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "remote/RemoteApi.h"
 
 class Player;
+class QHostAddress;
 class QHttpServerRequest;
 class QTcpSocket;
 class QWebSocket;
@@ -59,6 +62,10 @@ private:
     };
 
     void Handle(const QHttpServerRequest& request, QTcpSocket* socket);
+    std::optional<std::pair<QHttpServerResponder::StatusCode, QString>> LiveRefusal(
+        const QByteArray& host, const QString& origin, const QString& path,
+        const QHostAddress& peer) const;
+    bool Upgrade(const QHttpServerRequest& request, QTcpSocket* socket);
     void TakeWebSockets();
     void Admit(QWebSocket* socket, const QString& message);
     void Drop(QWebSocket* socket);
@@ -73,6 +80,6 @@ private:
     QElapsedTimer clock_;
     QString error_;
     std::vector<Live> live_;
-    QTimer pushSoon_;    // coalesces a burst of changes into one status
-    QTimer pushTimer_;   // the countdown to the next message, once a second
+    QTimer pushSoon_;   // coalesces a burst of changes into one status
+    QTimer pushTimer_;  // the countdown to the next message, once a second
 };
