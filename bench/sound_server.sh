@@ -59,9 +59,15 @@ duck_folder() {
     echo "$dir"
 }
 
-# A stream of zeros into the sink, so that its monitor sends silence too and silences are recorded.
-keep_sink_busy() { pacat -d bench --raw --format=s16le --rate=44100 --channels=2 < /dev/zero & }
-record() { parec -d bench.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 > "$1" & }
+# A stream of zeros into the sink, so that its monitor sends silence too and silences are recorded;
+# with a short latency, or the sink renders seconds at a time and the recording comes in bursts.
+keep_sink_busy() { pacat -d bench --latency-msec=20 --raw --format=s16le --rate=44100 --channels=2 < /dev/zero & }
+# Returns once the recording runs: a server may take a second or two to send the first samples, and
+# what plays before then would be missing from the start of the recording.
+record() {
+    parec -d bench.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 > "$1" &
+    for _ in $(seq 100); do [ -s "$1" ] && break; sleep 0.05; done
+}
 
 trap 'pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
       stop_server; rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT

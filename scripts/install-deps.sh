@@ -24,6 +24,7 @@ packages=(
     playerctl curl
     qt6-httpserver-dev qt6-websockets-dev
     chromium chromium-driver python3-selenium
+    libmosquitto-dev mosquitto mosquitto-clients libssl-dev
 )
 
 missing=()

@@ -16,6 +16,7 @@
 
 #include "console/Frm_Messages.h"
 #include "desktop/SingleInstance.h"
+#include "fleet/Fleet.h"
 #include "platform/mci/gstdevices.h"
 #include "remote/Mpris.h"
 #include "remote/WebRemote.h"
@@ -153,17 +154,25 @@ int main(int argc, char* argv[]) {
                                       : std::function<void()>(),
                                [&console] { console.RequestShutdown(Frm_Messages::kProgramEnd); }});
     if (!mpris.Register()) {
-        std::fprintf(stderr, "corvane: no session bus; the desktop's media controls cannot see it\n");
+        std::fprintf(stderr,
+                     "corvane: no session bus; the desktop's media controls cannot see it\n");
     }
     // The web remote, when the user has turned it on.
     WebRemote remote(player);
     if (const WebRemote::Config config = WebRemote::ReadConfig(); config.port != 0) {
         WebRemote::KeepKeyPrivate(config);
         if (!remote.Start(config)) {
-            std::fprintf(stderr, "corvane: the web remote is off: %s\n", qPrintable(remote.Error()));
+            std::fprintf(stderr, "corvane: the web remote is off: %s\n",
+                         qPrintable(remote.Error()));
         }
     }
-    console.SetRemote(&remote);
+    // One of a chain of shops, when a broker is named.
+    Fleet fleet(player);
+    if (const Fleet::Config config = Fleet::ReadConfig(); !config.host.isEmpty()) {
+        Fleet::KeepPasswordPrivate(config);
+        fleet.Start(config);
+    }
+    console.SetRemote(&remote, &fleet);
     // Ending requests are taken only once the settings are loaded: a request during start-up waits
     // in the socket until then, so it can never save the controls' initial values over the file.
     if (signalPipe[1] >= 0) {

@@ -29,6 +29,7 @@
 #include "desktop/Mod_Help.h"
 #include "desktop/Mod_StartDoc.h"
 #include "desktop/Mod_SystemTray.h"
+#include "fleet/Fleet.h"
 #include "platform/files.h"
 #include "platform/mci/mci.h"
 #include "platform/mci/outputs.h"
@@ -430,8 +431,9 @@ void Frm_Messages::Mnu_File_Schedule_Click() {
     }
 }
 
-void Frm_Messages::SetRemote(WebRemote* remote) {
+void Frm_Messages::SetRemote(WebRemote* remote, Fleet* fleet) {
     remote_ = remote;
+    fleet_ = fleet;
     Mnu_File_Remote->setEnabled(remote != nullptr);
 }
 
@@ -439,7 +441,7 @@ void Frm_Messages::Mnu_File_Remote_Click() {
     if (!remote_) {
         return;
     }
-    Frm_Remote window(remote_->Current(), this);
+    Frm_Remote window(remote_->Current(), fleet_ ? fleet_->Current() : Fleet::ReadConfig(), this);
     // The choice is kept only once the server has taken it: a port in use is said at once.
     connect(window.Buttons, &QDialogButtonBox::accepted, &window, [this, &window] {
         const WebRemote::Config config = window.Config();
@@ -450,6 +452,11 @@ void Frm_Messages::Mnu_File_Remote_Click() {
             return;
         }
         WebRemote::StoreConfig(config);
+        const Fleet::Config broker = window.FleetConfig();
+        if (fleet_ && !(broker == fleet_->Current())) {
+            Fleet::StoreConfig(broker);
+            fleet_->Start(broker);
+        }
         window.done(QDialog::Accepted);
     });
     disconnect(window.Buttons, &QDialogButtonBox::accepted, &window, &QDialog::accept);

@@ -17,6 +17,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTimer;
+class Fleet;
 class WebRemote;
 
 // The console: the program's main window, a view of the player. It shows the music and message
@@ -72,7 +73,7 @@ public:
     void Mnu_File_Schedule_Click();
     void Mnu_File_Remote_Click();
     // The web remote that File > Remote Control sets up; none: the item is unavailable.
-    void SetRemote(WebRemote* remote);
+    void SetRemote(WebRemote* remote, Fleet* fleet = nullptr);
     void Mnu_Play_NextTrack_Click();
     void Mnu_Play_Message_Click(const QString& file);  // empty: the next of the rotation
     void Mnu_Play_Pause_Click(bool checked);
@@ -116,7 +117,7 @@ public:
     QAction* Mnu_File_OpenMessages;
     QAction* Mnu_File_EvenLoudness;
     QAction* Mnu_File_KeepPlayLog;
-    QMenu* Mnu_File_Output;     // the outputs there are when it opens, and the chosen one
+    QMenu* Mnu_File_Output;  // the outputs there are when it opens, and the chosen one
     QAction* Mnu_File_Remote;
     QMenu* Mnu_File_Crossfade;  // Off, or 1 to Player::kLongestCrossfade seconds
     QAction* Mnu_File_TrimSilence;
@@ -156,6 +157,7 @@ private:
 
     Player& player_;
     WebRemote* remote_ = nullptr;
+    Fleet* fleet_ = nullptr;
     bool shuttingDown_ = false;
     bool shutdownDone_ = false;
     std::optional<qint16> pendingUnloadMode_;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHostInfo>
 #include <QLabel>
@@ -12,7 +13,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-Frm_Remote::Frm_Remote(const WebRemote::Config& config, QWidget* parent) : QDialog(parent) {
+Frm_Remote::Frm_Remote(const WebRemote::Config& config, const Fleet::Config& fleet, QWidget* parent)
+    : QDialog(parent) {
     setWindowTitle(QStringLiteral("Remote Control"));
     Chk_On = new QCheckBox(QStringLiteral("&Allow control from a web browser"), this);
     Txt_Port = new QSpinBox(this);
@@ -27,6 +29,20 @@ Frm_Remote::Frm_Remote(const WebRemote::Config& config, QWidget* parent) : QDial
     Cmd_NewKey = new QPushButton(QStringLiteral("&New Key"), this);
     Lbl_Address = new QLabel(this);
     Lbl_Address->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Txt_MqttHost = new QLineEdit(fleet.host, this);
+    Txt_MqttHost->setPlaceholderText(QStringLiteral("none: not part of a chain"));
+    Txt_MqttPort = new QSpinBox(this);
+    Txt_MqttPort->setRange(1, 65535);
+    Txt_MqttPort->setValue(fleet.port);
+    Txt_MqttUser = new QLineEdit(fleet.user, this);
+    Txt_MqttPassword = new QLineEdit(fleet.password, this);
+    Txt_MqttPassword->setEchoMode(QLineEdit::Password);
+    Chk_MqttTls = new QCheckBox(QStringLiteral("Encr&ypted (TLS)"), this);
+    Chk_MqttTls->setChecked(fleet.tls);
+    Txt_MqttCaFile = new QLineEdit(fleet.caFile, this);
+    Txt_MqttCaFile->setPlaceholderText(QStringLiteral("the system's"));
+    Txt_MqttTopic = new QLineEdit(fleet.topic, this);
+    Txt_MqttTopic->setPlaceholderText(Fleet::DefaultTopic());
     Lbl_Problem = new QLabel(this);
     Lbl_Problem->setStyleSheet(QStringLiteral("color: #c0392b"));
     Lbl_Problem->setWordWrap(true);
@@ -43,9 +59,19 @@ Frm_Remote::Frm_Remote(const WebRemote::Config& config, QWidget* parent) : QDial
     form->addRow(QStringLiteral("From:"), whoRow);
     form->addRow(QStringLiteral("&Key:"), keyRow);
     form->addRow(QStringLiteral("Address:"), Lbl_Address);
+    auto* broker = new QGroupBox(QStringLiteral("A chain of shops: the MQTT broker"), this);
+    auto* brokerForm = new QFormLayout(broker);
+    brokerForm->addRow(QStringLiteral("&Broker:"), Txt_MqttHost);
+    brokerForm->addRow(QStringLiteral("P&ort:"), Txt_MqttPort);
+    brokerForm->addRow(QStringLiteral("&User:"), Txt_MqttUser);
+    brokerForm->addRow(QStringLiteral("Pass&word:"), Txt_MqttPassword);
+    brokerForm->addRow(QString(), Chk_MqttTls);
+    brokerForm->addRow(QStringLiteral("&Certificate authority:"), Txt_MqttCaFile);
+    brokerForm->addRow(QStringLiteral("&Topic:"), Txt_MqttTopic);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Chk_On);
     layout->addLayout(form);
+    layout->addWidget(broker);
     layout->addWidget(Lbl_Problem);
     layout->addWidget(Buttons);
 
@@ -71,6 +97,18 @@ WebRemote::Config Frm_Remote::Config() const {
     config.port = Chk_On->isChecked() ? static_cast<quint16>(Txt_Port->value()) : 0;
     config.lan = Opt_Lan->isChecked();
     config.key = Txt_Key->text();
+    return config;
+}
+
+Fleet::Config Frm_Remote::FleetConfig() const {
+    Fleet::Config config;
+    config.host = Txt_MqttHost->text().trimmed();
+    config.port = static_cast<quint16>(Txt_MqttPort->value());
+    config.user = Txt_MqttUser->text().trimmed();
+    config.password = Txt_MqttPassword->text();
+    config.tls = Chk_MqttTls->isChecked();
+    config.caFile = Txt_MqttCaFile->text().trimmed();
+    config.topic = Txt_MqttTopic->text().trimmed();
     return config;
 }
 

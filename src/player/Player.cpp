@@ -304,7 +304,19 @@ QStringList Player::Problems() const {
     for (const Schedule::Fault& fault : planner_->Plan().faults) {
         problems << fault.Warning();
     }
-    return problems;
+    return problems + viewProblems_.values();
+}
+
+void Player::SetProblem(const QString& view, const QString& text) {
+    if (viewProblems_.value(view) == text) {
+        return;
+    }
+    if (text.isEmpty()) {
+        viewProblems_.remove(view);
+    } else {
+        viewProblems_.insert(view, text);
+    }
+    emit ProblemsChanged();
 }
 
 void Player::LogMessage(const Scheduler::MessagePlay& play) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QTimer>
 #include <array>
@@ -114,6 +115,9 @@ public:
     std::optional<Scheduler::MessagePlay> LastMessage() const { return lastMessage_; }
     // What keeps it from playing as it should, in a few words each; empty when all is well.
     QStringList Problems() const;
+    // A view's own trouble, such as a broker refusing the login, shown with the player's; an
+    // empty text clears it.
+    void SetProblem(const QString& view, const QString& text);
 
     // The opening hours and timed messages as the settings file has them. The messages named
     // there leave the rotation.
@@ -142,6 +146,7 @@ signals:
     void ClosedTextChanged(const QString& text);
     // A message's play ended, or a timed one was missed.
     void MessageLogged(const Scheduler::MessagePlay& play);
+    void ProblemsChanged();
 
 private:
     void ApplyEvenLoudness(bool on);
@@ -162,4 +167,5 @@ private:
     std::optional<Scheduler::MessagePlay> lastMessage_;
     bool playLogFailed_ = false;  // warned of once, until a line is written again
     bool shuttingDown_ = false;
+    QMap<QString, QString> viewProblems_;
 };

@@ -160,6 +160,7 @@ WebRemote::WebRemote(Player& player, QObject* parent) : QObject(parent), player_
     connect(&player_, &Player::PausedChanged, this, soon);
     connect(&player_, &Player::ClosedTextChanged, this, soon);
     connect(&player_, &Player::MessageLogged, this, soon);
+    connect(&player_, &Player::ProblemsChanged, this, soon);
 }
 
 WebRemote::~WebRemote() {

@@ -57,15 +57,16 @@ QString PlayLog::FileFor(const Scheduler::MessagePlay& play) const {
            QStringLiteral(".csv");
 }
 
+// With the offset written out, as +HH:MM even at UTC, so a line means one moment wherever and
+// whenever it is read, and every line has the same shape.
+QString PlayLog::Moment(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    return time.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + (offset < 0 ? u'-' : u'+') +
+           QString::asprintf("%02d:%02d", std::abs(offset) / 3600, std::abs(offset) / 60 % 60);
+}
+
 QByteArray PlayLog::Line(const Scheduler::MessagePlay& play) {
-    // With the offset written out, as +HH:MM even at UTC, so a line means one moment wherever and
-    // whenever it is read, and every line has the same shape.
-    const int offset = play.start.offsetFromUtc();
-    const QByteArray time =
-        play.start.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")).toUtf8() +
-        (offset < 0 ? '-' : '+') +
-        QString::asprintf("%02d:%02d", std::abs(offset) / 3600, std::abs(offset) / 60 % 60)
-            .toUtf8();
+    const QByteArray time = Moment(play.start).toUtf8();
     const QByteArray name = play.path.mid(play.path.lastIndexOf('/') + 1);
     return time + ',' + CsvText(QFile::decodeName(name)) + ',' +
            QByteArray::number(static_cast<double>(play.lengthMs) / 1000.0, 'f', 2) + ',' +
@@ -73,19 +74,20 @@ QByteArray PlayLog::Line(const Scheduler::MessagePlay& play) {
 }
 
 bool PlayLog::Append(const Scheduler::MessagePlay& play) const {
-    if (!QDir().mkpath(folder_)) {
-        return false;
-    }
-    const QByteArray file = QFile::encodeName(FileFor(play));
+    return QDir().mkpath(folder_) && AppendLine(FileFor(play), kHeader, Line(play));
+}
+
+bool PlayLog::AppendLine(const QString& path, QByteArrayView header, QByteArrayView line) {
+    const QByteArray file = QFile::encodeName(path);
     const int fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
     }
     struct stat info {};
     bool ok = ::fstat(fd, &info) == 0;
-    if (ok && info.st_size == 0) {
-        ok = WriteAll(fd, kHeader);
+    if (ok && info.st_size == 0 && !header.isEmpty()) {
+        ok = WriteAll(fd, header);
     }
-    ok = ok && WriteAll(fd, Line(play)) && ::fdatasync(fd) == 0;
+    ok = ok && WriteAll(fd, line) && ::fdatasync(fd) == 0;
     return ::close(fd) == 0 && ok;
 }

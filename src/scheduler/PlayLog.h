@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include "scheduler/Scheduler.h"
@@ -23,6 +24,11 @@ public:
     bool Append(const Scheduler::MessagePlay& play) const;
 
     static QByteArray Line(const Scheduler::MessagePlay& play);
+    // A moment as the log writes it: local time with its offset from UTC.
+    static QString Moment(const QDateTime& time);
+    // Appends one line to `path` as the log does, and flushes it to the disk; `header` first in
+    // a new or empty file. False when it could not be written whole.
+    static bool AppendLine(const QString& path, QByteArrayView header, QByteArrayView line);
     static QByteArray OutcomeText(Scheduler::Outcome outcome);
 
 private:

@@ -11,7 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 export QT_QPA_PLATFORM=offscreen
 rate=44100
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# The program is not left playing into a server that is gone.
+fail() { echo "FAIL: $*" >&2; kill -9 "${pid:-}" 2>/dev/null; exit 1; }
 
 start_server
 dir="$work/zone"

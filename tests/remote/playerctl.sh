@@ -10,7 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 export QT_QPA_PLATFORM=offscreen
 rate=44100
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# The program is not left playing into a server that is gone.
+fail() { echo "FAIL: $*" >&2; kill -9 "${pid:-}" "${other:-}" 2>/dev/null; exit 1; }
 # Seconds recorded so far: where an event falls in the recording.
 now() { calc "$(stat -c %s "$work/rec.raw") / ($rate * 4)"; }
 calc() { awk "BEGIN { print $* }"; }

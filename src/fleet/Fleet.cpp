@@ -1,0 +1,393 @@
+#include "fleet/Fleet.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QUuid>
+
+#include "player/Player.h"
+#include "remote/RemoteApi.h"
+#include "scheduler/PlayLog.h"
+#include "settings/Mod_INI.h"
+#include "support/Mod_Version.h"
+#include "support/ProgramLocation.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
+
+namespace {
+
+QString Latin1(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+QByteArray Compact(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString Zone() {
+    return Fleet::CleanName(QDir(Program().folder).dirName());
+}
+QString Host() {
+    return Fleet::CleanName(QHostInfo::localHostName());
+}
+
+struct Key {
+    const char* name;
+    QString Fleet::Config::*text;
+};
+constexpr Key kTexts[] = {
+    {"MqttHost", &Fleet::Config::host},         {"MqttUser", &Fleet::Config::user},
+    {"MqttPassword", &Fleet::Config::password}, {"MqttCaFile", &Fleet::Config::caFile},
+    {"MqttTopic", &Fleet::Config::topic},
+};
+constexpr const char* kPortKey = "MqttPort";
+constexpr const char* kTlsKey = "MqttTls";
+
+}  // namespace
+
+Fleet::Config Fleet::ReadConfig() {
+    const QString ini = Mod_INI::IniFilePath();
+    const QString section = Latin1(kSection);
+    Config config;
+    for (const Key& key : kTexts) {
+        config.*key.text = Mod_INI::GetIniValue(ini, Latin1(key.name), {}, section).trimmed();
+    }
+    const uint port = Mod_INI::GetIniValue(ini, Latin1(kPortKey), {}, section).toUInt();
+    config.port = port > 0 && port <= 65535 ? static_cast<quint16>(port) : kDefaultPort;
+    config.tls = Mod_INI::GetIniValue(ini, Latin1(kTlsKey), {}, section).trimmed() == u"1";
+    return config;
+}
+
+void Fleet::StoreConfig(const Config& config) {
+    QList<std::pair<QString, QString>> values;
+    for (const Key& key : kTexts) {
+        values.append({Latin1(key.name), config.*key.text});
+    }
+    values.append({Latin1(kPortKey), QString::number(config.port)});
+    values.append({Latin1(kTlsKey), config.tls ? QStringLiteral("1") : QStringLiteral("0")});
+    Mod_INI::PutIniValues(Mod_INI::IniFilePath(), values, Latin1(kSection));
+    KeepPasswordPrivate(config);
+}
+
+void Fleet::KeepPasswordPrivate(const Config& config) {
+    if (!config.password.isEmpty()) {
+        QFile::setPermissions(Mod_INI::IniFilePath(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+}
+
+QString Fleet::CleanName(const QString& name) {
+    QString clean = name;
+    for (QChar& c : clean) {
+        const char16_t u = c.unicode();
+        const bool kept = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
+                          (u >= '0' && u <= '9') || u == '_' || u == '-';
+        if (!kept) {
+            c = u'_';
+        }
+    }
+    return clean.isEmpty() ? QStringLiteral("_") : clean;
+}
+
+QString Fleet::DefaultTopic() {
+    return QStringLiteral("corvane/%1/%2").arg(Host(), Zone());
+}
+
+// One device per zone, its controls and sensors each an entity of it. Every entity follows the
+// zone's availability, so a shop whose player is gone shows as unavailable.
+QList<std::pair<QString, QJsonObject>> Fleet::Discovery(const QString& topic) {
+    const QString node = QStringLiteral("corvane_%1_%2").arg(Host(), Zone());
+    const QString state = topic + QStringLiteral("/state");
+    const QString command = topic + QStringLiteral("/command");
+    const QJsonObject device{
+        {QStringLiteral("identifiers"), QJsonArray{node}},
+        {QStringLiteral("name"), QStringLiteral("Corvane %1 (%2)").arg(Zone(), Host())},
+        {QStringLiteral("manufacturer"), QStringLiteral("Corvane, example.org")},
+        {QStringLiteral("model"), QStringLiteral("Corvane")},
+        {QStringLiteral("sw_version"), Mod_Version::VersionString()},
+    };
+    QList<std::pair<QString, QJsonObject>> entities;
+    const auto add = [&](const char* component, const QString& object, const QString& name,
+                         QJsonObject fields) {
+        fields.insert(QStringLiteral("name"), name);
+        fields.insert(QStringLiteral("unique_id"), node + u'_' + object);
+        fields.insert(QStringLiteral("device"), device);
+        fields.insert(QStringLiteral("availability_topic"),
+                      topic + QStringLiteral("/availability"));
+        fields.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
+        fields.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+        entities.append({QStringLiteral("%1/%2/%3/%4/config")
+                             .arg(Latin1(kDiscoveryPrefix), Latin1(component), node, object),
+                         fields});
+    };
+    const char* const names[] = {"Message interval", "Music", "Music under a message", "Message"};
+    for (std::size_t i = 0; i < Player::kValues.size(); ++i) {
+        const Player::ValueKey& value = Player::kValues[i];
+        const QString key = Latin1(value.key);
+        add("number", key, Latin1(names[i]),
+            {{QStringLiteral("command_topic"), topic + QStringLiteral("/set")},
+             {QStringLiteral("command_template"),
+              QStringLiteral("{\"%1\": {{ value | int }}}").arg(key)},
+             {QStringLiteral("state_topic"), state},
+             {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key)},
+             {QStringLiteral("min"), value.low},
+             {QStringLiteral("max"), value.high},
+             {QStringLiteral("step"), 1},
+             {QStringLiteral("mode"), QStringLiteral("slider")},
+             {QStringLiteral("unit_of_measurement"),
+              i == Player::kInterval ? QStringLiteral("s") : QStringLiteral("%")}});
+    }
+    add("button", QStringLiteral("next"), QStringLiteral("Next Track"),
+        {{QStringLiteral("command_topic"), command},
+         {QStringLiteral("payload_press"), QStringLiteral("next")}});
+    add("button", QStringLiteral("message"), QStringLiteral("Play Message Now"),
+        {{QStringLiteral("command_topic"), command},
+         {QStringLiteral("payload_press"), QStringLiteral("message")}});
+    add("switch", QStringLiteral("pause"), QStringLiteral("Pause"),
+        {{QStringLiteral("command_topic"), command},
+         {QStringLiteral("payload_on"), QStringLiteral("pause")},
+         {QStringLiteral("payload_off"), QStringLiteral("resume")},
+         {QStringLiteral("state_topic"), state},
+         {QStringLiteral("value_template"),
+          QStringLiteral("{{ 'ON' if value_json.paused else 'OFF' }}")},
+         {QStringLiteral("state_on"), QStringLiteral("ON")},
+         {QStringLiteral("state_off"), QStringLiteral("OFF")}});
+    add("sensor", QStringLiteral("music"), QStringLiteral("Playing"),
+        {{QStringLiteral("state_topic"), state},
+         {QStringLiteral("value_template"), QStringLiteral("{{ value_json.music.file }}")},
+         {QStringLiteral("icon"), QStringLiteral("mdi:music")}});
+    add("sensor", QStringLiteral("last_message"), QStringLiteral("Last message"),
+        {{QStringLiteral("state_topic"), state},
+         {QStringLiteral("value_template"),
+          QStringLiteral("{% if value_json.lastMessage %}{{ value_json.lastMessage.file }}: "
+                         "{{ value_json.lastMessage.outcome }}{% else %}none{% endif %}")},
+         {QStringLiteral("json_attributes_topic"), state},
+         {QStringLiteral("json_attributes_template"),
+          QStringLiteral("{{ (value_json.lastMessage or {}) | tojson }}")},
+         {QStringLiteral("icon"), QStringLiteral("mdi:bullhorn")}});
+    return entities;
+}
+
+Fleet::Fleet(Player& player, QObject* parent) : QObject(parent), player_(player) {
+    stateTimer_.setSingleShot(true);
+    stateTimer_.setInterval(kStateEveryMs);
+    connect(&stateTimer_, &QTimer::timeout, this, &Fleet::PublishState);
+    connect(&client_, &MqttClient::Connected, this, &Fleet::OnConnected);
+    connect(&client_, &MqttClient::Published, this, [this](int id) {
+        if (const auto it = inFlight_.find(id); it != inFlight_.end()) {
+            const QByteArray play = it.value();
+            inFlight_.erase(it);
+            outbox_->Acknowledge(play);
+            SendPlays();
+        }
+    });
+    connect(&client_, &MqttClient::MessageReceived, this, &Fleet::OnMessage);
+    connect(&client_, &MqttClient::Refused, this, [this](const QString& reason) {
+        player_.SetProblem(QStringLiteral("fleet"),
+                           QStringLiteral("the broker refuses the login: ") + reason);
+    });
+    connect(&client_, &MqttClient::Unreachable, this, [this](const QString& reason) {
+        player_.SetProblem(QStringLiteral("fleet"),
+                           QStringLiteral("no connection to the broker: ") + reason);
+    });
+    connect(&player_, &Player::StatusChanged, this, &Fleet::StateSoon);
+    connect(&player_, &Player::PlayingChanged, this, &Fleet::StateSoon);
+    connect(&player_, &Player::ValueChanged, this, &Fleet::StateSoon);
+    connect(&player_, &Player::OptionsChanged, this, &Fleet::StateSoon);
+    connect(&player_, &Player::PausedChanged, this, &Fleet::StateSoon);
+    connect(&player_, &Player::ClosedTextChanged, this, &Fleet::StateSoon);
+    connect(&player_, &Player::ProblemsChanged, this, &Fleet::StateSoon);
+    connect(&player_, &Player::MessageLogged, this, &Fleet::Logged);
+}
+
+Fleet::~Fleet() {
+    Stop();
+}
+
+void Fleet::Start(const Config& config) {
+    Stop();
+    config_ = config;
+    player_.SetProblem(QStringLiteral("fleet"), {});
+    if (config.host.isEmpty()) {
+        outbox_.reset();
+        return;
+    }
+    topic_ = config.topic.isEmpty() ? DefaultTopic() : config.topic;
+    while (topic_.endsWith(u'/')) {
+        topic_.chop(1);
+    }
+    // Beside the play log; whatever an earlier run could not send goes first.
+    const QString folder = player_.Log().Folder();
+    QDir().mkpath(folder);
+    outbox_ = std::make_unique<Outbox>(folder + QStringLiteral("/plays.outbox"));
+    inFlight_.clear();
+    MqttClient::Settings settings;
+    settings.host = config.host;
+    settings.port = config.port;
+    settings.user = config.user;
+    settings.password = config.password;
+    settings.tls = config.tls;
+    settings.caFile = config.caFile;
+    settings.clientId = QStringLiteral("corvane-%1-%2").arg(Host(), Zone());
+    settings.willTopic = topic_ + QStringLiteral("/availability");
+    settings.willPayload = "offline";
+    client_.Start(settings);
+}
+
+void Fleet::Stop() {
+    stateTimer_.stop();
+    if (client_.IsConnected()) {
+        // A goodbye sends no last will: the offline is said here.
+        client_.Publish(topic_ + QStringLiteral("/availability"), "offline", 1, true);
+    }
+    client_.Stop();
+    lastState_.clear();
+}
+
+void Fleet::OnConnected() {
+    player_.SetProblem(QStringLiteral("fleet"), {});
+    client_.Publish(topic_ + QStringLiteral("/availability"), "online", 1, true);
+    for (const QString& base : {topic_, Latin1(kAllTopic)}) {
+        client_.Subscribe(base + QStringLiteral("/set"), 1);
+        client_.Subscribe(base + QStringLiteral("/command"), 1);
+    }
+    client_.Subscribe(Latin1(kDiscoveryPrefix) + QStringLiteral("/status"), 1);
+    PublishDiscovery();
+    lastState_.clear();
+    PublishState();
+    SendPlays();
+}
+
+void Fleet::OnMessage(const QString& topic, const QByteArray& payload, bool retained) {
+    if (topic == Latin1(kDiscoveryPrefix) + QStringLiteral("/status")) {
+        if (payload.trimmed() == "online") {
+            PublishDiscovery();
+        }
+        return;
+    }
+    // What was said before this player came up is not obeyed now.
+    if (retained) {
+        qCDebug(lcMqtt, "fleet: a retained message on %s ignored", qPrintable(topic));
+        return;
+    }
+    if (topic.endsWith(QStringLiteral("/set"))) {
+        auto change = RemoteApi::DecodeSettings(payload);
+        if (const auto* reason = std::get_if<QString>(&change)) {
+            qCWarning(lcMqtt, "fleet: %s ignored: %s", qPrintable(topic), qPrintable(*reason));
+            return;
+        }
+        RemoteApi::Apply(player_, std::get<RemoteApi::SettingsChange>(change));
+    } else if (topic.endsWith(QStringLiteral("/command"))) {
+        Command(payload);
+    }
+}
+
+// A word (next, message, pause, resume), or an object such as
+// {"command": "message", "file": "Christmas hours.mp3"} for a message of one's choosing.
+void Fleet::Command(const QByteArray& payload) {
+    QString word = QString::fromUtf8(payload.trimmed());
+    QString file;
+    if (word.startsWith(u'{')) {
+        const QJsonObject object = QJsonDocument::fromJson(payload).object();
+        word = object.value(QStringLiteral("command")).toString();
+        file = object.value(QStringLiteral("file")).toString();
+    }
+    if (word == u"next") {
+        player_.NextTrack();
+    } else if (word == u"message") {
+        if (!player_.PlayMessageNow(file)) {
+            qCWarning(lcMqtt, "fleet: the message %s cannot play now",
+                      qPrintable(file.isEmpty() ? QStringLiteral("next in turn") : file));
+        }
+    } else if (word == u"pause") {
+        player_.Pause();
+    } else if (word == u"resume") {
+        player_.Resume();
+    } else {
+        qCWarning(lcMqtt, "fleet: an unknown command ignored: %s", payload.left(100).constData());
+    }
+}
+
+QByteArray Fleet::PlayLine(const QByteArray& id, const Scheduler::MessagePlay& play) {
+    const QByteArray name = play.path.mid(play.path.lastIndexOf('/') + 1);
+    return Compact({
+        {QStringLiteral("id"), QString::fromLatin1(id)},
+        {QStringLiteral("time"), PlayLog::Moment(play.start)},
+        {QStringLiteral("file"), QFile::decodeName(name)},
+        {QStringLiteral("length_seconds"), static_cast<double>(play.lengthMs / 10) / 100.0},
+        {QStringLiteral("outcome"), QString::fromLatin1(PlayLog::OutcomeText(play.outcome))},
+    });
+}
+
+void Fleet::Logged(const Scheduler::MessagePlay& play) {
+    if (!outbox_) {
+        return;
+    }
+    const QByteArray id = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+    if (!outbox_->Add(id, PlayLine(id, play))) {
+        qCWarning(lcMqtt, "fleet: cannot write to the outbox %s", qPrintable(outbox_->Path()));
+    }
+    SendPlays();
+    StateSoon();
+}
+
+// In order, a window at a time. What the library already holds it sends again itself after a
+// reconnection, so it is not handed over twice.
+void Fleet::SendPlays() {
+    if (!outbox_ || !client_.IsConnected()) {
+        return;
+    }
+    QSet<QByteArray> held;
+    for (const QByteArray& play : std::as_const(inFlight_)) {
+        held.insert(play);
+    }
+    for (const Outbox::Entry& entry : outbox_->Pending()) {
+        if (inFlight_.size() >= kPlaysInFlight) {
+            break;
+        }
+        if (held.contains(entry.id)) {
+            continue;
+        }
+        const int id = client_.Publish(topic_ + QStringLiteral("/plays"), entry.line, 1, false);
+        if (id < 0) {
+            break;
+        }
+        inFlight_.insert(id, entry.id);
+    }
+}
+
+void Fleet::StateSoon() {
+    if (client_.IsConnected() && !stateTimer_.isActive()) {
+        stateTimer_.start();
+    }
+}
+
+QJsonObject Fleet::State() const {
+    QJsonObject state = RemoteApi::Status(player_);
+    const QJsonValue seconds = state.take(QStringLiteral("nextMessageSeconds"));
+    state.insert(QStringLiteral("nextMessageAt"),
+                 seconds.isDouble()
+                     ? QJsonValue(PlayLog::Moment(QDateTime::currentDateTime().addSecs(
+                           static_cast<qint64>(seconds.toDouble()))))
+                     : QJsonValue(QJsonValue::Null));
+    return state;
+}
+
+void Fleet::PublishState() {
+    const QByteArray payload = Compact(State());
+    if (payload == lastState_) {
+        return;
+    }
+    if (client_.Publish(topic_ + QStringLiteral("/state"), payload, 1, true) >= 0) {
+        lastState_ = payload;
+    }
+}
+
+void Fleet::PublishDiscovery() {
+    for (const auto& [topic, payload] : Discovery(topic_)) {
+        client_.Publish(topic, Compact(payload), 1, true);
+    }
+}
