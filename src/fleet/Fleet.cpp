@@ -299,7 +299,8 @@ void Fleet::Command(const QByteArray& payload) {
         player_.NextTrack();
     } else if (word == u"message") {
         if (!player_.PlayMessageNow(file)) {
-            qCWarning(lcMqtt, "fleet: the message %s cannot play now",
+            qCWarning(lcMqtt,
+                      "fleet: the message %s is not in the messages folder, or cannot play now",
                       qPrintable(file.isEmpty() ? QStringLiteral("next in turn") : file));
         }
     } else if (word == u"pause") {

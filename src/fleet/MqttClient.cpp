@@ -252,10 +252,12 @@ void MqttClient::ScheduleRetry() {
     if (!wanted_) {
         return;
     }
-    if (outage_.elapsed() >= kQuickRetriesForMs) {
-        retryDelayMs_ = std::min(retryDelayMs_ * 2, kLongestRetryMs);
-    }
+    retryDelayMs_ = NextRetryMs(outage_.elapsed(), retryDelayMs_);
     retry_.start(retryDelayMs_);
+}
+
+int MqttClient::NextRetryMs(qint64 outageMs, int lastMs) {
+    return outageMs < kQuickRetriesForMs ? kFirstRetryMs : std::min(lastMs * 2, kLongestRetryMs);
 }
 
 int MqttClient::Publish(const QString& topic, const QByteArray& payload, int qos, bool retain) {

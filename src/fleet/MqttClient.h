@@ -51,8 +51,8 @@ public:
     // until the broker acknowledges them, across reconnections: Published() says when.
     int Publish(const QString& topic, const QByteArray& payload, int qos, bool retain);
     bool Subscribe(const QString& topic, int qos);
-    // How long until the next attempt, while not connected.
-    int RetryDelayMs() const { return retryDelayMs_; }
+    // The wait before the next attempt, `outageMs` into an outage, after waiting `lastMs`.
+    static int NextRetryMs(qint64 outageMs, int lastMs);
 
 signals:
     void Connected();
