@@ -336,27 +336,20 @@ void Fleet::Logged(const Scheduler::MessagePlay& play) {
 }
 
 // In order, a window at a time. What the library already holds it sends again itself after a
-// reconnection, so it is not handed over twice.
+// reconnection, so it is not handed over twice. Handed over in order, and leaving the outbox only
+// when acknowledged, the plays in flight are always the first of those pending.
 void Fleet::SendPlays() {
     if (!outbox_ || !client_.IsConnected()) {
         return;
     }
-    QSet<QByteArray> held;
-    for (const QByteArray& play : std::as_const(inFlight_)) {
-        held.insert(play);
-    }
-    for (const Outbox::Entry& entry : outbox_->Pending()) {
-        if (inFlight_.size() >= kPlaysInFlight) {
-            break;
-        }
-        if (held.contains(entry.id)) {
-            continue;
-        }
-        const int id = client_.Publish(topic_ + QStringLiteral("/plays"), entry.line, 1, false);
+    const std::deque<Outbox::Entry>& pending = outbox_->Pending();
+    for (auto next = pending.begin() + std::min<std::size_t>(inFlight_.size(), pending.size());
+         next != pending.end() && inFlight_.size() < kPlaysInFlight; ++next) {
+        const int id = client_.Publish(topic_ + QStringLiteral("/plays"), next->line, 1, false);
         if (id < 0) {
             break;
         }
-        inFlight_.insert(id, entry.id);
+        inFlight_.insert(id, next->id);
     }
 }
 

@@ -61,7 +61,9 @@ void Outbox::Acknowledge(const QByteArray& id) {
         sentLines_ = 0;
         return;
     }
-    PlayLog::AppendLine(SentPath(), {}, id + '\n');
+    // Not waited for: one lost in a power cut only sends that play again, and waiting for each
+    // would hold the sending to the disk's pace.
+    PlayLog::AppendLine(SentPath(), {}, id + '\n', false);
     if (++sentLines_ > kFoldAfter && sentLines_ > static_cast<int>(pending_.size())) {
         Fold();
     }

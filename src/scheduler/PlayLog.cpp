@@ -77,7 +77,8 @@ bool PlayLog::Append(const Scheduler::MessagePlay& play) const {
     return QDir().mkpath(folder_) && AppendLine(FileFor(play), kHeader, Line(play));
 }
 
-bool PlayLog::AppendLine(const QString& path, QByteArrayView header, QByteArrayView line) {
+bool PlayLog::AppendLine(const QString& path, QByteArrayView header, QByteArrayView line,
+                         bool toDisk) {
     const QByteArray file = QFile::encodeName(path);
     const int fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -88,6 +89,6 @@ bool PlayLog::AppendLine(const QString& path, QByteArrayView header, QByteArrayV
     if (ok && info.st_size == 0 && !header.isEmpty()) {
         ok = WriteAll(fd, header);
     }
-    ok = ok && WriteAll(fd, line) && ::fdatasync(fd) == 0;
+    ok = ok && WriteAll(fd, line) && (!toDisk || ::fdatasync(fd) == 0);
     return ::close(fd) == 0 && ok;
 }

@@ -26,9 +26,10 @@ public:
     static QByteArray Line(const Scheduler::MessagePlay& play);
     // A moment as the log writes it: local time with its offset from UTC.
     static QString Moment(const QDateTime& time);
-    // Appends one line to `path` as the log does, and flushes it to the disk; `header` first in
-    // a new or empty file. False when it could not be written whole.
-    static bool AppendLine(const QString& path, QByteArrayView header, QByteArrayView line);
+    // Appends one line to `path` as the log does, and unless told otherwise waits until it is on
+    // the disk; `header` first in a new or empty file. False when it could not be written whole.
+    static bool AppendLine(const QString& path, QByteArrayView header, QByteArrayView line,
+                           bool toDisk = true);
     static QByteArray OutcomeText(Scheduler::Outcome outcome);
 
 private:
