@@ -69,5 +69,8 @@ record() {
     for _ in $(seq 100); do [ -s "$1" ] && break; sleep 0.05; done
 }
 
-trap 'pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
+# `on_exit`, when the caller sets it, runs first: what it started goes before the sound server.
+trap 'eval "${on_exit:-true}" 2>/dev/null || true
+      pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
+      pkill -x parec 2>/dev/null || true
       stop_server; rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT

@@ -63,9 +63,10 @@ bool MqttClient::Configure() {
     if (client_) {
         mosquitto_destroy(client_);
     }
-    // A session of its own on the broker, kept while away, so that what it had not yet
-    // acknowledged is still owed after a reconnection.
-    client_ = mosquitto_new(Bytes(settings_.clientId).constData(), false, this);
+    // A clean session at every connection: a session kept while away would have the broker
+    // queue every order sent meanwhile and deliver it on return, hours late. What the broker had
+    // not yet acknowledged the library sends again itself once it is back.
+    client_ = mosquitto_new(Bytes(settings_.clientId).constData(), true, this);
     if (!client_) {
         qCWarning(lcMqtt, "fleet: the connection cannot be set up");
         wanted_ = false;

@@ -12,14 +12,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 export QT_QPA_PLATFORM=offscreen
 rate=44100
 py=/usr/bin/python3
-# The broker and the subscriber go before the sound server does.
-eval "$(trap -p EXIT | sed "s/^trap -- '/trap -- 'kill -9 \${pid:-} \${sub:-} \${broker:-} 2>\/dev\/null; /")"
+# The program, the broker and the subscriber go before the sound server does.
+on_exit='kill -9 ${pid:-} ${sub:-} ${broker:-}'
 
 fail() {
     echo "FAIL: $*" >&2
     echo "program: $(tail -n 5 "$work"/program*.log 2>/dev/null)" >&2
     echo "broker: $(tail -8 "$work/broker.log" 2>/dev/null)" >&2
-    kill -9 "${pid:-}" 2>/dev/null || true; rm -rf /tmp/fleet-debug; cp -r "$work" /tmp/fleet-debug; rm -f /tmp/fleet-debug/rec.raw; exit 1
+    kill -9 "${pid:-}" 2>/dev/null || true; exit 1
 }
 now() { calc "$(stat -c %s "$work/rec.raw") / ($rate * 4)"; }
 calc() { awk "BEGIN { print $* }"; }
@@ -69,7 +69,7 @@ mkdir -p "$dir/Music" "$dir/Messages" "$work/broker"
 sox -n -r $rate -c 2 "$dir/Music/tone.wav" synth 120 sine 500 vol 0.5
 sox -n -r $rate -c 2 "$dir/Messages/notice.wav" synth 0.3 sine 1200 vol 0.5
 port=$($py -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\nuser root\nlog_dest file %s\nlog_type all\n' \
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %s/\nuser root\nlog_dest file %s\n' \
     "$port" "$work/broker" "$work/broker.log" >"$work/broker.conf"
 printf '[Settings]\r\nMessageInterval=0\r\n[Options]\r\nKeepPlayLog=1\r\n[Remote]\r\nMqttHost=127.0.0.1\r\nMqttPort=%s\r\nMqttTopic=%s\r\n' \
     "$port" "$topic" >"$dir/corvane.ini"
