@@ -99,11 +99,14 @@ QString Fleet::DefaultTopic() {
 // One device per zone, its controls and sensors each an entity of it. Every entity follows the
 // zone's availability, so a shop whose player is gone shows as unavailable.
 QList<std::pair<QString, QJsonObject>> Fleet::Discovery(const QString& topic) {
-    const QString node = QStringLiteral("corvane_%1_%2").arg(Host(), Zone());
+    // The computer is the topic's node, so that a broker's access rules can give each shop its
+    // own; the zone leads each entity's name under it.
+    const QString node = QStringLiteral("corvane_%1").arg(Host());
+    const QString zone = QStringLiteral("corvane_%1_%2").arg(Host(), Zone());
     const QString state = topic + QStringLiteral("/state");
     const QString command = topic + QStringLiteral("/command");
     const QJsonObject device{
-        {QStringLiteral("identifiers"), QJsonArray{node}},
+        {QStringLiteral("identifiers"), QJsonArray{zone}},
         {QStringLiteral("name"), QStringLiteral("Corvane %1 (%2)").arg(Zone(), Host())},
         {QStringLiteral("manufacturer"), QStringLiteral("Corvane, example.org")},
         {QStringLiteral("model"), QStringLiteral("Corvane")},
@@ -113,15 +116,16 @@ QList<std::pair<QString, QJsonObject>> Fleet::Discovery(const QString& topic) {
     const auto add = [&](const char* component, const QString& object, const QString& name,
                          QJsonObject fields) {
         fields.insert(QStringLiteral("name"), name);
-        fields.insert(QStringLiteral("unique_id"), node + u'_' + object);
+        fields.insert(QStringLiteral("unique_id"), zone + u'_' + object);
         fields.insert(QStringLiteral("device"), device);
         fields.insert(QStringLiteral("availability_topic"),
                       topic + QStringLiteral("/availability"));
         fields.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
         fields.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
-        entities.append({QStringLiteral("%1/%2/%3/%4/config")
-                             .arg(Latin1(kDiscoveryPrefix), Latin1(component), node, object),
-                         fields});
+        entities.append(
+            {QStringLiteral("%1/%2/%3/%4/config")
+                 .arg(Latin1(kDiscoveryPrefix), Latin1(component), node, Zone() + u'_' + object),
+             fields});
     };
     const char* const names[] = {"Message interval", "Music", "Music under a message", "Message"};
     for (std::size_t i = 0; i < Player::kValues.size(); ++i) {

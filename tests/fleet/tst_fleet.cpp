@@ -37,15 +37,40 @@ struct Broker {
     quint16 port = FreePort();
     QProcess process;
     QStringList login;  // for the test's own clients
-    explicit Broker(const QString& user = {}, const QString& password = {}) {
+    explicit Broker(const QString& user = {}, const QString& password = {}, bool tls = false) {
         QByteArray conf = "listener " + QByteArray::number(port) + " 127.0.0.1\nuser root\n";
+        if (tls) {
+            // A certificate authority of the test's own, and the broker's certificate for
+            // localhost.
+            const auto openssl = [this](const QString& line) {
+                QProcess run;
+                run.setWorkingDirectory(dir.path());
+                run.start(QStringLiteral("openssl"), QProcess::splitCommand(line));
+                run.waitForFinished(20000);
+            };
+            openssl(
+                QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=test-ca "
+                               "-keyout ca.key -out ca.crt"));
+            openssl(
+                QStringLiteral("req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key "
+                               "-out server.csr"));
+            MediaFixtures::MakeFile(dir.filePath("ext"), "subjectAltName=DNS:localhost\n");
+            openssl(
+                QStringLiteral("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+                               "-days 2 -extfile ext -out server.crt"));
+            conf += "cafile " + dir.filePath("ca.crt").toUtf8() + "\ncertfile " +
+                    dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
+                    dir.filePath("server.key").toUtf8() + '\n';
+            login << QStringLiteral("--cafile") << dir.filePath("ca.crt") << QStringLiteral("-h")
+                  << QStringLiteral("localhost");
+        }
         if (user.isEmpty()) {
             conf += "allow_anonymous true\n";
         } else {
             QProcess::execute(QStringLiteral("mosquitto_passwd"),
                               {QStringLiteral("-b"), QStringLiteral("-c"), dir.filePath("passwd"),
                                user, password});
-            login = {QStringLiteral("-u"), user, QStringLiteral("-P"), password};
+            login << QStringLiteral("-u") << user << QStringLiteral("-P") << password;
             conf +=
                 "allow_anonymous false\npassword_file " + dir.filePath("passwd").toUtf8() + '\n';
         }
@@ -109,8 +134,11 @@ struct Rig {
         fleet.Stop();
         player.Shutdown();
     }
-    bool Connect(const Broker& broker, const QString& user = {}, const QString& password = {}) {
+    bool Connect(const Broker& broker, const QString& user = {}, const QString& password = {},
+                 const QString& caFile = {}) {
         Fleet::Config config;
+        config.tls = !caFile.isEmpty();
+        config.caFile = caFile;
         config.host = QStringLiteral("localhost");
         config.port = broker.port;
         config.user = user;
@@ -252,6 +280,25 @@ private slots:
                  QByteArray("offline"));
     }
 
+    // Encrypted, with the broker's certificate checked against the authority given.
+    void tls() {
+        Broker broker({}, {}, true);
+        Rig rig;
+        QVERIFY(rig.Connect(broker, {}, {}, broker.dir.filePath("ca.crt")));
+        broker.Publish(QStringLiteral("corvane/test/zone/command"), "pause");
+        QTRY_VERIFY(rig.player.Paused());
+        // An authority that did not sign it: refused, and said.
+        QTemporaryDir other;
+        QProcess::execute(
+            QStringLiteral("openssl"),
+            QProcess::splitCommand(QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+                                                  "/CN=other -keyout %1/k -out %1/c")
+                                       .arg(other.path())));
+        QVERIFY(!rig.Connect(broker, {}, {}, other.filePath("c")));
+        QVERIFY2(rig.player.Problems().join(' ').contains("no connection to the broker"),
+                 qPrintable(rig.player.Problems().join(' ')));
+    }
+
     void retryDelays() {
         struct Row {
             qint64 outage;
@@ -302,7 +349,10 @@ private slots:
                 if (QLatin1String(field) == QLatin1String("command_template")) {
                     QString change = config[field].toString();
                     change.replace(QStringLiteral("{{ value | int }}"), QStringLiteral("7"));
-                    QVERIFY2(change.isEmpty() || Json(change.toUtf8()).value(parts[3]).toInt() == 7,
+                    QVERIFY2(change.isEmpty() ||
+                                 Json(change.toUtf8())
+                                         .value(parts[3].mid(parts[3].lastIndexOf('_') + 1))
+                                         .toInt() == 7,
                              qPrintable(change));
                 }
             }
