@@ -289,7 +289,7 @@ private slots:
         QTRY_VERIFY(rig.player.Paused());
         // An authority that did not sign it: refused, and said.
         QTemporaryDir other;
-        QProcess::execute(
+        Broker::Run(
             QStringLiteral("openssl"),
             QProcess::splitCommand(QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
                                                   "/CN=other -keyout %1/k -out %1/c")
