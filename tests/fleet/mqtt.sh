@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The fleet connection against a Mosquitto broker of its own, while a sound server records what
-# the program plays: the state and availability are published, a level set over MQTT is heard and
-# a bad one is not, the whole fleet's pause and resume are heard, every play reaches a persistent
+# the program plays: the state and availability are published, a level set over MQTT is heard,
+# the whole fleet's pause and resume are heard, every play reaches a persistent
 # subscriber through a broker restart, a retained set is not obeyed, and a killed program is
 # announced offline by its last will.
 # Usage (under dbus-run-session): [SERVER=pulseaudio|pipewire] mqtt.sh PROGRAM
@@ -96,15 +96,6 @@ t=$(now); sleep 1.2
 ratio=$(calc "$(measure "$(calc "$t + 0.4")" "$(calc "$t + 1.1")") / $rms_full")
 holds "$ratio > 0.33 && $ratio < 0.47" || fail "MusicVolumeHigh 40 heard at $ratio of 100"
 
-pub -t "$topic/set" -m '{"MusicVolumeHigh": 500}'
-pub -t "$topic/set" -m 'not json'
-for _ in $(seq 50); do [ "$(grep -c "$topic/set ignored" "$work/program.log")" -ge 2 ] && break; sleep 0.1; done
-[ "$(grep -c "$topic/set ignored" "$work/program.log")" -eq 2 ] || fail "the bad settings were not refused"
-[ "$(state MusicVolumeHigh)" = 40 ] || fail "a bad setting left MusicVolumeHigh $(state MusicVolumeHigh)"
-t=$(now); sleep 1
-bad=$(calc "$(measure "$(calc "$t + 0.2")" "$(calc "$t + 0.9")") / $rms_full")
-holds "$bad > 0.33 && $bad < 0.47" || fail "after the bad settings heard at $bad of 100"
-
 pub -t corvane/all/command -m pause
 t=$(now); sleep 1
 rms_paused=$(measure "$(calc "$t + 0.5")" "$(calc "$t + 0.9")")
@@ -127,7 +118,6 @@ back=$(date +%s.%N); broker_up
 at=$(await online "$gone") || fail "no online again after the broker came back"
 took=$(calc "$at - $back")
 holds "$took < 4.5" || fail "online again $took s after the broker came back"
-[ "$(mosquitto_sub -p "$port" -C 1 -W 5 -t "$topic/availability")" = online ] || fail "online not retained again"
 after=$(plays)
 for _ in $(seq 100); do [ "$(plays)" -ge $((after + 2)) ] && break; sleep 0.1; done
 pub -t "$topic/set" -m '{"MessageInterval":0}'
