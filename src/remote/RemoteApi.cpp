@@ -49,8 +49,9 @@ constexpr qsizetype kLongestOutputName = 512;
 std::variant<int, QString> WholeNumber(const QString& key, const QJsonValue& value, int low,
                                        int high) {
     const double number = value.toDouble(-1.0);
-    if (!value.isDouble() || number != static_cast<double>(static_cast<qint64>(number)) ||
-        number < low || number > high) {
+    // In range first: a number too large for an integer cannot be converted to test it.
+    if (!value.isDouble() || !(number >= low && number <= high) ||
+        number != static_cast<double>(static_cast<int>(number))) {
         return QStringLiteral("%1 must be a whole number from %2 to %3")
             .arg(key)
             .arg(low)

@@ -7,6 +7,7 @@
 #include "FakeMci.h"
 #include "MediaFixtures.h"
 #include "console/Frm_Messages.h"
+#include "console/Frm_Remote.h"
 #include "console/Frm_Schedule.h"
 #include "desktop/Autostart.h"
 #include "desktop/Mod_SystemTray.h"
@@ -336,6 +337,34 @@ private slots:
         QCOMPARE(plan.hours.days[5]->first().start, 9 * 60);
         QCOMPARE(plan.hours.closed.size(), 1);
         QCOMPARE(plan.timed.size(), 1);
+    }
+
+    // What the remote-control window holds is what the program reads back from the file: a
+    // remote turned on gets a key of its own, and the broker's fields land where they belong.
+    void remoteWindow() {
+        Frm_Remote window({}, Fleet::ReadConfig());
+        QVERIFY(!window.Txt_Port->isEnabled());
+        window.Chk_On->setChecked(true);
+        QVERIFY(QRegularExpression("^[0-9a-f]{32}$").match(window.Txt_Key->text()).hasMatch());
+        window.Opt_Lan->setChecked(true);
+        window.Txt_MqttHost->setText(" broker.example ");
+        window.Txt_MqttPort->setValue(8883);
+        window.Txt_MqttUser->setText("shop-3");
+        window.Txt_MqttPassword->setText("p=ss;word");
+        window.Chk_MqttTls->setChecked(true);
+        window.Txt_MqttTopic->setText("corvane/north/till");
+        WebRemote::StoreConfig(window.Config());
+        Fleet::StoreConfig(window.FleetConfig());
+        const WebRemote::Config web = WebRemote::ReadConfig();
+        QCOMPARE(web.port, WebRemote::kDefaultPort);
+        QVERIFY(web.lan);
+        QCOMPARE(web.key, window.Txt_Key->text());
+        const Fleet::Config broker = Fleet::ReadConfig();
+        QVERIFY(broker == window.FleetConfig());
+        QCOMPARE(broker.host, QString("broker.example"));
+        QCOMPARE(broker.password, QString("p=ss;word"));
+        QCOMPARE(QFile::permissions(Mod_INI::IniFilePath()) & (QFile::ReadOther | QFile::ReadGroup),
+                 QFileDevice::Permissions());
     }
 };
 

@@ -159,6 +159,7 @@ private slots:
             {"PUT", "/api/v1/settings", key, R"({"MusicVolumeHigh": 101})", 400, "MusicVolumeHigh"},
             {"PUT", "/api/v1/settings", key, R"({"MusicVolumeLow": 10.5})", 400, "MusicVolumeLow"},
             {"PUT", "/api/v1/settings", key, R"({"MessageInterval": "30"})", 400, "MessageInterval"},
+            {"PUT", "/api/v1/settings", key, R"({"MessageInterval": 1e300})", 400, "MessageInterval"},
             {"PUT", "/api/v1/settings", key, R"({"Crossfade": 11})", 400, "Crossfade"},
             {"PUT", "/api/v1/settings", key, R"({"EvenLoudness": 1})", 400, "EvenLoudness"},
             {"PUT", "/api/v1/settings", key, R"({"WebKey": "x"})", 400, "WebKey"},
