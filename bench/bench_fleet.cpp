@@ -112,26 +112,34 @@ int Lines(const QString& file) {
     return f.open(QIODevice::ReadOnly) ? static_cast<int>(f.readAll().count('\n')) : 0;
 }
 
-int SendOutbox(int plays) {
+// A player with no sound, and its fleet connection.
+struct Rig {
     FakeMciInstaller fake;
     SystemClock clock;
-    Player player(clock);
-    player.Load();
-    Fleet fleet(player);
+    Player player{clock};
+    Fleet fleet{player};
+    Rig() { player.Load(); }
+    void Start(quint16 port) {
+        fleet.Start({QStringLiteral("127.0.0.1"),
+                     port,
+                     {},
+                     {},
+                     false,
+                     {},
+                     QStringLiteral("corvane/bench/zone")});
+    }
+};
+
+int SendOutbox(int plays) {
+    Rig rig;
     Broker broker;
-    fleet.Start({QStringLiteral("127.0.0.1"),
-                 broker.port,
-                 {},
-                 {},
-                 false,
-                 {},
-                 QStringLiteral("corvane/bench/zone")});
+    rig.Start(broker.port);
     QElapsedTimer queued;
     queued.start();
     for (int i = 0; i < plays; ++i) {
-        emit player.MessageLogged({QDateTime::currentDateTime(),
-                                   "Messages/m" + QByteArray::number(i) + ".mp3", 1000,
-                                   Scheduler::Outcome::Played});
+        emit rig.player.MessageLogged({QDateTime::currentDateTime(),
+                                       "Messages/m" + QByteArray::number(i) + ".mp3", 1000,
+                                       Scheduler::Outcome::Played});
     }
     const double queueSeconds = static_cast<double>(queued.nsecsElapsed()) / 1e9;
     const long queuedKb = PeakKb();
@@ -140,10 +148,10 @@ int SendOutbox(int plays) {
     const QString got = broker.dir.filePath("got");
     broker.Subscribe(sub, QStringLiteral("corvane/bench/zone/plays"), got);
     // The player tries again every 2 s; the time counts from its connection.
-    WaitFor([&fleet] { return fleet.IsConnected(); }, 10'000);
+    WaitFor([&rig] { return rig.fleet.IsConnected(); }, 10'000);
     QElapsedTimer sent;
     sent.start();
-    const bool empty = WaitFor([&fleet] { return fleet.Box()->Pending().empty(); }, 600'000);
+    const bool empty = WaitFor([&rig] { return rig.fleet.Box()->Pending().empty(); }, 600'000);
     const double sendSeconds = static_cast<double>(sent.nsecsElapsed()) / 1e9;
     WaitFor([&] { return Lines(got) >= plays; }, 10'000);
     QFile file(got);
@@ -196,23 +204,13 @@ int Peer(int plays) {
 }
 
 int Idle(int seconds) {
-    FakeMciInstaller fake;
-    SystemClock clock;
-    Player player(clock);
-    player.Load();
-    Fleet fleet(player);
+    Rig rig;
     Broker broker;
     broker.Start();
     QProcess sub;
     broker.Subscribe(sub, QStringLiteral("corvane/none"), QStringLiteral("/dev/null"));
-    fleet.Start({QStringLiteral("127.0.0.1"),
-                 broker.port,
-                 {},
-                 {},
-                 false,
-                 {},
-                 QStringLiteral("corvane/bench/zone")});
-    WaitFor([&fleet] { return fleet.IsConnected(); }, 5000);
+    rig.Start(broker.port);
+    WaitFor([&rig] { return rig.fleet.IsConnected(); }, 5000);
     QTest::qWait(500);
     const double before = CpuSeconds();
     const double peerBefore = ProcessCpuSeconds(sub.processId());

@@ -197,13 +197,7 @@ Fleet::Fleet(Player& player, QObject* parent) : QObject(parent), player_(player)
         player_.SetProblem(QStringLiteral("fleet"),
                            QStringLiteral("no connection to the broker: ") + reason);
     });
-    connect(&player_, &Player::StatusChanged, this, &Fleet::StateSoon);
-    connect(&player_, &Player::PlayingChanged, this, &Fleet::StateSoon);
-    connect(&player_, &Player::ValueChanged, this, &Fleet::StateSoon);
-    connect(&player_, &Player::OptionsChanged, this, &Fleet::StateSoon);
-    connect(&player_, &Player::PausedChanged, this, &Fleet::StateSoon);
-    connect(&player_, &Player::ClosedTextChanged, this, &Fleet::StateSoon);
-    connect(&player_, &Player::ProblemsChanged, this, &Fleet::StateSoon);
+    player_.OnShownChange(this, [this] { StateSoon(); });
     connect(&player_, &Player::MessageLogged, this, &Fleet::Logged);
 }
 
@@ -336,7 +330,6 @@ void Fleet::Logged(const Scheduler::MessagePlay& play) {
         qCWarning(lcMqtt, "fleet: cannot write to the outbox %s", qPrintable(outbox_->Path()));
     }
     SendPlays();
-    StateSoon();
 }
 
 // In order, a window at a time. What the library already holds it sends again itself after a

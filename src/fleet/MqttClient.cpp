@@ -73,7 +73,6 @@ bool MqttClient::Configure() {
         return false;
     }
     mosquitto_connect_callback_set(client_, &MqttClient::OnConnect);
-    mosquitto_disconnect_callback_set(client_, &MqttClient::OnDisconnect);
     mosquitto_publish_callback_set(client_, &MqttClient::OnPublish);
     mosquitto_message_callback_set(client_, &MqttClient::OnMessage);
     if (!settings_.user.isEmpty()) {
@@ -303,10 +302,6 @@ void MqttClient::OnConnect(mosquitto* /*client*/, void* self, int result) {
     me->lastWarning_.clear();
     qCInfo(lcMqtt, "fleet: connected to %s:%d", qPrintable(me->settings_.host), me->settings_.port);
     emit me->Connected();
-}
-
-void MqttClient::OnDisconnect(mosquitto* /*client*/, void* /*self*/, int /*result*/) {
-    // Seen by AfterCall, once the library has closed the socket.
 }
 
 void MqttClient::OnPublish(mosquitto* /*client*/, void* self, int messageId) {

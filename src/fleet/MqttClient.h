@@ -66,7 +66,6 @@ signals:
 
 private:
     static void OnConnect(mosquitto* client, void* self, int result);
-    static void OnDisconnect(mosquitto* client, void* self, int result);
     static void OnPublish(mosquitto* client, void* self, int messageId);
     static void OnMessage(mosquitto* client, void* self, const mosquitto_message* message);
 

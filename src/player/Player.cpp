@@ -1,5 +1,7 @@
 #include "player/Player.h"
 
+#include <utility>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -63,9 +65,11 @@ Player::Player(const Clock& clock, QObject* parent)
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(kSaveDelayMilliseconds);
     connect(&saveTimer_, &QTimer::timeout, this, &Player::SaveValues);
+    // The mode is read at every tick; told only when it changes, which is all a view shows.
     connect(scheduler_, &Scheduler::StatusChanged, this, [this](int channel, const QString& mode) {
-        modes_[channel] = mode;
-        emit StatusChanged(channel, mode);
+        if (std::exchange(modes_[channel], mode) != mode) {
+            emit StatusChanged(channel, mode);
+        }
     });
     connect(scheduler_, &Scheduler::VolumeShown, this, &Player::VolumeShown);
     connect(scheduler_, &Scheduler::PlayingChanged, this, &Player::PlayingChanged);
@@ -305,6 +309,18 @@ QStringList Player::Problems() const {
         problems << fault.Warning();
     }
     return problems + viewProblems_.values();
+}
+
+void Player::OnShownChange(QObject* receiver, const std::function<void()>& changed) const {
+    const auto call = [changed] { changed(); };
+    connect(this, &Player::StatusChanged, receiver, call);
+    connect(this, &Player::PlayingChanged, receiver, call);
+    connect(this, &Player::PausedChanged, receiver, call);
+    connect(this, &Player::ValueChanged, receiver, call);
+    connect(this, &Player::OptionsChanged, receiver, call);
+    connect(this, &Player::ClosedTextChanged, receiver, call);
+    connect(this, &Player::MessageLogged, receiver, call);
+    connect(this, &Player::ProblemsChanged, receiver, call);
 }
 
 void Player::SetProblem(const QString& view, const QString& text) {

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -118,6 +119,10 @@ public:
     // A view's own trouble, such as a broker refusing the login, shown with the player's; an
     // empty text clears it.
     void SetProblem(const QString& view, const QString& text);
+    // Calls `changed`, in `receiver`'s thread and lifetime, whenever anything a view shows may
+    // have changed: what plays and its mode, pause, the values, the options, the day's closing, a
+    // message logged, a problem.
+    void OnShownChange(QObject* receiver, const std::function<void()>& changed) const;
 
     // The opening hours and timed messages as the settings file has them. The messages named
     // there leave the rotation.

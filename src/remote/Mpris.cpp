@@ -106,11 +106,7 @@ MprisBridge::MprisBridge(Player& player, Window window, QObject* parent)
     : QObject(parent), player_(player), window_(std::move(window)) {
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
-    connect(&player_, &Player::PlayingChanged, this, &MprisBridge::Refresh);
-    connect(&player_, &Player::PausedChanged, this, &MprisBridge::Refresh);
-    connect(&player_, &Player::StatusChanged, this, &MprisBridge::Refresh);
-    connect(&player_, &Player::ClosedTextChanged, this, &MprisBridge::Refresh);
-    connect(&player_, &Player::ValueChanged, this, &MprisBridge::Refresh);
+    player_.OnShownChange(this, [this] { Refresh(); });
 }
 
 MprisBridge::~MprisBridge() {

@@ -148,19 +148,11 @@ WebRemote::WebRemote(Player& player, QObject* parent) : QObject(parent), player_
     connect(&pushSoon_, &QTimer::timeout, this, &WebRemote::PushStatus);
     pushTimer_.setInterval(1000);
     connect(&pushTimer_, &QTimer::timeout, this, &WebRemote::PushStatus);
-    const auto soon = [this] {
+    player_.OnShownChange(this, [this] {
         if (!live_.empty()) {
             pushSoon_.start();
         }
-    };
-    connect(&player_, &Player::ValueChanged, this, soon);
-    connect(&player_, &Player::OptionsChanged, this, soon);
-    connect(&player_, &Player::StatusChanged, this, soon);
-    connect(&player_, &Player::PlayingChanged, this, soon);
-    connect(&player_, &Player::PausedChanged, this, soon);
-    connect(&player_, &Player::ClosedTextChanged, this, soon);
-    connect(&player_, &Player::MessageLogged, this, soon);
-    connect(&player_, &Player::ProblemsChanged, this, soon);
+    });
 }
 
 WebRemote::~WebRemote() {

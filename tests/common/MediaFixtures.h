@@ -40,5 +40,7 @@ QList<double> ToneLevels(const std::vector<float>& samples, double hz, std::size
 
 // A file with the given bytes, for "media" that is not media.
 bool MakeFile(const QString& path, const QByteArray& bytes);
+// A file's bytes; empty when it cannot be read.
+QByteArray ReadFile(const QString& path);
 
 }  // namespace MediaFixtures

@@ -20,11 +20,6 @@ QString Prog(const QString& name) {
     return Program().folder + '/' + name;
 }
 
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Start-up and shutdown use the program's own media folders and settings file.
 void Clean() {
     for (const QString& path :
@@ -190,7 +185,7 @@ private slots:
                                    "f.opus", "g.flac", "h.m4a", "i.aac"};
         for (const QString& name : kinds + QStringList{"cover.jpg", "notes.txt"})
             MediaFixtures::MakeFile(Prog("Music/") + name, "x");
-        const QByteArray before = Read(ini);
+        const QByteArray before = MediaFixtures::ReadFile(ini);
         int chosen = -2;
         bool early = false;  // a step out of order at the first command or at the first close
         c->fake->onCommand = [&](const std::string& command) {
@@ -200,7 +195,7 @@ private slots:
                         c->w.Lbl_Version->text() != "V" + Mod_Version::VersionString();
             }
             if (command == "Close ZEL0")
-                early |= c->w.Timer1->isActive() || Read(ini) != before ||
+                early |= c->w.Timer1->isActive() || MediaFixtures::ReadFile(ini) != before ||
                          !Mod_SystemTray::Record().icon;
         };
         c->w.Form_Load();
@@ -215,7 +210,7 @@ private slots:
         QCloseEvent box;
         QSpontaneKeyEvent::setSpontaneous(&box);
         qApp->notify(&c->w, &box);  // unlike sendEvent, keeps the event spontaneous
-        QVERIFY(!box.isAccepted() && c->Sent().isEmpty() && Read(ini) == before);
+        QVERIFY(!box.isAccepted() && c->Sent().isEmpty() && MediaFixtures::ReadFile(ini) == before);
         QCOMPARE(c->w.isVisible() && c->w.isMinimized(), !Mod_SystemTray::TrayAvailable());
         QCloseEvent event;  // not spontaneous: the application quitting
         for (const QStringList& sent :
@@ -227,7 +222,7 @@ private slots:
         }
         QVERIFY(chosen >= 0 && !early && !c->w.Timer1->isActive() &&
                 !Mod_SystemTray::Record().icon);
-        QCOMPARE(Read(ini), r.saved);
+        QCOMPARE(MediaFixtures::ReadFile(ini), r.saved);
     }
 
     // The options come from a section of their own and are stored the moment they change, leaving
@@ -251,7 +246,7 @@ private slots:
                  1);
         c->w.Mnu_File_EvenLoudness->trigger();
         QVERIFY(c->player.Loudness().Enabled());
-        QCOMPARE(Read(ini), settings + options + "EvenLoudness=1\r\n");
+        QCOMPARE(MediaFixtures::ReadFile(ini), settings + options + "EvenLoudness=1\r\n");
         for (const char* name : {"Music/a.mp3", "Messages/notice.mp3"})
             MediaFixtures::MakeFile(Prog(name), "x");
         c->w.Timer1_Timer();
@@ -259,17 +254,19 @@ private slots:
         QTRY_COMPARE(c->fake->devices["ZEL1"].mode, "playing");
         c->w.Mnu_File_Exit->trigger();
         const QDir logs(c->player.Log().Folder());  // the header and one line
-        const QByteArray played = Read(logs.filePath(logs.entryList(QDir::Files).value(0)));
+        const QByteArray played =
+            MediaFixtures::ReadFile(logs.filePath(logs.entryList(QDir::Files).value(0)));
         QVERIFY2(played.count('\n') == 2 && played.endsWith(",\"notice.mp3\",30.00,cut short\n"),
                  played);
         // Off, the next start leaves both off.
         c->w.Mnu_File_KeepPlayLog->trigger();
         c->w.Mnu_File_EvenLoudness->trigger();
-        QVERIFY(
-            Read(ini).endsWith("KeepPlayLog=0\r\nOutputDevice=usb-speakers\r\nCrossfade="
-                               "3\r\nTrimSilence=1\r\nEvenLoudness=0\r\n"));
+        QVERIFY(MediaFixtures::ReadFile(ini).endsWith(
+            "KeepPlayLog=0\r\nOutputDevice=usb-speakers\r\nCrossfade="
+            "3\r\nTrimSilence=1\r\nEvenLoudness=0\r\n"));
         crossfades.first()->trigger();  // off
-        QVERIFY(Read(ini).contains("\r\nCrossfade=0\r\n") && crossfades.first()->isChecked());
+        QVERIFY(MediaFixtures::ReadFile(ini).contains("\r\nCrossfade=0\r\n") &&
+                crossfades.first()->isChecked());
         // An output not connected now stays listed, and chosen, after the default and those that
         // are; the default, once chosen, is stored and is the service's.
         emit c->w.Mnu_File_Output->aboutToShow();
@@ -279,7 +276,7 @@ private slots:
         QVERIFY(outputs.last()->isChecked() && !outputs.first()->isChecked());
         outputs.first()->trigger();
         QCOMPARE(c->fake->outputs.back(), std::string());
-        QVERIFY(Read(ini).contains("\r\nOutputDevice=\r\n"));
+        QVERIFY(MediaFixtures::ReadFile(ini).contains("\r\nOutputDevice=\r\n"));
     }
 
     void mouse_data() {

@@ -11,8 +11,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#include "FakeMci.h"
-#include "MediaFixtures.h"
+#include "PlayerRig.h"
 #include "fleet/Fleet.h"
 #include "player/Player.h"
 #include "settings/Mod_INI.h"
@@ -24,11 +23,6 @@ quint16 FreePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A broker of the test's own; with a user, it admits only that user and password.
@@ -115,25 +109,9 @@ struct Broker {
     }
 };
 
-struct Rig {
-    FakeMciInstaller fake;
-    SystemClock clock;
-    Player player{clock};
+struct Rig : PlayerRig {
     Fleet fleet{player};
-    Rig() {
-        for (const char* folder : {"Music", "Messages"})
-            QDir(Program().folder).mkpath(folder);
-        for (const char* name : {"Music/a.mp3", "Music/b.mp3", "Messages/m1.mp3"})
-            MediaFixtures::MakeFile(Program().folder + '/' + name, "x");
-        MediaFixtures::MakeFile(Mod_INI::IniFilePath(), "[Settings]\r\nMessageInterval=0\r\n");
-        QDir(Program().folder + QStringLiteral("/Play Log")).removeRecursively();
-        player.Load();
-        player.Start(0);
-    }
-    ~Rig() {
-        fleet.Stop();
-        player.Shutdown();
-    }
+    Rig() : PlayerRig("[Settings]\r\nMessageInterval=0\r\n") {}
     bool Connect(const Broker& broker, const QString& user = {}, const QString& password = {},
                  const QString& caFile = {}) {
         Fleet::Config config;
@@ -410,7 +388,7 @@ private slots:
             box.Add(QByteArray::number(i), R"({"id":")" + QByteArray::number(i) + R"("})");
         for (int i = 0; i <= Outbox::kFoldAfter; ++i)
             box.Acknowledge(QByteArray::number(i));
-        QVERIFY(Read(path + ".sent").size() < 100);
+        QVERIFY(MediaFixtures::ReadFile(path + ".sent").size() < 100);
         QCOMPARE(Outbox(path).Pending().size(), std::size_t{1});
     }
 

@@ -3,16 +3,10 @@
 
 #include <QtTest>
 
-#include "FakeMci.h"
-#include "MediaFixtures.h"
+#include "PlayerRig.h"
 #include "player/Player.h"
 #include "settings/Mod_INI.h"
 #include "support/ProgramLocation.h"
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // clang-format off
 // Changed while the music fades down for a message: the music's level once the message plays,
@@ -20,21 +14,9 @@ QByteArray Read(const QString& path) {
 struct FadeRow { Player::Value value; int level; int during, lowest, after; };
 // clang-format on
 
-struct Rig {
-    FakeMciInstaller fake;
-    SystemClock clock;
-    Player player{clock};
-    explicit Rig(const QByteArray& ini = "[Settings]\nMessageInterval=1\n") {
-        for (const char* folder : {"Music", "Messages"})
-            QDir(Program().folder).mkpath(folder);
-        for (const char* name :
-             {"Music/a.mp3", "Music/b.mp3", "Messages/m1.mp3", "Messages/m2.mp3"})
-            MediaFixtures::MakeFile(Program().folder + '/' + name, "x");
-        MediaFixtures::MakeFile(Mod_INI::IniFilePath(), ini);
-        player.Load();
-        player.Start(0);
-    }
-    ~Rig() { player.Shutdown(); }
+struct Rig : PlayerRig {
+    explicit Rig(const QByteArray& ini = "[Settings]\nMessageInterval=1\n")
+        : PlayerRig(ini, {"m1.mp3", "m2.mp3"}) {}
     std::vector<int> Levels(const std::string& alias) const {
         std::vector<int> levels;
         for (const std::string& c : fake->commands)
@@ -134,14 +116,14 @@ private slots:
         {
             Rig rig(ini);
             QTest::qWait(Player::kSaveDelayMilliseconds + 200);
-            QCOMPARE(Read(Mod_INI::IniFilePath()), ini);
+            QCOMPARE(MediaFixtures::ReadFile(Mod_INI::IniFilePath()), ini);
             rig.player.Set(Player::kMusicHigh, 70);
             rig.player.Set(Player::kMusicHigh, 170);  // clamped
-            QTRY_VERIFY_WITH_TIMEOUT(Read(Mod_INI::IniFilePath()) != ini, 2000);
-            atExit = Read(Mod_INI::IniFilePath());
+            QTRY_VERIFY_WITH_TIMEOUT(MediaFixtures::ReadFile(Mod_INI::IniFilePath()) != ini, 2000);
+            atExit = MediaFixtures::ReadFile(Mod_INI::IniFilePath());
             QVERIFY2(atExit.contains("MusicVolumeHigh=100\r\n"), atExit);
         }
-        QCOMPARE(Read(Mod_INI::IniFilePath()), atExit);
+        QCOMPARE(MediaFixtures::ReadFile(Mod_INI::IniFilePath()), atExit);
     }
 };
 

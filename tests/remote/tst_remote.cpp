@@ -11,8 +11,7 @@
 #include <QtTest>
 #include <filesystem>
 
-#include "FakeMci.h"
-#include "MediaFixtures.h"
+#include "PlayerRig.h"
 #include "player/Player.h"
 #include "remote/RemoteApi.h"
 #include "remote/WebRemote.h"
@@ -26,11 +25,6 @@ const QByteArray kAuth = "Authorization: Bearer " + kKey;
 const QByteArray kUpgrade =
     "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 quint16 FreePort() {
     QTcpServer probe;
@@ -95,23 +89,12 @@ struct RequestRow {
 
 }  // namespace
 
-struct Rig {
-    FakeMciInstaller fake;
-    SystemClock clock;
-    Player player{clock};
+struct Rig : PlayerRig {
     WebRemote remote{player};
     quint16 port = FreePort();
-    Rig() {
-        for (const char* folder : {"Music", "Messages"})
-            QDir(Program().folder).mkpath(folder);
-        for (const char* name : {"Music/a.mp3", "Music/b.mp3", "Messages/m1.mp3"})
-            MediaFixtures::MakeFile(Program().folder + '/' + name, "x");
-        MediaFixtures::MakeFile(Mod_INI::IniFilePath(), "[Settings]\r\nMessageInterval=30\r\n");
-        player.Load();
-        player.Start(0);
+    Rig() : PlayerRig("[Settings]\r\nMessageInterval=30\r\n") {
         remote.Start({port, false, QString::fromLatin1(kKey)});
     }
-    ~Rig() { player.Shutdown(); }
     Answer Get(const QByteArray& path, const QByteArray& headers = kAuth + "\r\n") const {
         return Send(port, "GET", path, headers);
     }
@@ -196,15 +179,15 @@ private slots:
         Rig rig;
         WebRemote::StoreConfig({rig.port, false, QString::fromLatin1(kKey)});
         const auto remoteSection = [] {
-            const QByteArray text = Read(Mod_INI::IniFilePath());
+            const QByteArray text = MediaFixtures::ReadFile(Mod_INI::IniFilePath());
             const qsizetype at = text.indexOf("[Remote]");
             return text.mid(at, text.indexOf("\r\n[", at + 1) - at).trimmed();
         };
         const QByteArray remoteBefore = remoteSection();
         QVERIFY(remoteBefore.contains("WebKey=" + kKey));
-        const Answer answer =
-            Send(rig.port, "PUT", "/api/v1/settings", kAuth + "\r\n",
-                 R"({"MusicVolumeHigh": 40, "EvenLoudness": true, "Crossfade": 3, "MessageEverySongs": 2})");
+        const Answer answer = Send(
+            rig.port, "PUT", "/api/v1/settings", kAuth + "\r\n",
+            R"({"MusicVolumeHigh": 40, "EvenLoudness": true, "Crossfade": 3, "MessageEverySongs": 2})");
         QCOMPARE(answer.status, 200);
         QCOMPARE(answer.Json().value("MusicVolumeHigh").toInt(), 40);
         QCOMPARE(rig.player.Get(Player::kMusicHigh), 40);
@@ -212,7 +195,9 @@ private slots:
         QVERIFY(rig.player.Opts().evenLoudness);
         QCOMPARE(rig.player.Opts().crossfade, 3);
         QCOMPARE(rig.player.Opts().everySongs, 2);
-        QTRY_VERIFY_WITH_TIMEOUT(Read(Mod_INI::IniFilePath()).contains("MusicVolumeHigh=40\r\n"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            MediaFixtures::ReadFile(Mod_INI::IniFilePath()).contains("MusicVolumeHigh=40\r\n"),
+            2000);
         QCOMPARE(remoteSection(), remoteBefore);
         // Once the file holds the key, only its owner reads it, as it is rewritten too.
         namespace fs = std::filesystem;
@@ -223,21 +208,24 @@ private slots:
     void actions() {
         Rig rig;
         const QByteArray first = rig.player.Playing(Player::kMusic);
-        QCOMPARE(rig.Get("/api/v1/status").Json().value("music").toObject().value("file").toString(),
-                 QFileInfo(QFile::decodeName(first)).fileName());
+        QCOMPARE(
+            rig.Get("/api/v1/status").Json().value("music").toObject().value("file").toString(),
+            QFileInfo(QFile::decodeName(first)).fileName());
         QCOMPARE(rig.Post("/api/v1/next").status, 200);
         QTRY_VERIFY(!rig.player.Playing(Player::kMusic).isEmpty() &&
                     rig.player.Playing(Player::kMusic) != first);
 
         QCOMPARE(rig.Post("/api/v1/message", R"({"file": "m1.mp3"})").status, 200);
         QTRY_VERIFY(rig.player.Playing(Player::kMessages).endsWith("/m1.mp3"));
-        QTRY_COMPARE(rig.Get("/api/v1/status").Json().value("message").toObject().value("file").toString(),
-                     QStringLiteral("m1.mp3"));
+        QTRY_COMPARE(
+            rig.Get("/api/v1/status").Json().value("message").toObject().value("file").toString(),
+            QStringLiteral("m1.mp3"));
         QJsonObject status = rig.Post("/api/v1/pause").Json();
         QVERIFY(rig.player.Paused());
         QCOMPARE(status.value("paused").toBool(), true);
-        QCOMPARE(status.value("music").toObject().value("mode").toString(), QStringLiteral("paused"));
-        QCOMPARE(rig.Post("/api/v1/pause").status, 200);  // twice is once
+        QCOMPARE(status.value("music").toObject().value("mode").toString(),
+                 QStringLiteral("paused"));
+        QCOMPARE(rig.Post("/api/v1/pause").status, 200);    // twice is once
         QCOMPARE(rig.Post("/api/v1/message").status, 409);  // nothing plays while paused
         QCOMPARE(rig.Post("/api/v1/resume").Json().value("paused").toBool(), false);
         QVERIFY(!rig.player.Paused());
@@ -245,7 +233,8 @@ private slots:
         rig.fake->Finish("ZEL1");
         QTRY_VERIFY(rig.player.LastMessage().has_value());
         status = rig.Get("/api/v1/status").Json();
-        QCOMPARE(status.value("lastMessage").toObject().value("file").toString(), QStringLiteral("m1.mp3"));
+        QCOMPARE(status.value("lastMessage").toObject().value("file").toString(),
+                 QStringLiteral("m1.mp3"));
         QVERIFY(status.value("nextMessageSeconds").isDouble());
         QCOMPARE(status.value("problems").toArray(), QJsonArray());
     }
@@ -290,10 +279,13 @@ private slots:
 
     // On the local network, the machine's own names and addresses; never a name of elsewhere.
     void lanHosts() {
-        const RemoteApi::Listening lan{true, 8470, {"shop-pc", "shop-pc.local", "192.168.1.20", "[fe80::1]"}};
-        for (const char* host : {"shop-pc", "SHOP-PC.local:8470", "192.168.1.20:8470", "[fe80::1]:8470", "localhost"})
+        const RemoteApi::Listening lan{
+            true, 8470, {"shop-pc", "shop-pc.local", "192.168.1.20", "[fe80::1]"}};
+        for (const char* host :
+             {"shop-pc", "SHOP-PC.local:8470", "192.168.1.20:8470", "[fe80::1]:8470", "localhost"})
             QVERIFY2(RemoteApi::HostAllowed(host, lan), host);
-        for (const char* host : {"shop-pc:8471", "evil.example", "192.168.1.21", "", ":8470", "[fe80::1]:x"})
+        for (const char* host :
+             {"shop-pc:8471", "evil.example", "192.168.1.21", "", ":8470", "[fe80::1]:x"})
             QVERIFY2(!RemoteApi::HostAllowed(host, lan), host);
         QVERIFY(!RemoteApi::HostAllowed("shop-pc", {false, 8470, lan.names}));
     }
@@ -304,11 +296,15 @@ private slots:
         Rig rig;
         const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/v1/live").arg(rig.port));
         const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(rig.port);
-        struct LiveRow { QByteArray first; bool told; };
+        struct LiveRow {
+            QByteArray first;
+            bool told;
+        };
         for (const LiveRow& row : {LiveRow{kKey, true}, LiveRow{"wrong", false}}) {
             QWebSocket socket(origin);
             QStringList told;
-            connect(&socket, &QWebSocket::textMessageReceived, [&told](const QString& t) { told << t; });
+            connect(&socket, &QWebSocket::textMessageReceived,
+                    [&told](const QString& t) { told << t; });
             socket.open(url);
             QTRY_VERIFY(socket.state() != QAbstractSocket::ConnectingState &&
                         socket.state() != QAbstractSocket::HostLookupState);
