@@ -20,7 +20,8 @@ start_server() {
         pipewire)
             # wireplumber, which links the streams, wants a session bus
             if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-                DBUS_SESSION_BUS_ADDRESS=$(dbus-daemon --session --fork --print-address)
+                { read -r DBUS_SESSION_BUS_ADDRESS; read -r bench_bus; } \
+                    < <(dbus-daemon --session --fork --print-address=1 --print-pid=1)
                 export DBUS_SESSION_BUS_ADDRESS
             fi
             pipewire >/dev/null 2>&1 &
@@ -28,9 +29,9 @@ start_server() {
             wireplumber >/dev/null 2>&1 &
             pipewire-pulse >/dev/null 2>&1 &
             for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-            # a server that has just started may time the first requests out
+            # a server that has just started may time the first requests out, or never answer them
             for _ in $(seq 10); do
-                pactl load-module module-null-sink sink_name=bench >/dev/null 2>&1 && break
+                timeout 3 pactl load-module module-null-sink sink_name=bench >/dev/null 2>&1 && break
                 sleep 0.2
             done ;;
     esac
@@ -73,4 +74,5 @@ record() {
 trap 'eval "${on_exit:-true}" 2>/dev/null || true
       pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
       pkill -x parec 2>/dev/null || true
-      stop_server; rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
+      stop_server; [ -z "${bench_bus:-}" ] || kill "$bench_bus" 2>/dev/null
+      rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT

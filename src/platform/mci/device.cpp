@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "platform/mci/decoder.h"
@@ -144,7 +145,8 @@ struct Strip {
         envelope = elements[4];
         panorama = elements[5];
         g_object_set(elements[1], "single-segment", TRUE, nullptr);
-        gst_util_set_object_arg(G_OBJECT(elements[2]), "output-buffer-duration", "1/100");
+        gst_util_set_object_arg(G_OBJECT(elements[2]), "output-buffer-duration",
+                                (std::to_string(kMixBuffer.count()) + "/1000").c_str());
         if (panorama != nullptr) {
             g_object_set(panorama, "method", 1 /* simple */, "panorama", balance, nullptr);
         }

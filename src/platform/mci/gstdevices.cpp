@@ -22,7 +22,6 @@ Q_LOGGING_CATEGORY(lcMedia, "corvane.media")
 
 constexpr gint64 kNanosPerMillisecond = 1'000'000;
 constexpr gint64 kNanosPerFrame = 40 * kNanosPerMillisecond;
-constexpr GstClockTime kLevelLeadNs = std::chrono::nanoseconds(GstDevices::kLevelLead).count();
 // A level command's ramp, after which a new device may start: the music is down before a message.
 constexpr GstClockTime kLevelRampNs = 10 * GST_MSECOND;
 
@@ -297,7 +296,7 @@ MciError GstDevices::Close(const Command& command) {
 // A new device starts after every level change made so far has been mixed: the music is down
 // before the first sample of a message.
 GstClockTime GstDevices::StartTime() const {
-    return std::max(output_->Now() + kLevelLeadNs, levelSetUntil_);
+    return std::max(output_->Now() + output_->LevelLead(), levelSetUntil_);
 }
 
 MciError GstDevices::Play(Device& device, std::optional<std::int64_t> from,
@@ -559,7 +558,7 @@ MciError GstDevices::SetAudio(Device& device, const Command& command) {
         device.right = command.volume;
     }
     if (output_ != nullptr && device.Leads()) {
-        const GstClockTime at = output_->Now() + kLevelLeadNs;
+        const GstClockTime at = output_->Now() + output_->LevelLead();
         SetLevelOf(device, at);
         levelSetUntil_ = std::max(levelSetUntil_, at + kLevelRampNs);
         // A crossfade is one music under one alias: both its files follow the level.

@@ -70,11 +70,6 @@ public:
 
     std::size_t OpenDeviceCount() const { return devices_.size(); }
 
-    // How long after it is sent a level command is mixed; it is heard the output's latency later.
-    // The inputs' data reaches the level up to the mixer's slack and two buffers ahead of the mix.
-    static constexpr std::chrono::milliseconds kLevelLead =
-        kMixerSlack + std::chrono::milliseconds(40);
-
     // A sink that plays in real time without a sound device, for tests and benchmarks.
     static SinkFactory FakeSink();
 

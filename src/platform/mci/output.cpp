@@ -15,8 +15,8 @@ Q_LOGGING_CATEGORY(lcOutput, "corvane.media")
 constexpr gint64 kOutputBufferMicroseconds = 40'000;
 constexpr gint64 kOutputPeriodMicroseconds = 10'000;
 
-// The silent source's buffers, and so the mixer's pace: 10 ms at 44.1 kHz.
-constexpr int kSilenceSamplesPerBuffer = 441;
+// The silent source's buffers, which set the mix's pace.
+constexpr int kSilenceSamplesPerBuffer = 44'100 * kMixBuffer.count() / 1000;
 
 // The desktop's sound output, found by autoaudiosink and made ready here: with no sound server
 // (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and the output
@@ -153,6 +153,12 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
         return nullptr;
     }
     output->clock_ = gst_element_get_clock(output->pipeline_);
+    // The mixer queues up to its slack and four buffers of each input past what it mixes. A sound
+    // card's sink holds it back by its own buffer, which leaves the inputs two buffers ahead of
+    // the clock; any other sink may let it mix right up to the clock.
+    const auto lead =
+        AudioBaseSink(sink) != nullptr ? 2 * kMixBuffer : kMixerSlack + 4 * kMixBuffer;
+    output->levelLead_ = std::chrono::nanoseconds(lead).count();
     output->UpdateLatency();
     return output;
 }
