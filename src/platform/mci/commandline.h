@@ -18,22 +18,23 @@ enum class StatusItem { Mode, Length, Position, Volume, TimeFormat, Ready };
 enum class TimeFormat { Milliseconds, Frames };
 enum class Side { Both, Left, Right };
 
+// Every member has an initializer, so that a command may be written with only the fields it sets.
 struct Command {
     Verb verb = Verb::Status;
-    std::string device;  // the alias; for open, the file name
-    bool all = false;    // "close all"
+    std::string device{};  // the alias; for open, the file name
+    bool all = false;      // "close all"
 
     // open
-    std::string type;
-    std::string alias;
+    std::string type{};
+    std::string alias{};
 
     // cue: the device it plays after, and how long the two overlap (0: none, gapless)
-    std::string after;
+    std::string after{};
     std::int64_t overlap = 0;
 
     // play
-    std::optional<std::int64_t> from;
-    std::optional<std::int64_t> to;
+    std::optional<std::int64_t> from{};
+    std::optional<std::int64_t> to{};
 
     // status, set, setaudio
     StatusItem item = StatusItem::Mode;
