@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
 #include <utility>
 
 #include "platform/mci/decoder.h"
@@ -145,8 +144,8 @@ struct Strip {
         envelope = elements[4];
         panorama = elements[5];
         g_object_set(elements[1], "single-segment", TRUE, nullptr);
-        gst_util_set_object_arg(G_OBJECT(elements[2]), "output-buffer-duration",
-                                (std::to_string(kMixBuffer.count()) + "/1000").c_str());
+        g_object_set(elements[2], "output-buffer-duration", static_cast<gint>(kMixBuffer.count()),
+                     1000, nullptr);
         if (panorama != nullptr) {
             g_object_set(panorama, "method", 1 /* simple */, "panorama", balance, nullptr);
         }
