@@ -61,11 +61,16 @@ GstElement* MakeOutputSink(const std::string& device) {
     return sink;
 }
 
-// The clock of the sound card behind the sink, once the sink has its format; null for a sink
-// that has none (a fake one, say).
+// The clock of the sound card behind the sink, to be used once the sink has its format; null for
+// a sink that has none (a fake one, say). Not asked of the sink: it would hold the sink's lock
+// and wait for its buffer's, which the mixer's thread, starting that buffer, holds while it waits
+// for the sink's (a deadlock seen on a sound server's return). The clock is made with the sink
+// and lives as long as it.
 GstClock* CardClock(GstElement* sink) {
-    GstElement* card = AudioBaseSink(sink);
-    return gst_element_provide_clock(card != nullptr ? card : sink);
+    auto* card = reinterpret_cast<GstAudioBaseSink*>(AudioBaseSink(sink));
+    return card != nullptr && card->provided_clock != nullptr
+               ? GST_CLOCK(gst_object_ref(card->provided_clock))
+               : nullptr;
 }
 
 GstElement* Make(const char* factory) {
