@@ -99,9 +99,9 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     std::unique_ptr<Output> output(new Output);
     output->pipeline_ = gst_pipeline_new("output");
     output->sink_ = sink;
-    // Live without a live input (a silent source would be a thread waking at every buffer): it
-    // mixes on time whether or not anything plays, so a paused, prerolling or failed input never
-    // stalls the others.
+    // Live by itself, without a silent live source of its own: it mixes on time whether or not
+    // anything plays, so a paused, prerolling or failed input never stalls the others, and no
+    // source's latency is added to every level change.
     output->mixer_ = gst_element_factory_make_full("audiomixer", "force-live", TRUE, nullptr);
     if (output->mixer_ == nullptr) {
         qCWarning(lcOutput, "the GStreamer element audiomixer is missing");
@@ -159,9 +159,10 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
         return nullptr;
     }
     output->clock_ = gst_element_get_clock(output->pipeline_);
-    // The mixer queues up to its slack and four buffers of each input past what it mixes. With a
-    // sound card's sink, whose own buffer takes a mix only as one is played, the inputs stay two
-    // buffers ahead of the clock; any other sink may let the mixer go right up to the clock.
+    // The mixer queues up to its slack and four buffers of each input past what it mixes, and the
+    // pace lets a mix go no sooner than its time. With a sound card's sink, which takes a mix
+    // only as its buffer has room, that leaves the inputs two buffers ahead of the clock; any
+    // other sink may let the mixer go right up to the clock.
     const auto lead =
         AudioBaseSink(sink) != nullptr ? 2 * kMixBuffer : kMixerSlack + 4 * kMixBuffer;
     output->levelLead_ = std::chrono::nanoseconds(lead).count();
