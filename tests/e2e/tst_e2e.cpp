@@ -541,7 +541,7 @@ private slots:
         QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
         QVERIFY(MediaFixtures::MakeWav(Path("Music/long.wav"), 20000, 400));
         QVERIFY(MediaFixtures::MakeWav(Path("Messages/message.wav"), 1000, 1200));
-        QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + "MessageInterval=2\r\n"));
+        QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + "MessageInterval=4\r\n"));
         const QByteArray samples =
             RecordProgram(13000);  // a fresh PipeWire may take seconds to link the streams
         const QList<double> music = MediaFixtures::ToneLevels(Floats(samples), 400, 2);
@@ -568,16 +568,17 @@ private slots:
                      qPrintable(QString("music at %1%% of its high level at the message")
                                     .arg(100 * music[window] / musicFull)));
         }
-        // The fade back up takes 90 steps of 10 ms.
+        // The fade back up takes 90 steps of 10 ms, later on a slow machine (the sanitizers'); the
+        // next message is 4 s away, so its fade down cannot cut the rise short.
         const auto after = music.begin() + stop;
         const double back =
-            *std::max_element(after, after + std::min<qsizetype>(150, music.end() - after));
+            *std::max_element(after, after + std::min<qsizetype>(300, music.end() - after));
         QVERIFY2(back > 0.9 * musicFull,
-                 qPrintable(QString("the music at most %1%% of its high level in the 1.5 s after "
+                 qPrintable(QString("the music at most %1%% of its high level in the 3 s after "
                                     "the message, windows %2 to %3 of %4")
                                 .arg(100 * back / musicFull)
                                 .arg(stop)
-                                .arg(stop + 150)
+                                .arg(stop + 300)
                                 .arg(music.size())));
     }
 
