@@ -73,7 +73,7 @@ record() {
 # `on_exit`, when the caller sets it, runs first: what it started goes before the sound server.
 trap 'eval "${on_exit:-true}" 2>/dev/null || true
       pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
-      sleep 0.5; pkill -KILL -f "corvane-bench" 2>/dev/null || true  # a hung player too
+      ! pgrep -f "corvane-bench" >/dev/null || { sleep 0.5; pkill -KILL -f "corvane-bench"; } 2>/dev/null || true  # a hung one
       pkill -x parec 2>/dev/null || true
       stop_server; [ -z "${bench_bus:-}" ] || kill "$bench_bus" 2>/dev/null
       rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT

@@ -570,15 +570,16 @@ private slots:
         }
         // The fade back up takes 90 steps of 10 ms, later on a slow machine (the sanitizers'); the
         // next message is 4 s away, so its fade down cannot cut the rise short.
+        constexpr qsizetype kBackWithin = 300;  // windows of 10 ms
         const auto after = music.begin() + stop;
         const double back =
-            *std::max_element(after, after + std::min<qsizetype>(300, music.end() - after));
+            *std::max_element(after, after + std::min(kBackWithin, music.end() - after));
         QVERIFY2(back > 0.9 * musicFull,
-                 qPrintable(QString("the music at most %1%% of its high level in the 3 s after "
-                                    "the message, windows %2 to %3 of %4")
+                 qPrintable(QString("the music at most %1%% of its high level in the %2 windows "
+                                    "after the message, from %3 of %4")
                                 .arg(100 * back / musicFull)
+                                .arg(kBackWithin)
                                 .arg(stop)
-                                .arg(stop + 300)
                                 .arg(music.size())));
     }
 

@@ -70,10 +70,9 @@ GstElement* MakeOutputSink(const std::string& device) {
 // for the sink's (a deadlock seen on a sound server's return). The clock is made with the sink
 // and lives as long as it.
 GstClock* CardClock(GstElement* sink) {
-    auto* card = reinterpret_cast<GstAudioBaseSink*>(AudioBaseSink(sink));
-    return card != nullptr && card->provided_clock != nullptr
-               ? GST_CLOCK(gst_object_ref(card->provided_clock))
-               : nullptr;
+    GstElement* card = AudioBaseSink(sink);
+    GstClock* clock = card != nullptr ? GST_AUDIO_BASE_SINK(card)->provided_clock : nullptr;
+    return clock != nullptr ? GST_CLOCK(gst_object_ref(clock)) : nullptr;
 }
 
 GstElement* Make(const char* factory) {
