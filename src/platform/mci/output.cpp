@@ -64,15 +64,11 @@ GstElement* MakeOutputSink(const std::string& device) {
     return sink;
 }
 
-// The clock of the sound card behind the sink, to be used once the sink has its format; null for
-// a sink that has none (a fake one, say). Not asked of the sink: it would hold the sink's lock
-// and wait for its buffer's, which the mixer's thread, starting that buffer, holds while it waits
-// for the sink's (a deadlock seen on a sound server's return). The clock is made with the sink
-// and lives as long as it.
+// The clock of the sound card behind the sink, once the sink has its format; null for a sink
+// that has none (a fake one, say).
 GstClock* CardClock(GstElement* sink) {
     GstElement* card = AudioBaseSink(sink);
-    GstClock* clock = card != nullptr ? GST_AUDIO_BASE_SINK(card)->provided_clock : nullptr;
-    return clock != nullptr ? GST_CLOCK(gst_object_ref(clock)) : nullptr;
+    return gst_element_provide_clock(card != nullptr ? card : sink);
 }
 
 GstElement* Make(const char* factory) {
