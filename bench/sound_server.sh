@@ -36,7 +36,8 @@ start_server() {
             done ;;
     esac
     for _ in $(seq 50); do pactl list short sinks 2>/dev/null | grep -q bench && break; sleep 0.05; done
-    pactl set-default-sink bench 2>/dev/null || true
+    # PipeWire keeps the default in its session manager, which may not be there yet
+    for _ in $(seq 100); do pactl set-default-sink bench 2>/dev/null && break; sleep 0.05; done
 }
 
 stop_server() {
