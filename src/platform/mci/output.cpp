@@ -68,7 +68,16 @@ GstElement* MakeOutputSink(const std::string& device) {
 // that has none (a fake one, say).
 GstClock* CardClock(GstElement* sink) {
     GstElement* card = AudioBaseSink(sink);
-    return gst_element_provide_clock(card != nullptr ? card : sink);
+    if (card == nullptr) {
+        return gst_element_provide_clock(sink);
+    }
+    // Not asked of the sink: that holds the sink's lock while it waits for its ring buffer's, and
+    // the streaming thread starting the ring buffer holds that one while it posts through the
+    // sink, so the two could wait for each other for good. The same check, on the buffer alone.
+    GstAudioBaseSink* audio = GST_AUDIO_BASE_SINK(card);
+    return audio->ringbuffer != nullptr && gst_audio_ring_buffer_is_acquired(audio->ringbuffer)
+               ? GST_CLOCK(gst_object_ref(audio->provided_clock))
+               : nullptr;
 }
 
 GstElement* Make(const char* factory) {
