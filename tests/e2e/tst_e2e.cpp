@@ -448,8 +448,6 @@ private slots:
         QVERIFY2(code == 0, qPrintable(output));
     }
 
-    // A tone at -30 LUFS and one at -10 play at one level, as recorded from the sound server, once
-    // the first start has measured them.
     void opensAndClosesByTheClock_data() {
         QTest::addColumn<ClockRow>("r");
         QTest::newRow("opening at 08:00") << ClockRow{"07:59:55", 10000, 4500, 9000, -1};
@@ -492,6 +490,8 @@ private slots:
                  qPrintable(QString("last sound at %1 ms").arg(last)));
     }
 
+    // A tone at -30 LUFS and one at -10 play at one level, as recorded from the sound server, once
+    // the first start has measured them.
     void evenLoudnessHeardInTheOutput() {
         QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
         for (const auto& [name, amplitude] : {std::pair{"quiet.wav", 0.0316}, {"loud.wav", 0.316}})
