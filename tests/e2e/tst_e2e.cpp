@@ -623,7 +623,9 @@ private slots:
             QString last;
             int held = 0;
             const auto steady = [&] {
-                return (held = (last = playsOn()) == sink ? held + 1 : 0) == 3;
+                last = playsOn();
+                held = last == sink ? held + 1 : 0;
+                return held == 3;
             };
             return QTest::qWaitFor(steady, ms) ? sink : last;
         };

@@ -65,10 +65,9 @@ GstElement* MakeOutputSink(const std::string& device) {
     return sink;
 }
 
-// The clock of the sound card behind the sink, once the sink has its format; null for a sink
-// that has none (a fake one, say).
-GstClock* CardClock(GstElement* sink) {
-    GstElement* card = AudioBaseSink(sink);
+// The clock of the sound card `card` behind the sink (AudioBaseSink's), once the sink has its
+// format; null for a sink that has none (a fake one, say).
+GstClock* CardClock(GstElement* sink, GstElement* card) {
     if (card == nullptr) {
         return gst_element_provide_clock(sink);
     }
@@ -152,9 +151,10 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
         g_usleep(10'000);
     }
     gst_object_unref(sinkPad);
-    if (GstClock* card = CardClock(sink)) {
-        gst_pipeline_use_clock(GST_PIPELINE(output->pipeline_), card);
-        gst_object_unref(card);
+    GstElement* const card = AudioBaseSink(sink);
+    if (GstClock* cardClock = CardClock(sink, card)) {
+        gst_pipeline_use_clock(GST_PIPELINE(output->pipeline_), cardClock);
+        gst_object_unref(cardClock);
     }
     gst_element_set_state(output->pipeline_, GST_STATE_PAUSED);
     if (gst_element_set_state(output->pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
@@ -167,8 +167,7 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     // card's sink holds it back by its own buffer, which leaves the inputs up to a buffer ahead of
     // the clock, and half a buffer more when a thread is late; any other sink may let it mix
     // right up to the clock.
-    const auto lead =
-        AudioBaseSink(sink) != nullptr ? kMixBuffer * 3 / 2 : kMixerSlack + 4 * kMixBuffer;
+    const auto lead = card != nullptr ? kMixBuffer * 3 / 2 : kMixerSlack + 4 * kMixBuffer;
     output->levelLead_ = std::chrono::nanoseconds(lead).count();
     output->UpdateLatency();
     return output;
