@@ -617,6 +617,17 @@ std::uint64_t Device::StripId() const {
     return strip_ != nullptr ? strip_->id : 0;
 }
 
+std::string Device::Progress() const {
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    if (elements_[0] != nullptr) {
+        gst_element_get_state(elements_[0], &state, &pending, 0);
+    }
+    return std::string("decoder ") + gst_element_state_get_name(state) + ", pending " +
+           gst_element_state_get_name(pending) +
+           (linked_ ? ", audio stream linked" : ", no audio stream yet");
+}
+
 gint64 Device::QueryDuration() const {
     gint64 value = -1;
     if (out_ == nullptr || !gst_pad_query_duration(out_, GST_FORMAT_TIME, &value)) {

@@ -38,6 +38,9 @@ struct Device {
     bool Prerolled() const { return prerolled_.load(); }
     // The source ended without a sample to play (a seek to its very end, a file of no samples).
     bool Empty() const { return empty_.load(); }
+    // How far a source that is not prerolled got, for the log: the decoder's state and whether an
+    // audio stream reached the converter.
+    std::string Progress() const;
 
     // Starts a strip of its own: the held sample is mixed at running time `at`.
     bool Attach(GstClockTime at);

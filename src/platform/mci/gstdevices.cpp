@@ -241,8 +241,9 @@ MciError GstDevices::Open(const Command& command) {
                (sound && (device.Seek(sound->first, sound->second), !WaitUntilPrerolled(device)))) {
         result = device.failed ? kErrCannotPlay : kErrOpenTimeout;
         if (!device.failed) {
-            qCWarning(lcMedia, "%s: %s: not ready to play within %lld ms", command.alias.c_str(),
-                      command.device.c_str(), static_cast<long long>(openTimeout_.count()));
+            qCWarning(lcMedia, "%s: %s: not ready to play within %lld ms (%s)",
+                      command.alias.c_str(), command.device.c_str(),
+                      static_cast<long long>(openTimeout_.count()), device.Progress().c_str());
         }
     }
     if (result != kNoError) {
