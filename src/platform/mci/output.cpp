@@ -137,10 +137,20 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
                  static_cast<GstClockTime>(std::chrono::nanoseconds(kMixerSlack).count()), nullptr);
     gst_bin_add_many(GST_BIN(output->pipeline_), output->mixer_, mixCaps, pace, convert, nullptr);
     output->bus_ = gst_element_get_bus(output->pipeline_);
+    // Playing within a bound; what stopped it is logged, for a start that fails only now and then.
+    const auto play = [pipeline = output->pipeline_](const char* step) {
+        GstStateChangeReturn result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        if (result != GST_STATE_CHANGE_FAILURE) {
+            result = gst_element_get_state(pipeline, nullptr, nullptr, 3 * GST_SECOND);
+        }
+        if (result != GST_STATE_CHANGE_SUCCESS) {
+            qCWarning(lcOutput, "the output did not play %s: %s", step,
+                      gst_element_state_change_return_get_name(result));
+        }
+        return result == GST_STATE_CHANGE_SUCCESS;
+    };
     if (!gst_element_link_many(output->mixer_, mixCaps, pace, convert, sink, nullptr) ||
-        gst_element_set_state(output->pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
-        gst_element_get_state(output->pipeline_, nullptr, nullptr, 3 * GST_SECOND) !=
-            GST_STATE_CHANGE_SUCCESS) {
+        !play("at first")) {
         return nullptr;
     }
     // A live pipeline picks its clock before the sink can offer one: it would run on the system
@@ -157,9 +167,7 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
         gst_object_unref(cardClock);
     }
     gst_element_set_state(output->pipeline_, GST_STATE_PAUSED);
-    if (gst_element_set_state(output->pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
-        gst_element_get_state(output->pipeline_, nullptr, nullptr, 3 * GST_SECOND) !=
-            GST_STATE_CHANGE_SUCCESS) {
+    if (!play("on the card's clock")) {
         return nullptr;
     }
     output->clock_ = gst_element_get_clock(output->pipeline_);
