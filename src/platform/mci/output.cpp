@@ -16,6 +16,12 @@ Q_LOGGING_CATEGORY(lcOutput, "corvane.media")
 constexpr gint64 kOutputBufferMicroseconds = 40'000;
 constexpr gint64 kOutputPeriodMicroseconds = 10'000;
 
+// The silent source's buffers, which set the mix's pace.
+constexpr int kSilenceSamplesPerBuffer = 44'100 * kMixBuffer.count() / 1000;
+
+// The desktop's sound output, found by autoaudiosink and made ready here: with no sound server
+// (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and the output
+// must fail at once instead of playing silently.
 // The sound card's sink: the element itself, or the first one inside a bin (autoaudiosink's
 // choice); null when there is none. Not a reference of the caller's.
 GstElement* AudioBaseSink(GstElement* sink) {
@@ -35,9 +41,7 @@ GstElement* AudioBaseSink(GstElement* sink) {
     return found;
 }
 
-// The desktop's output, or the sound server's output of that name, made ready here: with no
-// sound server (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and
-// the output must fail at once instead of playing silently.
+// The desktop's output, or the sound server's output of that name.
 GstElement* MakeOutputSink(const std::string& device) {
     GstElement* sink =
         gst_element_factory_make(device.empty() ? "autoaudiosink" : "pulsesink", nullptr);
@@ -102,40 +106,35 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     std::unique_ptr<Output> output(new Output);
     output->pipeline_ = gst_pipeline_new("output");
     output->sink_ = sink;
-    // Live by itself, without a silent live source of its own: it mixes on time whether or not
-    // anything plays, so a paused, prerolling or failed input never stalls the others, and no
-    // source's thread wakes at every buffer.
-    output->mixer_ = gst_element_factory_make_full("audiomixer", "force-live", TRUE, nullptr);
-    if (output->mixer_ == nullptr) {
-        qCWarning(lcOutput, "the GStreamer element audiomixer is missing");
-    }
-    GstElement* mixCaps = Make("capsfilter");  // no input may be there to set the format
-    // Holds each mix back to its time on the clock: the inputs' data runs no further ahead of
-    // what is heard than the mixer's queues, whatever the sound server accepts in advance.
-    GstElement* pace = Make("clocksync");
+    output->silence_ = Make("audiotestsrc");
+    GstElement* silenceCaps = Make("capsfilter");
+    output->mixer_ = Make("audiomixer");
     GstElement* convert = Make("audioconvert");
     gst_bin_add(GST_BIN(output->pipeline_), sink);  // the pipeline's now; ours is dropped below
     gst_object_unref(sink);
-    if (output->mixer_ == nullptr || mixCaps == nullptr || pace == nullptr || convert == nullptr) {
-        for (GstElement* element : {output->mixer_, mixCaps, pace, convert}) {
+    if (output->silence_ == nullptr || silenceCaps == nullptr || output->mixer_ == nullptr ||
+        convert == nullptr) {
+        for (GstElement* element : {output->silence_, silenceCaps, output->mixer_, convert}) {
             if (element != nullptr) {
                 gst_object_unref(gst_object_ref_sink(element));
             }
         }
-        output->mixer_ = nullptr;
+        output->silence_ = output->mixer_ = nullptr;
         return nullptr;
     }
     GstCaps* caps = gst_caps_from_string(kMixCaps);
-    g_object_set(mixCaps, "caps", caps, nullptr);
+    g_object_set(silenceCaps, "caps", caps, nullptr);
     gst_caps_unref(caps);
+    g_object_set(output->silence_, "wave", 4 /* silence */, "is-live", TRUE, "samplesperbuffer",
+                 kSilenceSamplesPerBuffer, nullptr);
     // A device whose file has not reached the mixer yet must not hold the others back.
-    g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, "output-buffer-duration",
-                 static_cast<guint64>(std::chrono::nanoseconds(kMixBuffer).count()), nullptr);
+    g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, nullptr);
     // Some slack for a strip's thread to deliver its next buffer: without it a busy machine makes
     // the mixer go on without that strip for a few milliseconds, a dropout heard as a click.
     g_object_set(output->mixer_, "latency",
                  static_cast<GstClockTime>(std::chrono::nanoseconds(kMixerSlack).count()), nullptr);
-    gst_bin_add_many(GST_BIN(output->pipeline_), output->mixer_, mixCaps, pace, convert, nullptr);
+    gst_bin_add_many(GST_BIN(output->pipeline_), output->silence_, silenceCaps, output->mixer_,
+                     convert, nullptr);
     output->bus_ = gst_element_get_bus(output->pipeline_);
     // Playing within a bound; what stopped it is logged, for a start that fails only now and then.
     const auto play = [pipeline = output->pipeline_](const char* step) {
@@ -149,7 +148,8 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
         }
         return result == GST_STATE_CHANGE_SUCCESS;
     };
-    if (!gst_element_link_many(output->mixer_, mixCaps, pace, convert, sink, nullptr) ||
+    if (!gst_element_link_many(output->silence_, silenceCaps, output->mixer_, convert, sink,
+                               nullptr) ||
         !play("at first")) {
         return nullptr;
     }
@@ -227,7 +227,7 @@ void Output::ReleaseInput(GstPad* pad) {
 }
 
 bool Output::Owns(GstObject* object) const {
-    for (GstElement* element : {mixer_, sink_}) {
+    for (GstElement* element : {silence_, mixer_, sink_}) {
         if (element != nullptr && (object == GST_OBJECT(element) ||
                                    gst_object_has_as_ancestor(object, GST_OBJECT(element)))) {
             return true;
