@@ -19,9 +19,6 @@ constexpr gint64 kOutputPeriodMicroseconds = 10'000;
 // The silent source's buffers, which set the mix's pace.
 constexpr int kSilenceSamplesPerBuffer = 44'100 * kMixBuffer.count() / 1000;
 
-// The desktop's sound output, found by autoaudiosink and made ready here: with no sound server
-// (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and the output
-// must fail at once instead of playing silently.
 // The sound card's sink: the element itself, or the first one inside a bin (autoaudiosink's
 // choice); null when there is none. Not a reference of the caller's.
 GstElement* AudioBaseSink(GstElement* sink) {
@@ -41,7 +38,9 @@ GstElement* AudioBaseSink(GstElement* sink) {
     return found;
 }
 
-// The desktop's output, or the sound server's output of that name.
+// The desktop's output, or the sound server's output of that name, made ready here: with no
+// sound server (one restarting, say) autoaudiosink settles on a sink that plays into nothing, and
+// the output must fail at once instead of playing silently.
 GstElement* MakeOutputSink(const std::string& device) {
     GstElement* sink =
         gst_element_factory_make(device.empty() ? "autoaudiosink" : "pulsesink", nullptr);
