@@ -53,6 +53,28 @@ void RemoveAll(GstElement* pipeline, GstElement* const* elements, std::size_t co
     }
 }
 
+// Into a pipeline that may be playing, held in their state: a pipeline finishing a state change
+// sets all it holds playing, and a decoder started before its pads are watched and its output
+// linked pushes into nothing and fails ("not-linked").
+void AddHeld(GstElement* pipeline, GstElement* const* elements, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (elements[i] != nullptr) {
+            gst_element_set_locked_state(elements[i], TRUE);
+            gst_bin_add(GST_BIN(pipeline), elements[i]);
+        }
+    }
+}
+
+// Lets them follow the pipeline again, downstream first, so that each finds the next one running.
+void StartAll(GstElement* const* elements, std::size_t count) {
+    for (std::size_t i = count; i-- > 0;) {
+        if (elements[i] != nullptr) {
+            gst_element_set_locked_state(elements[i], FALSE);
+            gst_element_sync_state_with_parent(elements[i]);
+        }
+    }
+}
+
 bool OwnsAny(GstObject* object, GstElement* const* elements, std::size_t count) {
     return std::any_of(elements, elements + count, [object](GstElement* element) {
         return element != nullptr && (object == GST_OBJECT(element) ||
@@ -149,11 +171,7 @@ struct Strip {
         if (panorama != nullptr) {
             g_object_set(panorama, "method", 1 /* simple */, "panorama", balance, nullptr);
         }
-        for (GstElement* element : elements) {
-            if (element != nullptr) {
-                gst_bin_add(GST_BIN(output.Pipeline()), element);
-            }
-        }
+        AddHeld(output.Pipeline(), elements, std::size(elements));
         gst_element_link_many(concat, elements[1], elements[2], level, envelope, panorama, nullptr);
 
         // The level follows a curve in the strip's running time, so a change lands at the mix
@@ -177,13 +195,7 @@ struct Strip {
         return mixerPad != nullptr && gst_pad_link(out, mixerPad) == GST_PAD_LINK_OK;
     }
 
-    void Start() {
-        for (auto element = std::rbegin(elements); element != std::rend(elements); ++element) {
-            if (*element != nullptr) {
-                gst_element_sync_state_with_parent(*element);
-            }
-        }
-    }
+    void Start() { StartAll(elements, std::size(elements)); }
 
     // Leaves the mixer at once: what is still queued for it is dropped, and nothing that comes
     // after is pushed into a pad that is gone.
@@ -404,9 +416,7 @@ bool Device::Build(const std::string& uri, double gain) {
     gst_caps_unref(mix);
     // Set once for the whole file: a gain that changed while it plays would be heard as a jump.
     g_object_set(elements_[4], "volume", gain, nullptr);
-    for (GstElement* element : elements_) {
-        gst_bin_add(GST_BIN(output_.Pipeline()), element);
-    }
+    AddHeld(output_.Pipeline(), elements_, std::size(elements_));
     out_ = gst_element_get_static_pad(elements_[4], "src");
     gst_object_unref(out_);  // the element holds it
     if (!gst_element_link_many(elements_[1], elements_[2], elements_[3], elements_[4], nullptr)) {
@@ -419,9 +429,7 @@ bool Device::Build(const std::string& uri, double gain) {
     Hold();
     gst_pad_add_probe(out_, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Device::OnSourceEvent, this,
                       nullptr);
-    for (auto element = std::rbegin(elements_); element != std::rend(elements_); ++element) {
-        gst_element_sync_state_with_parent(*element);
-    }
+    StartAll(elements_, std::size(elements_));
     return true;
 }
 
@@ -525,6 +533,9 @@ void Device::TakeOver(Device& leader) {
 // Lets go of the strip this source feeds.
 void Device::Release(Strip* strip) {
     feeding_ = nullptr;
+    // Held before it is cut loose: a buffer pushed in between would find no peer and stop the
+    // source with an error.
+    Hold();
     if (joinedPad_ != nullptr) {
         gst_pad_unlink(out_, joinedPad_);
         // Unless the strip let go of it already, its file gone at a takeover.
@@ -533,7 +544,6 @@ void Device::Release(Strip* strip) {
         }
         gst_object_unref(std::exchange(joinedPad_, nullptr));
     }
-    Hold();
     needsSeek = true;
 }
 
