@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The fleet connection against a Mosquitto broker of its own, while a sound server records what
 # the program plays: the state and availability are published, a level set over MQTT is heard,
-# every play reaches a persistent
-# subscriber through a broker restart, a retained set is not obeyed, and a killed program is
-# announced offline by its last will.
+# every play reaches a persistent subscriber through a broker restart, a setting said while the
+# program was away is not obeyed on its return, and a killed program is announced offline by its
+# last will.
 # Usage (under dbus-run-session): [SERVER=pulseaudio|pipewire] mqtt.sh PROGRAM
+# shellcheck disable=SC2016  # what soon and on_exit are given is code, run later
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../bench/sound_server.sh
@@ -12,26 +13,29 @@ here=$(cd "$(dirname "$0")" && pwd)
 export QT_QPA_PLATFORM=offscreen
 rate=44100
 py=/usr/bin/python3
-# The program, the broker and the subscriber go before the sound server does.
+# However the script ends, the program, the broker and the subscriber go before the sound server.
 on_exit='kill -9 ${pid:-} ${sub:-} ${broker:-}'
 
 fail() {
     echo "FAIL: $*" >&2
     echo "program: $(tail -n 5 "$work"/program*.log 2>/dev/null)" >&2
     echo "broker: $(tail -8 "$work/broker.log" 2>/dev/null)" >&2
-    kill -9 "${pid:-}" 2>/dev/null || true; exit 1
+    exit 1
 }
-now() { calc "$(stat -c %s "$work/rec.raw") / ($rate * 4)"; }
 calc() { awk "BEGIN { print $* }"; }
 holds() { awk "BEGIN { exit !($*) }"; }
-# RMS of the recording between two offsets in seconds.
-measure() {
-    $py - "$work/rec.raw" "$1" "$2" <<'PY'
-import array, math, sys
-samples = array.array("h", open(sys.argv[1], "rb").read())[0::2]
-part = samples[int(float(sys.argv[2]) * 44100):int(float(sys.argv[3]) * 44100)]
-print("%.1f" % math.sqrt(sum(s * s for s in part) / len(part)))
-PY
+# Whether a condition comes true within N tenths of a second (100).
+soon() { for _ in $(seq "${2:-100}"); do eval "$1" && return; sleep 0.1; done; false; }
+# Sets rms (of full scale 1) to what the left channel is heard as from A to B seconds from now,
+# once it has been.
+heard() {
+    local t
+    t=$(calc "$(stat -c %s "$work/rec.raw") / ($rate * 4)")
+    sleep "$(calc "$2 + 0.1")"
+    read -r rms _ < <(sox -t raw -r $rate -e signed -b 16 -c 2 "$work/rec.raw" -n \
+        trim "$(calc "$t + $1")" ="$(calc "$t + $2")" remix 1 stat 2>&1 |
+        awk '/^RMS +amplitude/ { r = $3 } /^Rough +frequency/ { f = $3 }
+             END { if (r ~ /^[0-9.]+$/) print r, f }') || fail "nothing recorded $1 s to $2 s on"
 }
 pub() { mosquitto_pub -p "$port" -q 1 "$@"; }
 # A field of the retained state, such as music.file; strings bare, the rest as JSON.
@@ -58,8 +62,24 @@ plays() { { awk 'FNR > 1' "$dir/Play Log/"plays-*.csv 2>/dev/null || true; } | w
 broker_up() {
     mosquitto -c "$work/broker.conf" >>"$work/broker.out" 2>&1 &
     broker=$!
-    for _ in $(seq 50); do mosquitto_pub -p "$port" -t corvane/test/probe -n 2>/dev/null && return; sleep 0.1; done
-    fail "the broker did not start: $(cat "$work/broker.out")"
+    soon 'mosquitto_pub -p "$port" -t corvane/test/probe -n 2>/dev/null' 50 ||
+        fail "the broker did not start: $(cat "$work/broker.out")"
+}
+# Every play logged was received, and nothing else; how many.
+check_plays() {
+    $py - "$work/seen" "$topic/plays" "$dir/Play Log" <<'PY'
+import csv, glob, json, sys
+seen, topic, folder = sys.argv[1:4]
+plays = [json.loads(line.split(" ", 3)[3]) for line in open(seen) if line.split(" ", 3)[2:3] == [topic]]
+# By id: a play the broker delivers twice is still one.
+got = {p["id"]: (p["time"], p["file"], p["outcome"], round(p["length_seconds"], 2)) for p in plays}
+logged = [(time, file, outcome, round(float(length), 2)) for name in glob.glob(folder + "/plays-*.csv")
+          for time, file, length, outcome in list(csv.reader(open(name)))[1:]]
+if sorted(got.values()) != sorted(logged):
+    sys.exit("%d plays received, %d logged; missing %s" % (len(got), len(logged),
+             sorted(set(logged) - set(got.values()))))
+print(len(got))
+PY
 }
 
 start_server
@@ -78,7 +98,7 @@ broker_up
 mosquitto_sub -p "$port" -c -i fleet-test -q 1 -F '%U %r %t %p' -t "$topic/plays" -t "$topic/availability" \
     >"$work/seen" 2>&1 &
 sub=$!
-for _ in $(seq 50); do pub -t "$topic/availability" -m probe; grep -q ' probe$' "$work/seen" && break; sleep 0.1; done
+soon 'pub -t "$topic/availability" -m probe; grep -q " probe$" "$work/seen"' 50 || fail "the subscriber hears nothing"
 keep_sink_busy
 record "$work/rec.raw"
 "${programs[0]}" --folder "$dir" >"$work/program.log" 2>&1 &
@@ -86,20 +106,15 @@ pid=$!
 
 await online 0 >/dev/null || fail "no online on $topic/availability"
 shows music.file tone.wav || fail "the state names no tone.wav: $(state music)"
-[ "$(mosquitto_sub -p "$port" -C 1 -W 5 -t "$topic/availability")" = online ] || fail "online not retained"
-sleep 1.5
-t=$(now); rms_full=$(measure "$(calc "$t - 0.8")" "$t")
-
+heard 0.7 1.5; rms_full=$rms
 pub -t "$topic/set" -m '{"MusicVolumeHigh":40}'
 shows MusicVolumeHigh 40 || fail "the state shows MusicVolumeHigh $(state MusicVolumeHigh), not 40"
-t=$(now); sleep 1.2
-ratio=$(calc "$(measure "$(calc "$t + 0.4")" "$(calc "$t + 1.1")") / $rms_full")
+heard 0.4 1.1; ratio=$(calc "$rms / $rms_full")
 holds "$ratio > 0.33 && $ratio < 0.47" || fail "MusicVolumeHigh 40 heard at $ratio of 100"
 
 # Messages every 2 s, through a broker that stops and comes back.
 pub -t "$topic/set" -m '{"MessageInterval":2}'
-for _ in $(seq 150); do [ "$(plays)" -ge 2 ] && break; sleep 0.1; done
-[ "$(plays)" -ge 2 ] || fail "no messages logged: $(plays)"
+soon '[ "$(plays)" -ge 2 ]' 150 || fail "no messages logged: $(plays)"
 kill -TERM "$broker"; wait "$broker" || true
 before=$(plays); gone=$(said | wc -l); sleep 6
 during=$(( $(plays) - before ))
@@ -108,8 +123,7 @@ back=$(date +%s.%N); broker_up
 at=$(await online "$gone") || fail "no online again after the broker came back"
 took=$(calc "$at - $back")
 holds "$took < 4.5" || fail "online again $took s after the broker came back"
-after=$(plays)
-for _ in $(seq 100); do [ "$(plays)" -ge $((after + 2)) ] && break; sleep 0.1; done
+soon "[ \$(plays) -ge $(($(plays) + 2)) ]" || fail "no messages after the broker came back"
 pub -t "$topic/set" -m '{"MessageInterval":0}'
 sleep 1.5
 n=$(said | wc -l)
@@ -117,32 +131,13 @@ kill -INT "$pid"
 wait "$pid" || fail "the program ended badly"
 pid=
 await offline "$n" >/dev/null || fail "no offline said on a normal exit"
-check_plays() {
-    $py - "$work/seen" "$topic/plays" "$dir/Play Log" <<'PY'
-import csv, glob, json, sys
-seen, topic, folder = sys.argv[1:4]
-got = {}
-for line in open(seen):
-    parts = line.rstrip("\n").split(" ", 3)
-    if len(parts) == 4 and parts[2] == topic:
-        play = json.loads(parts[3])
-        got[play["id"]] = (play["time"], play["file"], play["outcome"], round(play["length_seconds"], 2))
-logged = []
-for name in glob.glob(folder + "/plays-*.csv"):
-    for time, file, length, outcome in list(csv.reader(open(name)))[1:]:
-        logged.append((time, file, outcome, round(float(length), 2)))
-if sorted(got.values()) != sorted(logged):
-    sys.exit("%d plays received, %d logged; missing %s" % (len(got), len(logged),
-             sorted(set(logged) - set(got.values()))))
-print(len(got))
-PY
-}
-for _ in $(seq 50); do total=$(check_plays 2>/dev/null) && break; sleep 0.1; done
-total=$(check_plays) || fail "the plays received are not those logged"
+soon 'check_plays >/dev/null 2>&1' 50 || fail "the plays received are not those logged: $(check_plays 2>&1)"
+total=$(check_plays)
 [ ! -s "$dir/Play Log/plays.outbox" ] || fail "plays left in the outbox: $(cat "$dir/Play Log/plays.outbox")"
 
-# Said while the program was away, and kept by the broker: not obeyed when it is back. Then the
-# program is killed, and its last state stays retained.
+# Said while the program was away, and kept by the broker: not obeyed when it is back, neither as
+# retained nor as queued for a session of the same name. Then the program is killed, and its last
+# state stays retained.
 pub -r -t "$topic/set" -m '{"MusicVolumeHigh":70}'
 n=$(said | wc -l)
 "${programs[0]}" --folder "$dir" >"$work/program2.log" 2>&1 &
@@ -156,5 +151,4 @@ await offline "$n" >/dev/null || fail "no offline from the last will of a killed
 [ "$(mosquitto_sub -p "$port" -C 1 -W 5 -t "$topic/availability")" = offline ] || fail "offline not retained"
 [ "$(state MusicVolumeHigh)" = 40 ] || fail "a retained setting was obeyed: MusicVolumeHigh $(state MusicVolumeHigh)"
 kill "$sub" "$broker"; wait "$sub" "$broker" 2>/dev/null || true
-sub= broker=
 echo "ok on $server: 40 heard at $ratio; $total plays through a broker restart ($during while it was away), reconnected in $took s"

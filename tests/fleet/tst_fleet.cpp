@@ -14,10 +14,11 @@
 #include "PlayerRig.h"
 #include "fleet/Fleet.h"
 #include "player/Player.h"
-#include "settings/Mod_INI.h"
 #include "support/ProgramLocation.h"
 
 namespace {
+
+const QString kTopic = "corvane/test/zone";
 
 quint16 FreePort() {
     QTcpServer probe;
@@ -25,123 +26,111 @@ quint16 FreePort() {
     return probe.serverPort();
 }
 
-// A broker of the test's own; with a user, it admits only that user and password.
+QJsonObject Json(const QByteArray& text) {
+    return QJsonDocument::fromJson(text).object();
+}
+
+// Run in `folder` with the event loop turning, as the player under test needs it to answer; what
+// it printed.
+QByteArray Run(const QString& program, const QStringList& args, const QString& folder = {}) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(program, args);
+    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 20000))
+        process.kill();
+    return process.readAllStandardOutput().trimmed();
+}
+// A key and a certificate made in `folder` as `rest` says.
+void NewCertificate(const QString& folder, const QString& rest) {
+    Run("openssl", QProcess::splitCommand("req -x509 -newkey rsa:2048 -nodes -days 2 " + rest),
+        folder);
+}
+
+// A broker of the test's own; with a user, it admits only that user and password. With TLS, its
+// certificate for localhost is signed by an authority of the test's own, ca.crt.
 struct Broker {
     QTemporaryDir dir;
     quint16 port = FreePort();
     QProcess process;
-    QStringList login;  // for the test's own clients
+    QStringList args{"-p", QString::number(port)};  // for the test's own clients
     explicit Broker(const QString& user = {}, const QString& password = {}, bool tls = false) {
         QByteArray conf = "listener " + QByteArray::number(port) + " 127.0.0.1\nuser root\n";
         if (tls) {
-            // A certificate authority of the test's own, and the broker's certificate for
-            // localhost.
-            const auto openssl = [this](const QString& line) {
-                QProcess run;
-                run.setWorkingDirectory(dir.path());
-                run.start(QStringLiteral("openssl"), QProcess::splitCommand(line));
-                run.waitForFinished(20000);
-            };
-            openssl(
-                QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=test-ca "
-                               "-keyout ca.key -out ca.crt"));
-            openssl(
-                QStringLiteral("req -newkey rsa:2048 -nodes -subj /CN=localhost -keyout server.key "
-                               "-out server.csr"));
-            MediaFixtures::MakeFile(dir.filePath("ext"), "subjectAltName=DNS:localhost\n");
-            openssl(
-                QStringLiteral("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
-                               "-days 2 -extfile ext -out server.crt"));
-            conf += "cafile " + dir.filePath("ca.crt").toUtf8() + "\ncertfile " +
-                    dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
-                    dir.filePath("server.key").toUtf8() + '\n';
-            login << QStringLiteral("--cafile") << dir.filePath("ca.crt") << QStringLiteral("-h")
-                  << QStringLiteral("localhost");
+            NewCertificate(dir.path(), "-subj /CN=test-ca -keyout ca.key -out ca.crt");
+            NewCertificate(dir.path(),
+                           "-subj /CN=localhost -addext subjectAltName=DNS:localhost -addext "
+                           "basicConstraints=CA:FALSE -CA ca.crt -CAkey ca.key -keyout server.key "
+                           "-out server.crt");
+            conf += "cafile ca.crt\ncertfile server.crt\nkeyfile server.key\n";
+            args += {"--cafile", dir.filePath("ca.crt"), "-h", "localhost"};
         }
         if (user.isEmpty()) {
             conf += "allow_anonymous true\n";
         } else {
-            QProcess::execute(QStringLiteral("mosquitto_passwd"),
-                              {QStringLiteral("-b"), QStringLiteral("-c"), dir.filePath("passwd"),
-                               user, password});
-            login << QStringLiteral("-u") << user << QStringLiteral("-P") << password;
-            conf +=
-                "allow_anonymous false\npassword_file " + dir.filePath("passwd").toUtf8() + '\n';
+            Run("mosquitto_passwd", {"-b", "-c", "passwd", user, password}, dir.path());
+            conf += "allow_anonymous false\npassword_file passwd\n";
+            args += {"-u", user, "-P", password};
         }
         MediaFixtures::MakeFile(dir.filePath("mosquitto.conf"), conf);
-        process.start(QStringLiteral("mosquitto"),
-                      {QStringLiteral("-c"), dir.filePath("mosquitto.conf")});
-        for (int i = 0; i < 100; ++i) {
+        process.setWorkingDirectory(dir.path());
+        process.start("mosquitto", {"-c", "mosquitto.conf"});
+        // One that does not come up fails the test at its first connection.
+        (void)QTest::qWaitFor([this] {
             QTcpSocket probe;
             probe.connectToHost(QHostAddress::LocalHost, port);
-            if (probe.waitForConnected(50))
-                return;
-            QTest::qWait(20);
-        }
+            return probe.waitForConnected(50);
+        });
     }
     ~Broker() {
         process.terminate();
         process.waitForFinished(3000);
     }
-    QStringList Args() const {
-        return QStringList{QStringLiteral("-p"), QString::number(port)} + login;
-    }
-    // Run with the event loop turning, as the player under test needs it to answer.
-    static QByteArray Run(const QString& program, const QStringList& args) {
-        QProcess process;
-        process.start(program, args);
-        if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 5000))
-            process.kill();
-        return process.readAllStandardOutput().trimmed();
-    }
     void Publish(const QString& topic, const QByteArray& payload, bool retain = false) const {
-        QStringList args = Args() << QStringLiteral("-t") << topic << QStringLiteral("-m")
-                                  << QString::fromUtf8(payload);
-        if (retain)
-            args << QStringLiteral("-r");
-        Run(QStringLiteral("mosquitto_pub"), args);
+        QStringList all = args + QStringList{"-t", topic, "-m", QString::fromUtf8(payload)};
+        Run("mosquitto_pub", retain ? all << "-r" : all);
     }
     // The retained message on `topic`, or empty.
     QByteArray Retained(const QString& topic) const {
-        return Run(QStringLiteral("mosquitto_sub"),
-                   Args() << QStringLiteral("-t") << topic << QStringLiteral("-C")
-                          << QStringLiteral("1") << QStringLiteral("-W") << QStringLiteral("1"));
+        return Run("mosquitto_sub", args + QStringList{"-t", topic, "-C", "1", "-W", "1"});
     }
 };
 
 struct Rig : PlayerRig {
     Fleet fleet{player};
     Rig() : PlayerRig("[Settings]\r\nMessageInterval=0\r\n") {}
+    QString Problems() const { return player.Problems().join(' '); }
+    // Connected and subscribed: the state goes out after the subscriptions, so once the broker
+    // holds it, they are in place.
     bool Connect(const Broker& broker, const QString& user = {}, const QString& password = {},
                  const QString& caFile = {}) {
-        Fleet::Config config;
-        config.tls = !caFile.isEmpty();
-        config.caFile = caFile;
-        config.host = QStringLiteral("localhost");
-        config.port = broker.port;
-        config.user = user;
-        config.password = password;
-        config.topic = QStringLiteral("corvane/test/zone");
-        fleet.Start(config);
-        // The state goes out after the subscriptions: once the broker holds it, they are in place.
+        fleet.Start({"localhost", broker.port, user, password, !caFile.isEmpty(), caFile, kTopic});
         return QTest::qWaitFor([this] { return fleet.IsConnected(); }, 5000) &&
-               QTest::qWaitFor([&] { return !broker.Retained(config.topic + "/state").isEmpty(); },
-                               5000);
+               QTest::qWaitFor([&] { return !broker.Retained(kTopic + "/state").isEmpty(); }, 5000);
     }
 };
 
-// clang-format off
+// The effects an order can have that show on the player; `music` is what played before it.
+QString Effects(const Player& player, const QByteArray& music) {
+    QStringList seen;
+    if (player.Get(Player::kMusicHigh) == 40)
+        seen << "music at 40";
+    if (player.Get(Player::kMusicLow) == 5 && player.Opts().crossfade == 2)
+        seen << "low 5, crossfade 2";
+    if (player.Paused())
+        seen << "paused";
+    if (!player.Playing(Player::kMusic).isEmpty() && player.Playing(Player::kMusic) != music)
+        seen << "next track";
+    if (player.Playing(Player::kMessages).endsWith("/m1.mp3"))
+        seen << "message m1";
+    return seen.join(", ");
+}
+
 struct OrderRow {
     const char* topic;  // under corvane/
     QByteArray payload;
-    bool retained;
-    const char* obeyed;  // what shows it was, or null when it must not be
+    bool retained;       // there before the player comes up
+    const char* effect;  // of Effects(), or null when it must not be obeyed
 };
-// clang-format on
-
-QJsonObject Json(const QByteArray& text) {
-    return QJsonDocument::fromJson(text).object();
-}
 
 }  // namespace
 
@@ -155,23 +144,23 @@ private slots:
         QCOMPARE(ChooseProgramFolder(folder_.path()), QString());
     }
 
+    // Bad settings are refused by the web remote's rows; here, that nothing of a refused change is
+    // applied.
     void orders_data() {
         QTest::addColumn<OrderRow>("r");
         // clang-format off
         const OrderRow rows[] = {
-            {"test/zone/set", R"({"MusicVolumeHigh": 40})", false, "high 40"},
-            {"all/set", R"({"MusicVolumeLow": 5, "Crossfade": 2})", false, "low 5"},
+            {"test/zone/set", R"({"MusicVolumeHigh": 40})", false, "music at 40"},
+            {"all/set", R"({"MusicVolumeLow": 5, "Crossfade": 2})", false, "low 5, crossfade 2"},
             {"test/zone/set", R"({"MusicVolumeHigh": 40})", true, nullptr},
-            {"test/zone/set", R"({"MusicVolumeHigh": 500})", false, nullptr},
-            {"test/zone/set", "not json", false, nullptr},
             {"test/zone/set", R"({"WebKey": "x", "MusicVolumeHigh": 40})", false, nullptr},
             {"test/zone/command", "pause", false, "paused"},
             {"all/command", "pause", false, "paused"},
             {"all/command", "pause", true, nullptr},
             {"test/zone/command", "PAUSE now", false, nullptr},
-            {"test/zone/command", "next", false, "next"},
-            {"test/zone/command", "message", false, "message"},
-            {"all/command", R"({"command": "message", "file": "m1.mp3"})", false, "message"},
+            {"test/zone/command", "next", false, "next track"},
+            {"test/zone/command", "message", false, "message m1"},
+            {"all/command", R"({"command": "message", "file": "m1.mp3"})", false, "message m1"},
             {"all/command", R"({"command": "message", "file": "../Music/a.mp3"})", false, nullptr},
             {"other/zone/command", "pause", false, nullptr},
         };
@@ -181,81 +170,48 @@ private slots:
                           row.retained ? " retained" : "")
                 << row;
     }
-    // Each order as another client sends it; the state published after shows what it did.
+    // Each order as another client sends it.
     void orders() {
         QFETCH(OrderRow, r);
         Broker broker;
-        const QString topic = QStringLiteral("corvane/") + QLatin1String(r.topic);
-        if (r.retained)  // there before the player comes up
+        const QString topic = "corvane/" + QLatin1String(r.topic);
+        if (r.retained)
             broker.Publish(topic, r.payload, true);
         Rig rig;
         QVERIFY(rig.Connect(broker));
         const QByteArray music = rig.player.Playing(Player::kMusic);
         if (!r.retained)
             broker.Publish(topic, r.payload);
-        const auto done = [&](const QByteArray& obeyed) {
-            if (obeyed == "high 40")
-                return rig.player.Get(Player::kMusicHigh) == 40;
-            if (obeyed == "low 5")
-                return rig.player.Get(Player::kMusicLow) == 5 && rig.player.Opts().crossfade == 2;
-            if (obeyed == "paused")
-                return rig.player.Paused();
-            if (obeyed == "next")
-                return !rig.player.Playing(Player::kMusic).isEmpty() &&
-                       rig.player.Playing(Player::kMusic) != music;
-            return rig.player.Playing(Player::kMessages).endsWith("/m1.mp3");
-        };
-        if (r.obeyed) {
-            QTRY_VERIFY(done(r.obeyed));
-            if (QByteArray(r.obeyed) == "high 40")
-                QTRY_COMPARE(Json(broker.Retained(QStringLiteral("corvane/test/zone/state")))
-                                 .value("MusicVolumeHigh")
-                                 .toInt(),
-                             40);
-            return;
-        }
-        QTest::qWait(500);
-        for (const char* kind : {"high 40", "paused", "next", "message"})
-            QVERIFY2(!done(kind), kind);
-        QCOMPARE(rig.player.Get(Player::kMusicLow), 10);
+        if (!r.effect)  // longer than the fade before a message or the next track
+            QTest::qWait(1500);
+        QTRY_COMPARE(Effects(rig.player, music), QString(r.effect));
+        // The state published after shows it.
+        QTRY_COMPARE(Json(broker.Retained(kTopic + "/state"))["MusicVolumeHigh"].toInt(),
+                     rig.player.Get(Player::kMusicHigh));
     }
 
-    // Online while connected, retained, with the state beside it; offline once it says goodbye.
-    void availability() {
-        Broker broker;
+    // Online while let in, retained, with the state beside it; offline once it says goodbye. A
+    // wrong password is said plainly among the problems and tried again, the music plays on, and
+    // it is never online.
+    void login() {
+        Broker broker("shop", "right");
         {
             Rig rig;
-            QVERIFY(rig.Connect(broker));
-            QTRY_COMPARE(broker.Retained(QStringLiteral("corvane/test/zone/availability")),
-                         QByteArray("online"));
-            const QJsonObject state =
-                Json(broker.Retained(QStringLiteral("corvane/test/zone/state")));
-            QCOMPARE(state.value("music").toObject().value("file").toString(),
+            QVERIFY(rig.Connect(broker, "shop", "right"));
+            QCOMPARE(rig.Problems(), QString());
+            QCOMPARE(broker.Retained(kTopic + "/availability"), QByteArray("online"));
+            const QJsonObject state = Json(broker.Retained(kTopic + "/state"));
+            QCOMPARE(state["music"]["file"].toString(),
                      QFileInfo(QFile::decodeName(rig.player.Playing(Player::kMusic))).fileName());
             QVERIFY2(!state.contains("nextMessageSeconds") && state.contains("nextMessageAt"),
                      QJsonDocument(state).toJson());
         }
-        QCOMPARE(broker.Retained(QStringLiteral("corvane/test/zone/availability")),
-                 QByteArray("offline"));
-    }
-
-    // The right password is let in; a wrong one is said plainly among the problems, tried again,
-    // and the music plays on.
-    void login() {
-        Broker broker(QStringLiteral("shop"), QStringLiteral("right"));
-        {
-            Rig rig;
-            QVERIFY(rig.Connect(broker, QStringLiteral("shop"), QStringLiteral("right")));
-            QVERIFY(rig.player.Problems().isEmpty());
-        }
+        QCOMPARE(broker.Retained(kTopic + "/availability"), QByteArray("offline"));
         Rig rig;
-        QVERIFY(!rig.Connect(broker, QStringLiteral("shop"), QStringLiteral("wrong")));
-        QVERIFY2(rig.player.Problems().join(' ').contains("refuses the login"),
-                 qPrintable(rig.player.Problems().join(' ')));
+        QVERIFY(!rig.Connect(broker, "shop", "wrong"));
+        QVERIFY2(rig.Problems().contains("refuses the login"), qPrintable(rig.Problems()));
         QCOMPARE(rig.fake->devices["ZEL0"].mode, std::string("playing"));
-        // Never let in, so never online: what the first left stands.
-        QCOMPARE(broker.Retained(QStringLiteral("corvane/test/zone/availability")),
-                 QByteArray("offline"));
+        QCOMPARE(broker.Retained(kTopic + "/availability"), QByteArray("offline"));
     }
 
     // Encrypted, with the broker's certificate checked against the authority given.
@@ -263,94 +219,84 @@ private slots:
         Broker broker({}, {}, true);
         Rig rig;
         QVERIFY(rig.Connect(broker, {}, {}, broker.dir.filePath("ca.crt")));
-        broker.Publish(QStringLiteral("corvane/test/zone/command"), "pause");
+        broker.Publish(kTopic + "/command", "pause");
         QTRY_VERIFY(rig.player.Paused());
         // An authority that did not sign it: refused, and said.
         QTemporaryDir other;
-        Broker::Run(
-            QStringLiteral("openssl"),
-            QProcess::splitCommand(QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
-                                                  "/CN=other -keyout %1/k -out %1/c")
-                                       .arg(other.path())));
-        QVERIFY(!rig.Connect(broker, {}, {}, other.filePath("c")));
-        QVERIFY2(rig.player.Problems().join(' ').contains("no connection to the broker"),
-                 qPrintable(rig.player.Problems().join(' ')));
+        NewCertificate(other.path(), "-subj /CN=other -keyout ca.key -out ca.crt");
+        QVERIFY(!rig.Connect(broker, {}, {}, other.filePath("ca.crt")));
+        QVERIFY2(rig.Problems().contains("no connection to the broker"),
+                 qPrintable(rig.Problems()));
     }
 
+    // Quick retries for the first minute of an outage, then twice the wait each time, up to the
+    // longest.
     void retryDelays() {
         struct Row {
-            qint64 outage;
-            int last;
-            int next;
+            qint64 outageSeconds;
+            int lastMs, nextMs;
         };
-        for (const Row& row : {Row{0, 2000, 2000}, Row{59'000, 2000, 2000}, Row{60'000, 2000, 4000},
-                               Row{200'000, 32'000, 60'000}, Row{900'000, 60'000, 60'000}})
-            QCOMPARE(MqttClient::NextRetryMs(row.outage, row.last), row.next);
+        // No digit separators: moc takes them for quotes.
+        for (const Row& row : {Row{59, 2000, 2000}, Row{60, 2000, 4000},
+                               Row{200, 32000, MqttClient::kLongestRetryMs}})
+            QCOMPARE(MqttClient::NextRetryMs(row.outageSeconds * 1000, row.lastMs), row.nextMs);
     }
 
     // Every entity has what Home Assistant requires of its kind, and reads only what the state
-    // really holds. Sent again when Home Assistant comes back.
+    // really holds; a number commands the setting it shows. Sent again when Home Assistant comes
+    // back.
     void discovery() {
-        const QString topic = QStringLiteral("corvane/test/zone");
-        const QList<std::pair<QString, QJsonObject>> entities = Fleet::Discovery(topic);
         const QHash<QString, QStringList> required{
             {"number", {"command_topic", "state_topic", "min", "max"}},
             {"button", {"command_topic", "payload_press"}},
             {"switch", {"command_topic", "state_topic", "payload_on", "payload_off"}},
             {"sensor", {"state_topic"}},
         };
+        const QList<std::pair<QString, QJsonObject>> entities = Fleet::Discovery(kTopic);
         Rig rig;
         const QJsonObject state = rig.fleet.State();
         QSet<QString> ids, kinds;
-        const QRegularExpression reads(QStringLiteral("value_json\\.(\\w+)"));
+        const QRegularExpression reads("value_json\\.(\\w+)");
         for (const auto& [where, config] : entities) {
-            const QStringList parts = where.split('/');
-            QCOMPARE(parts.size(), 5);
-            QCOMPARE(parts.first(), QStringLiteral("homeassistant"));
-            QCOMPARE(parts.last(), QStringLiteral("config"));
-            kinds << parts[1];
+            const QStringList parts = where.split('/');  // homeassistant/KIND/NODE/OBJECT/config
+            QVERIFY2(parts.size() == 5 && parts[0] == "homeassistant" && parts[4] == "config",
+                     qPrintable(where));
             QVERIFY2(required.contains(parts[1]), qPrintable(where));
+            kinds << parts[1];
             for (const QString& field :
                  required[parts[1]] + QStringList{"name", "unique_id", "availability_topic"})
                 QVERIFY2(config.contains(field), qPrintable(where + ": " + field));
-            QVERIFY(!ids.contains(config["unique_id"].toString()));
             ids << config["unique_id"].toString();
-            QVERIFY(!config["device"].toObject()["identifiers"].toArray().isEmpty());
-            QVERIFY(config["command_topic"].toString().isEmpty() ||
-                    config["command_topic"].toString().startsWith(topic + '/'));
+            QVERIFY(!config["device"]["identifiers"].toArray().isEmpty());
+            QVERIFY(!config.contains("command_topic") ||
+                    config["command_topic"].toString().startsWith(kTopic + '/'));
             for (const char* field :
-                 {"value_template", "json_attributes_template", "command_template"}) {
-                for (const auto& match : reads.globalMatch(config[field].toString()))
-                    QVERIFY2(state.contains(match.captured(1)),
-                             qPrintable(where + ": " + match.captured(1)));
-                // A number's command is a settings change the player takes.
-                if (QLatin1String(field) == QLatin1String("command_template")) {
-                    QString change = config[field].toString();
-                    change.replace(QStringLiteral("{{ value | int }}"), QStringLiteral("7"));
-                    QVERIFY2(change.isEmpty() ||
-                                 Json(change.toUtf8())
-                                         .value(parts[3].mid(parts[3].lastIndexOf('_') + 1))
-                                         .toInt() == 7,
-                             qPrintable(change));
-                }
+                 {"value_template", "json_attributes_template", "command_template"})
+                for (const auto& read : reads.globalMatch(config[field].toString()))
+                    QVERIFY2(state.contains(read.captured(1)),
+                             qPrintable(where + ": " + read.captured(1)));
+            if (parts[1] == "number") {
+                QString change = config["command_template"].toString();
+                change.replace("{{ value | int }}", "7");
+                const QString shown = reads.match(config["value_template"].toString()).captured(1);
+                QVERIFY2(Json(change.toUtf8())[shown] == 7, qPrintable(where + ": " + change));
             }
         }
+        QCOMPARE(ids.size(), entities.size());
         QCOMPARE(kinds.size(), required.size());
 
         Broker broker;
         QVERIFY(rig.Connect(broker));
-        const QString first = entities.first().first;
+        const auto& [first, config] = entities.first();
         QTRY_VERIFY(!broker.Retained(first).isEmpty());
         broker.Publish(first, {}, true);  // forgotten, as a broker that lost its store would
-        broker.Publish(QStringLiteral("homeassistant/status"), "online");
-        QTRY_COMPARE(Json(broker.Retained(first)).value("unique_id"),
-                     entities.first().second.value("unique_id"));
+        broker.Publish("homeassistant/status", "online");
+        QTRY_COMPARE(Json(broker.Retained(first))["unique_id"], config["unique_id"]);
     }
 
     void names() {
         struct Row {
-            const char* given;
-            const char* clean;
+            const char *given, *clean;
         };
         for (const Row& row : {Row{"Shop-1_a", "Shop-1_a"}, Row{"café bar", "caf__bar"},
                                Row{"a/b+#", "a_b__"}, Row{"", "_"}})
@@ -362,22 +308,26 @@ private slots:
     // is left on the disk.
     void outbox() {
         const QString path = folder_.filePath("plays.outbox");
+        const auto line = [](const QByteArray& id) { return "{\"id\":\"" + id + "\"}"; };
+        const auto pending = [&path] {
+            const Outbox box(path);
+            QByteArrayList ids;
+            for (const Outbox::Entry& entry : box.Pending())
+                ids << entry.id;
+            return ids.join(' ');
+        };
         {
             Outbox box(path);
             for (const char* id : {"a", "b", "c"})
-                QVERIFY(box.Add(id, R"({"id":")" + QByteArray(id) + R"("})"));
+                QVERIFY(box.Add(id, line(id)));
             box.Acknowledge("b");
             box.Acknowledge("zzz");
         }
-        QFile torn(path);
-        QVERIFY(torn.open(QIODevice::Append));
-        torn.write(R"({"id":"d")");
-        torn.close();
+        // Cut short before its newline.
+        MediaFixtures::MakeFile(path, MediaFixtures::ReadFile(path) + line("d"));
+        QCOMPARE(pending(), QByteArray("a c"));
         {
             Outbox box(path);
-            QCOMPARE(box.Pending().size(), std::size_t{2});
-            QCOMPARE(box.Pending().front().id, QByteArray("a"));
-            QCOMPARE(box.Pending().back().id, QByteArray("c"));
             box.Acknowledge("c");
             box.Acknowledge("a");
             QVERIFY(!QFile::exists(path) && !QFile::exists(path + ".sent"));
@@ -385,11 +335,11 @@ private slots:
         // A long run of acknowledgements is folded in rather than kept for ever.
         Outbox box(path);
         for (int i = 0; i <= Outbox::kFoldAfter + 1; ++i)
-            box.Add(QByteArray::number(i), R"({"id":")" + QByteArray::number(i) + R"("})");
+            box.Add(QByteArray::number(i), line(QByteArray::number(i)));
         for (int i = 0; i <= Outbox::kFoldAfter; ++i)
             box.Acknowledge(QByteArray::number(i));
         QVERIFY(MediaFixtures::ReadFile(path + ".sent").size() < 100);
-        QCOMPARE(Outbox(path).Pending().size(), std::size_t{1});
+        QCOMPARE(pending(), QByteArray::number(Outbox::kFoldAfter + 1));
     }
 
     // Every message's outcome is queued and sent, whether or not the play log is kept; with no
@@ -397,24 +347,20 @@ private slots:
     void plays() {
         Broker broker;
         QProcess sub;
-        sub.start(
-            QStringLiteral("mosquitto_sub"),
-            broker.Args() << QStringLiteral("-t") << QStringLiteral("corvane/test/zone/plays"));
+        sub.start("mosquitto_sub", broker.args + QStringList{"-t", kTopic + "/plays", "-C", "1"});
         QTest::qWait(300);
         Rig rig;
         QVERIFY(rig.Connect(broker));
-        QVERIFY(rig.player.PlayMessageNow(QStringLiteral("m1.mp3")));
+        QVERIFY(!rig.player.Opts().keepPlayLog);
+        QVERIFY(rig.player.PlayMessageNow("m1.mp3"));
         QTRY_VERIFY(!rig.player.Playing(Player::kMessages).isEmpty());
         rig.fake->Finish("ZEL1");
-        QTRY_VERIFY(sub.bytesAvailable() > 0 || sub.waitForReadyRead(100));
-        const QJsonObject play = Json(sub.readAllStandardOutput().trimmed());
-        QCOMPARE(play.value("file").toString(), QStringLiteral("m1.mp3"));
-        QCOMPARE(play.value("outcome").toString(), QStringLiteral("played"));
-        QVERIFY(QUuid::fromString(play.value("id").toString()).version() == QUuid::Random);
-        QVERIFY(!rig.player.Opts().keepPlayLog);
+        QTRY_COMPARE(sub.state(), QProcess::NotRunning);
+        const QJsonObject play = Json(sub.readAllStandardOutput());
+        QCOMPARE(play["file"].toString(), QString("m1.mp3"));
+        QCOMPARE(play["outcome"].toString(), QString("played"));
+        QCOMPARE(QUuid::fromString(play["id"].toString()).version(), QUuid::Random);
         QTRY_VERIFY(rig.fleet.Box()->Pending().empty());
-        sub.kill();
-        sub.waitForFinished();
 
         rig.fleet.Start({});
         QSignalSpy logged(&rig.player, &Player::MessageLogged);
@@ -422,7 +368,8 @@ private slots:
         QTRY_VERIFY(!rig.player.Playing(Player::kMessages).isEmpty());
         rig.fake->Finish("ZEL1");
         QTRY_COMPARE(logged.count(), 1);
-        QVERIFY(!QFile::exists(Program().folder + QStringLiteral("/Play Log/plays.outbox")));
+        QVERIFY(!rig.fleet.Box());
+        QVERIFY(!QFile::exists(Program().folder + "/Play Log/plays.outbox"));
     }
 };
 

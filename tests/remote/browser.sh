@@ -11,8 +11,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 export QT_QPA_PLATFORM=offscreen
 rate=44100
 
-# The program is not left playing into a server that is gone.
-fail() { echo "FAIL: $*" >&2; kill -9 "${pid:-}" 2>/dev/null; exit 1; }
+# However the script ends, the program goes before the sound server does.
+on_exit="kill -9 \${pid:-}"
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 start_server
 dir="$work/zone"
@@ -34,7 +35,7 @@ done
 
 # Debian's own Python, which has Debian's Selenium, whatever python3 the path finds first.
 WORK=$work PORT=$port KEY=$key SHOTS=${SHOTS:-} /usr/bin/python3 - <<'PY' || fail "in the browser; the program said: $(tail -5 "$work/program.log")"
-import array, json, math, os, sys, time, urllib.request
+import array, json, math, os, time, urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -42,8 +43,9 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support import expected_conditions as shown
 from selenium.webdriver.support.ui import WebDriverWait
 
-work, port, key, shots = os.environ["WORK"], os.environ["PORT"], os.environ["KEY"], os.environ["SHOTS"]
+work, port, key, shots = (os.environ[name] for name in ("WORK", "PORT", "KEY", "SHOTS"))
 base = "http://127.0.0.1:%s" % port
+recording = os.path.join(work, "rec.raw")
 
 def api(method, path, body=None):
     request = urllib.request.Request(base + path, method=method,
@@ -51,21 +53,16 @@ def api(method, path, body=None):
                                      headers={"Authorization": "Bearer " + key})
     return json.load(urllib.request.urlopen(request, timeout=5))
 
-def recorded():
-    return os.path.getsize(os.path.join(work, "rec.raw")) / (44100 * 4)
+def level():
+    return api("GET", "/api/v1/status")["MusicVolumeHigh"]
 
-def rms(a, b):
-    samples = array.array("h", open(os.path.join(work, "rec.raw"), "rb").read())[0::2]
-    part = samples[int(a * 44100):int(b * 44100)]
+# The RMS of what is heard from a to b seconds from now, measured once it has been.
+def heard(a, b):
+    t = os.path.getsize(recording) / (44100 * 4)
+    time.sleep(b + 0.1)
+    part = array.array("h", open(recording, "rb").read())[0::2][int((t + a) * 44100):int((t + b) * 44100)]
+    assert part, "nothing recorded %s s to %s s on" % (a, b)
     return math.sqrt(sum(s * s for s in part) / len(part))
-
-def until(what, test, seconds=10):
-    end = time.time() + seconds
-    while time.time() < end:
-        if test():
-            return
-        time.sleep(0.1)
-    sys.exit("timed out waiting for " + what)
 
 options = webdriver.ChromeOptions()
 for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage"):
@@ -74,64 +71,56 @@ for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage"):
 options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 2}})
 browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 wait = WebDriverWait(browser, 10)
+def visible(element):
+    wait.until(shown.visibility_of_element_located((By.ID, element)))
+def says(element, text):
+    wait.until(shown.text_to_be_present_in_element((By.ID, element), text))
+def shot(name):
+    if shots:
+        browser.save_screenshot(os.path.join(shots, name))
 try:
     browser.get(base + "/")
-    wait.until(shown.visibility_of_element_located((By.ID, "key")))
-    if shots:
-        browser.save_screenshot(os.path.join(shots, "remote-key.png"))
+    visible("key")
+    shot("remote-key.png")
     browser.find_element(By.ID, "key").send_keys("0" * 32 + Keys.ENTER)
-    wait.until(shown.text_to_be_present_in_element((By.ID, "error"), "not right"))
-
+    says("error", "not right")
     browser.find_element(By.ID, "key").send_keys(key.upper() + Keys.ENTER)
-    wait.until(shown.visibility_of_element_located((By.ID, "remote")))
-    status = api("GET", "/api/v1/status")
-    wait.until(shown.text_to_be_present_in_element((By.ID, "music"), "tone.wav"))
-    assert status["music"]["file"] == "tone.wav", status
+    visible("remote")
+    says("music", "tone.wav")
+    start = level()
     slider = browser.find_element(By.ID, "MusicVolumeHigh")
-    assert slider.get_attribute("value") == str(status["MusicVolumeHigh"]), slider.get_attribute("value")
+    assert slider.get_attribute("value") == str(start), slider.get_attribute("value")
 
-    t = recorded()
-    time.sleep(1)
-    full = rms(t + 0.2, t + 1)
-    start = status["MusicVolumeHigh"]
+    full = heard(0.2, 1)
     slider.click()  # on its middle, a level of 50
-    until("the level the slider was put at",
-          lambda: api("GET", "/api/v1/status")["MusicVolumeHigh"] == int(slider.get_attribute("value")))
+    wait.until(lambda _: level() == int(slider.get_attribute("value")), "the slider's level not taken")
     for _ in range(2):
         slider.send_keys(Keys.ARROW_LEFT)
     want = int(slider.get_attribute("value"))
     assert 30 <= want <= 70 and want != start, want
-    until("MusicVolumeHigh %d in the status" % want,
-          lambda: api("GET", "/api/v1/status")["MusicVolumeHigh"] == want)
-    t = recorded()
-    time.sleep(1.2)
-    ratio = rms(t + 0.4, t + 1.1) / full
+    wait.until(lambda _: level() == want, "MusicVolumeHigh %d not in the status" % want)
+    ratio = heard(0.4, 1.1) / full
     assert abs(ratio - want / start) < 0.06, "level %d heard at %.3f of %d" % (want, ratio, start)
+    ini = os.path.join(work, "zone", "corvane.ini")
+    wait.until(lambda _: "MusicVolumeHigh=%d\r\n" % want in open(ini, newline="").read(), "level not stored")
 
     # Changed elsewhere: the open page follows over its live connection.
     api("PUT", "/api/v1/settings", {"MusicVolumeLow": 33})
-    wait.until(shown.text_to_be_present_in_element((By.ID, "MusicVolumeLowShown"), "33"))
-    if shots:
-        browser.save_screenshot(os.path.join(shots, "remote-phone.png"))
+    says("MusicVolumeLowShown", "33")
+    shot("remote-phone.png")
 
     # The key is kept in the browser: a new visit does not ask again.
     browser.get(base + "/")
-    wait.until(shown.visibility_of_element_located((By.ID, "remote")))
-    browser.find_element(By.ID, "pause").click()
-    until("paused", lambda: api("GET", "/api/v1/status")["paused"])
-    wait.until(shown.text_to_be_present_in_element((By.ID, "pause"), "Resume"))
-    browser.find_element(By.ID, "pause").click()
-    until("playing again", lambda: not api("GET", "/api/v1/status")["paused"])
+    visible("remote")
+    for paused in (True, False):
+        browser.find_element(By.ID, "pause").click()
+        wait.until(lambda _: api("GET", "/api/v1/status")["paused"] == paused, "paused not %s" % paused)
+        says("pause", "Resume" if paused else "Pause")
     print("page: level %d heard at %.3f of %d" % (want, ratio, start))
-    with open(os.path.join(work, "want"), "w") as f:
-        f.write(str(want))
 finally:
     browser.quit()
 PY
 
-want=$(cat "$work/want")
-for _ in $(seq 30); do grep -q "^MusicVolumeHigh=$want" "$dir/corvane.ini" && break; sleep 0.1; done
-grep -q "^MusicVolumeHigh=$want" "$dir/corvane.ini" || fail "level $want not stored: $(cat "$dir/corvane.ini")"
 kill -INT "$pid"
 wait "$pid" || fail "the program ended badly: $(tail -5 "$work/program.log")"
 grep -q "^WebKey=$key" "$dir/corvane.ini" || fail "the key was lost at exit"
