@@ -20,8 +20,7 @@ for program in "${programs[@]}"; do
     record "$work/duck.raw"
     sleep 0.3
     QT_QPA_PLATFORM=offscreen timeout -s INT "$seconds" "$dir/corvane-bench" 2>/dev/null || true
-    pkill parec || true
-    pkill -x pacat || true
+    stop_recording
     python3 "$here/ducking.py" --json "$work/duck.raw" | python3 -c '
 import json, statistics, sys
 found = json.load(sys.stdin)

@@ -25,8 +25,7 @@ for program in "${programs[@]}"; do
         timeout -s INT "$seconds" "$dir/corvane-bench" 2> "$work/commands.log" || true
     sleep 0.3  # the end of the sound is in the recording before it stops
     stopped=$(date +%s.%N)
-    pkill parec || true
-    pkill -x pacat || true
+    stop_recording
     python3 "$here/level_delay.py" "$work/level.raw" "$work/commands.log" "$stopped"
     rm -rf "$dir"
 done

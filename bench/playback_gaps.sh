@@ -55,8 +55,7 @@ for program in "${programs[@]}"; do
     record "$work/gaps.raw"
     sleep 0.3
     QT_QPA_PLATFORM=offscreen timeout -s INT 14 "$dir/corvane-bench" 2>/dev/null || true
-    pkill parec || true
-    pkill -x pacat || true
+    stop_recording
     # A silence within 50 ms of where a file ends (every 2 s from the first sound) is a track
     # change's; any other is a dropout, which the sound server's own glitches cause too.
     PYTHONPATH="$here" python3 -c '

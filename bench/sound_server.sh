@@ -6,6 +6,8 @@
 programs=("$@")
 [ ${#programs[@]} -gt 0 ] || programs=("$(dirname "${BASH_SOURCE[0]}")/../build/program/corvane")
 work=$(mktemp -d)
+server_pids=()  # the sound server's processes, when this script started them itself
+feeders=()      # the recording and the stream of zeros into the sink
 server=${SERVER:-pulseaudio}
 export XDG_RUNTIME_DIR=${BENCH_RUNTIME:-$(mktemp -d)}
 export PULSE_RUNTIME_PATH=$XDG_RUNTIME_DIR/pulse
@@ -25,9 +27,12 @@ start_server() {
                 export DBUS_SESSION_BUS_ADDRESS
             fi
             pipewire >/dev/null 2>&1 &
+            server_pids=($!)
             sleep 0.2
             wireplumber >/dev/null 2>&1 &
+            server_pids+=($!)
             pipewire-pulse >/dev/null 2>&1 &
+            server_pids+=($!)
             for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
             # a server that has just started may time the first requests out, or never answer them
             for _ in $(seq 10); do
@@ -43,8 +48,8 @@ start_server() {
 stop_server() {
     case $server in
         pulseaudio) pulseaudio -k 2>/dev/null || true ;;
-        pipewire) pkill -x pipewire-pulse 2>/dev/null; pkill -x wireplumber 2>/dev/null
-                  pkill -x pipewire 2>/dev/null; true ;;
+        pipewire) [ ${#server_pids[@]} -eq 0 ] || kill "${server_pids[@]}" 2>/dev/null || true
+                  server_pids=() ;;
     esac
     sleep 0.3
 }
@@ -63,18 +68,29 @@ duck_folder() {
 
 # A stream of zeros into the sink, so that its monitor sends silence too and silences are recorded;
 # with a short latency, or the sink renders seconds at a time and the recording comes in bursts.
-keep_sink_busy() { pacat -d bench --latency-msec=20 --raw --format=s16le --rate=44100 --channels=2 < /dev/zero & }
+keep_sink_busy() {
+    pacat -d bench --latency-msec=20 --raw --format=s16le --rate=44100 --channels=2 < /dev/zero &
+    feeders+=($!)
+}
 # Returns once the recording runs: a server may take a second or two to send the first samples, and
 # what plays before then would be missing from the start of the recording.
 record() {
     parec -d bench.monitor --raw --format=s16le --rate=44100 --channels=2 --latency-msec=10 > "$1" &
+    feeders+=($!)
     for _ in $(seq 100); do [ -s "$1" ] && break; sleep 0.05; done
+}
+# Ends the recording and the stream of zeros: only this script's own, for another script may be
+# recording from a server of its own on the same machine.
+stop_recording() {
+    # wait: the recording is whole once this returns; both say a process ended by a signal
+    [ ${#feeders[@]} -eq 0 ] || { kill "${feeders[@]}"; wait "${feeders[@]}"; } 2>/dev/null || true
+    feeders=()
 }
 
 # `on_exit`, when the caller sets it, runs first: what it started goes before the sound server.
 trap 'eval "${on_exit:-true}" 2>/dev/null || true
-      pkill -f "corvane-bench" 2>/dev/null || true; pkill -x pacat 2>/dev/null || true
-      ! pgrep -f "corvane-bench" >/dev/null || { sleep 0.5; pkill -KILL -f "corvane-bench"; } 2>/dev/null || true  # a hung one
-      pkill -x parec 2>/dev/null || true
+      pkill -f "$work/corvane-bench" 2>/dev/null || true
+      ! pgrep -f "$work/corvane-bench" >/dev/null || { sleep 0.5; pkill -KILL -f "$work/corvane-bench"; } 2>/dev/null || true  # a hung one
+      stop_recording
       stop_server; [ -z "${bench_bus:-}" ] || kill "$bench_bus" 2>/dev/null
       rm -rf "$work" "$XDG_RUNTIME_DIR"' EXIT
