@@ -87,6 +87,23 @@ stop_recording() {
     feeders=()
 }
 
+# For the tests that record with `record "$work/rec.raw"`, and define `fail MESSAGE`:
+calc() { awk "BEGIN { print $* }"; }
+holds() { awk "BEGIN { exit !($*) }"; }
+# Whether a condition comes true within N tenths of a second (100).
+soon() { for _ in $(seq "${2:-100}"); do eval "$1" && return; sleep 0.1; done; false; }
+# Sets rms (of full scale 1) and hz to what the left channel is heard as from A to B seconds from
+# now, once it has been.
+heard() {
+    local t
+    t=$(calc "$(stat -c %s "$work/rec.raw") / (44100 * 4)")
+    sleep "$(calc "$2 + 0.1")"
+    read -r rms hz < <(sox -t raw -r 44100 -e signed -b 16 -c 2 "$work/rec.raw" -n \
+        trim "$(calc "$t + $1")" ="$(calc "$t + $2")" remix 1 stat 2>&1 |
+        awk '/^RMS +amplitude/ { r = $3 } /^Rough +frequency/ { f = $3 }
+             END { if (r ~ /^[0-9.]+$/) print r, f }') || fail "nothing recorded $1 s to $2 s on"
+}
+
 # `on_exit`, when the caller sets it, runs first: what it started goes before the sound server.
 trap 'eval "${on_exit:-true}" 2>/dev/null || true
       pkill -f "$work/corvane-bench" 2>/dev/null || true

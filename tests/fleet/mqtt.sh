@@ -22,21 +22,6 @@ fail() {
     echo "broker: $(tail -8 "$work/broker.log" 2>/dev/null)" >&2
     exit 1
 }
-calc() { awk "BEGIN { print $* }"; }
-holds() { awk "BEGIN { exit !($*) }"; }
-# Whether a condition comes true within N tenths of a second (100).
-soon() { for _ in $(seq "${2:-100}"); do eval "$1" && return; sleep 0.1; done; false; }
-# Sets rms (of full scale 1) to what the left channel is heard as from A to B seconds from now,
-# once it has been.
-heard() {
-    local t
-    t=$(calc "$(stat -c %s "$work/rec.raw") / ($rate * 4)")
-    sleep "$(calc "$2 + 0.1")"
-    read -r rms _ < <(sox -t raw -r $rate -e signed -b 16 -c 2 "$work/rec.raw" -n \
-        trim "$(calc "$t + $1")" ="$(calc "$t + $2")" remix 1 stat 2>&1 |
-        awk '/^RMS +amplitude/ { r = $3 } /^Rough +frequency/ { f = $3 }
-             END { if (r ~ /^[0-9.]+$/) print r, f }') || fail "nothing recorded $1 s to $2 s on"
-}
 pub() { mosquitto_pub -p "$port" -q 1 "$@"; }
 # A field of the retained state, such as music.file; strings bare, the rest as JSON.
 state() {
