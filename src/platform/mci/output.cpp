@@ -16,7 +16,7 @@ Q_LOGGING_CATEGORY(lcOutput, "corvane.media")
 constexpr gint64 kOutputBufferMicroseconds = 40'000;
 constexpr gint64 kOutputPeriodMicroseconds = 10'000;
 
-// The silent source's buffers, which set the mix's pace.
+// The starting input's buffers.
 constexpr int kSilenceSamplesPerBuffer = 44'100 * kMixBuffer.count() / 1000;
 
 // The sound card's sink: the element itself, or the first one inside a bin (autoaudiosink's
@@ -105,68 +105,54 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     std::unique_ptr<Output> output(new Output);
     output->pipeline_ = gst_pipeline_new("output");
     output->sink_ = sink;
-    output->silence_ = Make("audiotestsrc");
-    GstElement* silenceCaps = Make("capsfilter");
-    output->mixer_ = Make("audiomixer");
-    GstElement* convert = Make("audioconvert");
     gst_bin_add(GST_BIN(output->pipeline_), sink);  // the pipeline's now; ours is dropped below
     gst_object_unref(sink);
-    if (output->silence_ == nullptr || silenceCaps == nullptr || output->mixer_ == nullptr ||
-        convert == nullptr) {
-        for (GstElement* element : {output->silence_, silenceCaps, output->mixer_, convert}) {
+    // Live by itself: it mixes on time whether or not anything plays, so a paused, prerolling or
+    // failed input never stalls the others, and no source's thread wakes at every buffer.
+    output->mixer_ = gst_element_factory_make_full("audiomixer", "force-live", TRUE, nullptr);
+    if (output->mixer_ == nullptr) {
+        qCWarning(lcOutput, "the GStreamer element audiomixer is missing");
+    }
+    GstElement* mixCaps = Make("capsfilter");  // no input may be there to set the format
+    // Holds each mix back to its time on the clock: the inputs' data runs no further ahead of
+    // what is heard than the mixer's queues, whatever the sound server accepts in advance.
+    GstElement* pace = Make("clocksync");
+    GstElement* convert = Make("audioconvert");
+    if (output->mixer_ == nullptr || mixCaps == nullptr || pace == nullptr || convert == nullptr) {
+        for (GstElement* element : {output->mixer_, mixCaps, pace, convert}) {
             if (element != nullptr) {
                 gst_object_unref(gst_object_ref_sink(element));
             }
         }
-        output->silence_ = output->mixer_ = nullptr;
+        output->mixer_ = nullptr;
         return nullptr;
     }
     GstCaps* caps = gst_caps_from_string(kMixCaps);
-    g_object_set(silenceCaps, "caps", caps, nullptr);
+    g_object_set(mixCaps, "caps", caps, nullptr);
     gst_caps_unref(caps);
-    g_object_set(output->silence_, "wave", 4 /* silence */, "is-live", TRUE, "samplesperbuffer",
-                 kSilenceSamplesPerBuffer, nullptr);
     // A device whose file has not reached the mixer yet must not hold the others back.
-    g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, nullptr);
+    g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, "output-buffer-duration",
+                 static_cast<guint64>(std::chrono::nanoseconds(kMixBuffer).count()), nullptr);
     // Some slack for a strip's thread to deliver its next buffer: without it a busy machine makes
     // the mixer go on without that strip for a few milliseconds, a dropout heard as a click.
     g_object_set(output->mixer_, "latency",
                  static_cast<GstClockTime>(std::chrono::nanoseconds(kMixerSlack).count()), nullptr);
-    gst_bin_add_many(GST_BIN(output->pipeline_), output->silence_, silenceCaps, output->mixer_,
-                     convert, nullptr);
+    gst_bin_add_many(GST_BIN(output->pipeline_), output->mixer_, mixCaps, pace, convert, nullptr);
     output->bus_ = gst_element_get_bus(output->pipeline_);
-    // Playing within a bound; what stopped it is logged, for a start that fails only now and then.
-    const auto play = [pipeline = output->pipeline_](const char* step) {
-        GstStateChangeReturn result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        if (result != GST_STATE_CHANGE_FAILURE) {
-            result = gst_element_get_state(pipeline, nullptr, nullptr, 3 * GST_SECOND);
-        }
-        if (result != GST_STATE_CHANGE_SUCCESS) {
-            qCWarning(lcOutput, "the output did not play %s: %s", step,
-                      gst_element_state_change_return_get_name(result));
-        }
-        return result == GST_STATE_CHANGE_SUCCESS;
-    };
-    if (!gst_element_link_many(output->silence_, silenceCaps, output->mixer_, convert, sink,
-                               nullptr) ||
-        !play("at first")) {
+    if (!gst_element_link_many(output->mixer_, mixCaps, pace, convert, sink, nullptr)) {
         return nullptr;
     }
-    // A live pipeline picks its clock before the sink can offer one: it would run on the system
-    // clock, and the sink would correct the drift from the sound card by skipping samples. Once
-    // the sink has its format it offers the card's clock, taken by going to playing again.
-    GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
-    for (int i = 0; i < 100 && !gst_pad_has_current_caps(sinkPad); ++i) {
-        g_usleep(10'000);
+    // A silent live input for the start alone: moving to the card's clock, the mixer and the
+    // pace wait on a clock that runs only while the card is fed, and now and then (two starts in
+    // a thousand) neither fed it first, so the output never played. The input's own thread feeds
+    // the card whatever the clock does.
+    const Starter starter = output->AddStarter();
+    if (starter.source == nullptr) {
+        return nullptr;
     }
-    gst_object_unref(sinkPad);
-    GstElement* const card = AudioBaseSink(sink);
-    if (GstClock* cardClock = CardClock(sink, card)) {
-        gst_pipeline_use_clock(GST_PIPELINE(output->pipeline_), cardClock);
-        gst_object_unref(cardClock);
-    }
-    gst_element_set_state(output->pipeline_, GST_STATE_PAUSED);
-    if (!play("on the card's clock")) {
+    const bool playing = output->PlayOnCardClock();
+    output->RemoveStarter(starter);
+    if (!playing) {
         return nullptr;
     }
     output->clock_ = gst_element_get_clock(output->pipeline_);
@@ -174,10 +160,93 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     // card's sink holds it back by its own buffer, which leaves the inputs up to a buffer ahead of
     // the clock, and half a buffer more when a thread is late; any other sink may let it mix
     // right up to the clock.
-    const auto lead = card != nullptr ? kMixBuffer * 3 / 2 : kMixerSlack + 4 * kMixBuffer;
+    const auto lead =
+        AudioBaseSink(sink) != nullptr ? kMixBuffer * 3 / 2 : kMixerSlack + 4 * kMixBuffer;
     output->levelLead_ = std::chrono::nanoseconds(lead).count();
     output->UpdateLatency();
     return output;
+}
+
+Output::Starter Output::AddStarter() {
+    Starter starter{Make("audiotestsrc"), Make("capsfilter"), nullptr};
+    if (starter.source == nullptr || starter.caps == nullptr) {
+        for (GstElement* element : {starter.source, starter.caps}) {
+            if (element != nullptr) {
+                gst_object_unref(gst_object_ref_sink(element));
+            }
+        }
+        return {};
+    }
+    GstCaps* caps = gst_caps_from_string(kMixCaps);
+    g_object_set(starter.caps, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+    g_object_set(starter.source, "wave", 4 /* silence */, "is-live", TRUE, "samplesperbuffer",
+                 kSilenceSamplesPerBuffer, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline_), starter.source, starter.caps, nullptr);
+    starter.input = RequestInput();
+    GstPad* out = gst_element_get_static_pad(starter.caps, "src");
+    const bool linked = gst_element_link(starter.source, starter.caps) &&
+                        gst_pad_link(out, starter.input) == GST_PAD_LINK_OK;
+    gst_object_unref(out);
+    if (!linked) {
+        RemoveStarter(starter);
+        return {};
+    }
+    return starter;
+}
+
+void Output::RemoveStarter(const Starter& starter) {
+    // Its thread may be waiting in the mixer's input for the mix to move on, holding its own
+    // stream lock, and the mix may be waiting on a clock that stands while the sound server goes
+    // away. So the input goes first, which wakes that thread, and what the thread sends meanwhile
+    // goes nowhere; only then does the source stop.
+    GstPad* out = gst_element_get_static_pad(starter.caps, "src");
+    gst_pad_add_probe(
+        out,
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM |
+                                     GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM),
+        [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_DROP; }, nullptr, nullptr);
+    gst_object_unref(out);
+    if (starter.input != nullptr) {
+        ReleaseInput(starter.input);
+    }
+    for (GstElement* element : {starter.source, starter.caps}) {
+        gst_element_set_locked_state(element, TRUE);
+        gst_element_set_state(element, GST_STATE_NULL);
+    }
+    gst_bin_remove_many(GST_BIN(pipeline_), starter.source, starter.caps, nullptr);
+}
+
+bool Output::PlayOnCardClock() {
+    // Playing within a bound; what stopped it is logged, for a start that fails only now and then.
+    const auto play = [this](const char* step) {
+        GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+        if (result != GST_STATE_CHANGE_FAILURE) {
+            result = gst_element_get_state(pipeline_, nullptr, nullptr, 3 * GST_SECOND);
+        }
+        if (result != GST_STATE_CHANGE_SUCCESS) {
+            qCWarning(lcOutput, "the output did not play %s: %s", step,
+                      gst_element_state_change_return_get_name(result));
+        }
+        return result == GST_STATE_CHANGE_SUCCESS;
+    };
+    if (!play("at first")) {
+        return false;
+    }
+    // A live pipeline picks its clock before the sink can offer one: it would run on the system
+    // clock, and the sink would correct the drift from the sound card by skipping samples. Once
+    // the sink has its format it offers the card's clock, taken by going to playing again.
+    GstPad* sinkPad = gst_element_get_static_pad(sink_, "sink");
+    for (int i = 0; i < 100 && !gst_pad_has_current_caps(sinkPad); ++i) {
+        g_usleep(10'000);
+    }
+    gst_object_unref(sinkPad);
+    if (GstClock* cardClock = CardClock(sink_, AudioBaseSink(sink_))) {
+        gst_pipeline_use_clock(GST_PIPELINE(pipeline_), cardClock);
+        gst_object_unref(cardClock);
+    }
+    gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+    return play("on the card's clock");
 }
 
 Output::~Output() {
@@ -226,7 +295,7 @@ void Output::ReleaseInput(GstPad* pad) {
 }
 
 bool Output::Owns(GstObject* object) const {
-    for (GstElement* element : {silence_, mixer_, sink_}) {
+    for (GstElement* element : {mixer_, sink_}) {
         if (element != nullptr && (object == GST_OBJECT(element) ||
                                    gst_object_has_as_ancestor(object, GST_OBJECT(element)))) {
             return true;

@@ -15,16 +15,16 @@ namespace Platform::Mci {
 // buffer instead.
 inline constexpr std::chrono::milliseconds kMixerSlack{10};
 
-// The mix's pace: the silent source's buffers, and what every device's data is cut into.
+// The mix's pace: the mixer's buffers, and what every device's data is cut into.
 inline constexpr std::chrono::milliseconds kMixBuffer{10};
 
 // What every device is converted to before it is mixed, and what the output plays.
 inline constexpr const char* kMixCaps =
     "audio/x-raw,format=F32LE,layout=interleaved,rate=44100,channels=2";
 
-// The one output stream: a live mixer, kept running by a silent source of its own, then the sound
-// sink. The sound server sees one stream from the first open to the loss of the sound output;
-// devices come and go as the mixer's inputs. Driven from the thread that sends the commands.
+// The one output stream: a live mixer, paced by the clock, then the sound sink. The sound server
+// sees one stream from the first open to the loss of the sound output; devices come and go as the
+// mixer's inputs. Driven from the thread that sends the commands.
 class Output {
 public:
     // Makes the audio sink; null means the desktop's sound output.
@@ -61,10 +61,20 @@ public:
 private:
     Output() = default;
 
+    // A silent live input that feeds the card while the output starts.
+    struct Starter {
+        GstElement* source = nullptr;
+        GstElement* caps = nullptr;
+        GstPad* input = nullptr;
+    };
+    Starter AddStarter();
+    void RemoveStarter(const Starter& starter);
+    // Plays on the system clock, then again on the card's once the sink offers it.
+    bool PlayOnCardClock();
+
     GstElement* pipeline_ = nullptr;
     GstElement* mixer_ = nullptr;
     GstElement* sink_ = nullptr;
-    GstElement* silence_ = nullptr;
     GstClockTime levelLead_ = 0;
     GstBus* bus_ = nullptr;
     GstClock* clock_ = nullptr;
