@@ -4,6 +4,8 @@
 
 #include <QLoggingCategory>
 
+#include <initializer_list>
+
 namespace Platform::Mci {
 
 namespace {
@@ -87,6 +89,26 @@ GstElement* Make(const char* factory) {
     return element;
 }
 
+// A filter that holds what passes it to the mix's format; null when the element is missing.
+GstElement* MakeMixFormat() {
+    GstElement* filter = Make("capsfilter");
+    if (filter != nullptr) {
+        GstCaps* caps = gst_caps_from_string(kMixCaps);
+        g_object_set(filter, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+    }
+    return filter;
+}
+
+// Drops elements made for a pipeline that could not be built; a null one is skipped.
+void Discard(std::initializer_list<GstElement*> elements) {
+    for (GstElement* element : elements) {
+        if (element != nullptr) {
+            gst_object_unref(gst_object_ref_sink(element));
+        }
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std::string& device) {
@@ -113,23 +135,16 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     if (output->mixer_ == nullptr) {
         qCWarning(lcOutput, "the GStreamer element audiomixer is missing");
     }
-    GstElement* mixCaps = Make("capsfilter");  // no input may be there to set the format
+    GstElement* mixCaps = MakeMixFormat();  // no input may be there to set the format
     // Holds each mix back to its time on the clock: the inputs' data runs no further ahead of
     // what is heard than the mixer's queues, whatever the sound server accepts in advance.
     GstElement* pace = Make("clocksync");
     GstElement* convert = Make("audioconvert");
     if (output->mixer_ == nullptr || mixCaps == nullptr || pace == nullptr || convert == nullptr) {
-        for (GstElement* element : {output->mixer_, mixCaps, pace, convert}) {
-            if (element != nullptr) {
-                gst_object_unref(gst_object_ref_sink(element));
-            }
-        }
+        Discard({output->mixer_, mixCaps, pace, convert});
         output->mixer_ = nullptr;
         return nullptr;
     }
-    GstCaps* caps = gst_caps_from_string(kMixCaps);
-    g_object_set(mixCaps, "caps", caps, nullptr);
-    gst_caps_unref(caps);
     // A device whose file has not reached the mixer yet must not hold the others back.
     g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, "output-buffer-duration",
                  static_cast<guint64>(std::chrono::nanoseconds(kMixBuffer).count()), nullptr);
@@ -168,18 +183,11 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
 }
 
 Output::Starter Output::AddStarter() {
-    Starter starter{Make("audiotestsrc"), Make("capsfilter"), nullptr};
+    Starter starter{Make("audiotestsrc"), MakeMixFormat(), nullptr};
     if (starter.source == nullptr || starter.caps == nullptr) {
-        for (GstElement* element : {starter.source, starter.caps}) {
-            if (element != nullptr) {
-                gst_object_unref(gst_object_ref_sink(element));
-            }
-        }
+        Discard({starter.source, starter.caps});
         return {};
     }
-    GstCaps* caps = gst_caps_from_string(kMixCaps);
-    g_object_set(starter.caps, "caps", caps, nullptr);
-    gst_caps_unref(caps);
     g_object_set(starter.source, "wave", 4 /* silence */, "is-live", TRUE, "samplesperbuffer",
                  kSilenceSamplesPerBuffer, nullptr);
     gst_bin_add_many(GST_BIN(pipeline_), starter.source, starter.caps, nullptr);
