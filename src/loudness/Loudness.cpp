@@ -132,9 +132,7 @@ double GainFactor(const Measurement& measurement) {
 
 std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<bool>& stop,
                                    bool bounds) {
-    if (!gst_is_initialized()) {
-        gst_init(nullptr, nullptr);
-    }
+    Platform::Mci::Decoder::Init();
     const Measurement unmeasurable{0.0, 0.0, Source::Unmeasurable};
     const std::unique_ptr<gchar, void (*)(gpointer)> uri(
         gst_filename_to_uri(path.constData(), nullptr), g_free);

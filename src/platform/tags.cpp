@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "platform/mci/decoder.h"
+
 namespace Platform::Tags {
 
 namespace {
@@ -31,9 +33,7 @@ QStringList TagStrings(const GstTagList* list, const char* tag) {
 
 Tags Read(const QByteArray& path) {
     Tags tags;
-    if (!gst_is_initialized()) {
-        gst_init(nullptr, nullptr);
-    }
+    Platform::Mci::Decoder::Init();
     GError* error = nullptr;
     gchar* uri = gst_filename_to_uri(path.constData(), &error);
     if (!uri) {

@@ -6,6 +6,9 @@
 // the same as when it plays.
 namespace Platform::Mci::Decoder {
 
+// GStreamer made ready, once per process, before anything decodes: safe from any thread.
+void Init();
+
 void SetUp(GstElement* element);
 
 // A "deep-element-added" handler that sets up each decoder as it is made, before it decodes.

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "platform/files.h"
+#include "platform/mci/decoder.h"
 
 namespace Platform::Mci {
 
@@ -70,9 +71,7 @@ void LogError(const std::string& alias, const std::string& file, GstMessage* mes
 GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds openTimeout,
                        GainLookup gain)
     : sinkFactory_(std::move(sinkFactory)), openTimeout_(openTimeout), gain_(std::move(gain)) {
-    if (!gst_is_initialized()) {
-        gst_init(nullptr, nullptr);
-    }
+    Decoder::Init();
     endTimer_.setSingleShot(true);
     QObject::connect(&endTimer_, &QTimer::timeout, &timerContext_, [this] { Poll(); });
     constexpr auto kOutputsLook = std::chrono::milliseconds(500);

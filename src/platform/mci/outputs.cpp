@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/mci/decoder.h"
+
 namespace Platform::Mci {
 
 namespace {
@@ -38,9 +40,7 @@ OutputWatch& OutputWatch::Instance() {
 // The outputs there are come from asking the server before the monitor starts: a started one
 // gives only what it has heard of so far, which, just after it starts, may not be all.
 OutputWatch::OutputWatch() {
-    if (!gst_is_initialized()) {
-        gst_init(nullptr, nullptr);
-    }
+    Decoder::Init();
     monitor_ = gst_device_monitor_new();
     gst_device_monitor_add_filter(monitor_, "Audio/Sink", nullptr);
     bus_ = gst_device_monitor_get_bus(monitor_);
