@@ -65,16 +65,6 @@ void AddHeld(GstElement* pipeline, GstElement* const* elements, std::size_t coun
     }
 }
 
-// Drops elements that never joined a pipeline, leaving each null; a null one is skipped.
-void DiscardAll(GstElement** elements, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (elements[i] != nullptr) {
-            gst_object_unref(gst_object_ref_sink(elements[i]));
-            elements[i] = nullptr;
-        }
-    }
-}
-
 // Lets them follow the pipeline again, downstream first, so that each finds the next one running.
 void StartAll(GstElement* const* elements, std::size_t count) {
     for (std::size_t i = count; i-- > 0;) {
@@ -162,7 +152,7 @@ struct Strip {
         for (std::size_t i = 0; i < std::size(elements); ++i) {
             elements[i] = gst_element_factory_make(factories[i], nullptr);
             if (elements[i] == nullptr && i < 5) {
-                DiscardAll(elements, std::size(elements));
+                Discard(elements);
                 return false;
             }
         }
@@ -339,7 +329,7 @@ void Device::Abandon() {
     if (out_ != nullptr) {
         RemoveAll(output_.Pipeline(), elements_, std::size(elements_));
     } else {
-        DiscardAll(elements_, std::size(elements_));
+        Discard(elements_);
     }
     std::fill(std::begin(elements_), std::end(elements_), nullptr);
     out_ = nullptr;

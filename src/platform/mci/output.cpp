@@ -4,8 +4,6 @@
 
 #include <QLoggingCategory>
 
-#include <initializer_list>
-
 namespace Platform::Mci {
 
 namespace {
@@ -100,16 +98,16 @@ GstElement* MakeMixFormat() {
     return filter;
 }
 
-// Drops elements made for a pipeline that could not be built; a null one is skipped.
-void Discard(std::initializer_list<GstElement*> elements) {
-    for (GstElement* element : elements) {
+}  // namespace
+
+void Discard(std::span<GstElement*> elements) {
+    for (GstElement*& element : elements) {
         if (element != nullptr) {
             gst_object_unref(gst_object_ref_sink(element));
+            element = nullptr;
         }
     }
 }
-
-}  // namespace
 
 std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std::string& device) {
     GstElement* sink = nullptr;
@@ -141,7 +139,8 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     GstElement* pace = Make("clocksync");
     GstElement* convert = Make("audioconvert");
     if (output->mixer_ == nullptr || mixCaps == nullptr || pace == nullptr || convert == nullptr) {
-        Discard({output->mixer_, mixCaps, pace, convert});
+        GstElement* made[] = {output->mixer_, mixCaps, pace, convert};
+        Discard(made);
         output->mixer_ = nullptr;
         return nullptr;
     }
@@ -185,7 +184,8 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
 Output::Starter Output::AddStarter() {
     Starter starter{Make("audiotestsrc"), MakeMixFormat(), nullptr};
     if (starter.source == nullptr || starter.caps == nullptr) {
-        Discard({starter.source, starter.caps});
+        GstElement* made[] = {starter.source, starter.caps};
+        Discard(made);
         return {};
     }
     g_object_set(starter.source, "wave", 4 /* silence */, "is-live", TRUE, "samplesperbuffer",

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace Platform::Mci {
@@ -21,6 +22,9 @@ inline constexpr std::chrono::milliseconds kMixBuffer{10};
 // What every device is converted to before it is mixed, and what the output plays.
 inline constexpr const char* kMixCaps =
     "audio/x-raw,format=F32LE,layout=interleaved,rate=44100,channels=2";
+
+// Drops elements made for a pipeline they never joined, leaving each null; a null one is skipped.
+void Discard(std::span<GstElement*> elements);
 
 // The one output stream: a live mixer, paced by the clock, then the sound sink. The sound server
 // sees one stream from the first open to the loss of the sound output; devices come and go as the
