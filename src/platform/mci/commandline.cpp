@@ -12,13 +12,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string Lower(std::string_view word) {
-    std::string result(word);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
-
 // Reads a whole number. A negative number is well-formed but outside every range of positions and
 // volumes, so it is refused as out of range rather than as malformed.
 MciError ReadNumber(std::string_view word, std::int64_t& value, bool allowNegative = false) {
@@ -174,7 +167,34 @@ MciError ParseSetAudio(WordReader& in, Command& command) {
     return in.AtEnd() ? kNoError : kErrUnrecognizedKeyword;
 }
 
+// "cue <alias> after <alias> [overlap <ms>]"
+MciError ParseCue(WordReader& in, Command& command) {
+    if (!in.TakeIf("after")) {
+        return in.AtEnd() ? kErrMissingParameter : kErrUnrecognizedKeyword;
+    }
+    if (in.AtEnd()) {
+        return kErrMissingParameter;
+    }
+    command.after = in.Take();
+    if (in.TakeIf("overlap")) {
+        if (in.AtEnd()) {
+            return kErrMissingParameter;
+        }
+        if (const MciError e = ReadNumber(in.Take(), command.overlap); e != kNoError) {
+            return e;
+        }
+    }
+    return in.AtEnd() ? kNoError : kErrUnrecognizedKeyword;
+}
+
 }  // namespace
+
+std::string Lower(std::string_view word) {
+    std::string result(word);
+    std::transform(result.begin(), result.end(), result.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return result;
+}
 
 MciError Tokenize(std::string_view text, std::vector<std::string>& words) {
     words.clear();
@@ -253,22 +273,7 @@ MciError ParseCommand(std::string_view text, Command& command) {
         case Verb::SetAudio:
             return ParseSetAudio(in, command);
         case Verb::Cue:
-            if (!in.TakeIf("after")) {
-                return in.AtEnd() ? kErrMissingParameter : kErrUnrecognizedKeyword;
-            }
-            if (in.AtEnd()) {
-                return kErrMissingParameter;
-            }
-            command.after = in.Take();
-            if (in.TakeIf("overlap")) {
-                if (in.AtEnd()) {
-                    return kErrMissingParameter;
-                }
-                if (const MciError e = ReadNumber(in.Take(), command.overlap); e != kNoError) {
-                    return e;
-                }
-            }
-            return in.AtEnd() ? kNoError : kErrUnrecognizedKeyword;
+            return ParseCue(in, command);
     }
     return kErrUnrecognizedCommand;
 }

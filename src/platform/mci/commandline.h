@@ -43,6 +43,9 @@ struct Command {
     std::int64_t volume = 0;
 };
 
+// The word in lower case, as keywords and aliases are compared.
+std::string Lower(std::string_view word);
+
 // Splits a command into words; fails on an unterminated quote.
 MciError Tokenize(std::string_view text, std::vector<std::string>& words);
 

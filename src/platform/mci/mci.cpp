@@ -1,11 +1,15 @@
 #include "platform/mci/mci.h"
 
+#include "platform/mci/log.h"
+
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <cstring>
 
 namespace Platform::Mci {
+
+Q_LOGGING_CATEGORY(lcMedia, "corvane.media")
 
 namespace {
 

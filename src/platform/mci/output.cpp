@@ -2,19 +2,19 @@
 
 #include <gst/audio/gstaudiobasesink.h>
 
-#include <QLoggingCategory>
+#include "platform/mci/elements.h"
+#include "platform/mci/log.h"
 
 namespace Platform::Mci {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcOutput, "corvane.media")
-
-// The sound server's buffer: one stream that never stops needs no more than a few periods to
-// ride over a busy moment, and every level change is heard this much later. Three periods heard
-// levels 15 ms sooner, but dropped out in two of five starts with a window on a small machine.
-constexpr gint64 kOutputBufferMicroseconds = 40'000;
-constexpr gint64 kOutputPeriodMicroseconds = 10'000;
+// The sound server's buffer, in the sink's usual periods. The order of what is heard is set on the
+// mix's timeline, so nothing needs a short buffer, and a short one costs wake-ups and dropouts.
+// Not the sink's usual 200 ms either: the pace below keeps the server's buffer only as full as
+// the output's latency, and with 150 ms or more a PulseAudio server that gathers large chunks
+// (a null sink whose monitor is read at its default latency) found it empty every 40 ms.
+constexpr gint64 kOutputBufferMicroseconds = 100'000;
 
 // The starting input's buffers.
 constexpr int kSilenceSamplesPerBuffer = 44'100 * kMixBuffer.count() / 1000;
@@ -59,8 +59,7 @@ GstElement* MakeOutputSink(const std::string& device) {
         gst_object_unref(sink);
         return nullptr;
     }
-    g_object_set(card, "buffer-time", kOutputBufferMicroseconds, "latency-time",
-                 kOutputPeriodMicroseconds, nullptr);
+    g_object_set(card, "buffer-time", kOutputBufferMicroseconds, nullptr);
     return sink;
 }
 
@@ -79,10 +78,14 @@ GstClock* CardClock(GstElement* sink, GstElement* card) {
                : nullptr;
 }
 
+gint64 SteadyNs() {
+    return g_get_monotonic_time() * 1000;
+}
+
 GstElement* Make(const char* factory) {
     GstElement* element = gst_element_factory_make(factory, nullptr);
     if (element == nullptr) {
-        qCWarning(lcOutput, "the GStreamer element %s is missing", factory);
+        qCWarning(lcMedia, "the GStreamer element %s is missing", factory);
     }
     return element;
 }
@@ -100,15 +103,6 @@ GstElement* MakeMixFormat() {
 
 }  // namespace
 
-void Discard(std::span<GstElement*> elements) {
-    for (GstElement*& element : elements) {
-        if (element != nullptr) {
-            gst_object_unref(gst_object_ref_sink(element));
-            element = nullptr;
-        }
-    }
-}
-
 std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std::string& device) {
     GstElement* sink = nullptr;
     if (sinkFactory) {
@@ -124,36 +118,11 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     }
     std::unique_ptr<Output> output(new Output);
     output->pipeline_ = gst_pipeline_new("output");
+    output->bus_ = gst_element_get_bus(output->pipeline_);
     output->sink_ = sink;
     gst_bin_add(GST_BIN(output->pipeline_), sink);  // the pipeline's now; ours is dropped below
     gst_object_unref(sink);
-    // Live by itself: it mixes on time whether or not anything plays, so a paused, prerolling or
-    // failed input never stalls the others, and no source's thread wakes at every buffer.
-    output->mixer_ = gst_element_factory_make_full("audiomixer", "force-live", TRUE, nullptr);
-    if (output->mixer_ == nullptr) {
-        qCWarning(lcOutput, "the GStreamer element audiomixer is missing");
-    }
-    GstElement* mixCaps = MakeMixFormat();  // no input may be there to set the format
-    // Holds each mix back to its time on the clock: the inputs' data runs no further ahead of
-    // what is heard than the mixer's queues, whatever the sound server accepts in advance.
-    GstElement* pace = Make("clocksync");
-    GstElement* convert = Make("audioconvert");
-    if (output->mixer_ == nullptr || mixCaps == nullptr || pace == nullptr || convert == nullptr) {
-        GstElement* made[] = {output->mixer_, mixCaps, pace, convert};
-        Discard(made);
-        output->mixer_ = nullptr;
-        return nullptr;
-    }
-    // A device whose file has not reached the mixer yet must not hold the others back.
-    g_object_set(output->mixer_, "ignore-inactive-pads", TRUE, "output-buffer-duration",
-                 static_cast<guint64>(std::chrono::nanoseconds(kMixBuffer).count()), nullptr);
-    // Some slack for a strip's thread to deliver its next buffer: without it a busy machine makes
-    // the mixer go on without that strip for a few milliseconds, a dropout heard as a click.
-    g_object_set(output->mixer_, "latency",
-                 static_cast<GstClockTime>(std::chrono::nanoseconds(kMixerSlack).count()), nullptr);
-    gst_bin_add_many(GST_BIN(output->pipeline_), output->mixer_, mixCaps, pace, convert, nullptr);
-    output->bus_ = gst_element_get_bus(output->pipeline_);
-    if (!gst_element_link_many(output->mixer_, mixCaps, pace, convert, sink, nullptr)) {
+    if (!output->BuildMix()) {
         return nullptr;
     }
     // A silent live input for the start alone: moving to the card's clock, the mixer and the
@@ -164,21 +133,86 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     if (starter.source == nullptr) {
         return nullptr;
     }
-    const bool playing = output->PlayOnCardClock();
-    output->RemoveStarter(starter);
-    if (!playing) {
-        return nullptr;
-    }
-    output->clock_ = gst_element_get_clock(output->pipeline_);
-    // The mixer queues up to its slack and four buffers of each input past what it mixes. A sound
-    // card's sink holds it back by its own buffer, which leaves the inputs up to a buffer ahead of
-    // the clock, and half a buffer more when a thread is late; any other sink may let it mix
-    // right up to the clock.
-    const auto lead =
-        AudioBaseSink(sink) != nullptr ? kMixBuffer * 3 / 2 : kMixerSlack + 4 * kMixBuffer;
-    output->levelLead_ = std::chrono::nanoseconds(lead).count();
-    output->UpdateLatency();
+    output->starting_ = std::thread([self = output.get(), starter] {
+        const bool playing = self->PlayOnCardClock();
+        self->RemoveStarter(starter);
+        if (playing) {
+            self->clock_ = gst_element_get_clock(self->pipeline_);
+            self->AskLatency();
+            self->started_ = true;
+        }
+        gst_element_post_message(
+            self->pipeline_, gst_message_new_application(
+                                 GST_OBJECT(self->pipeline_),
+                                 gst_structure_new("corvane", "event", G_TYPE_STRING, "output",
+                                                   "playing", G_TYPE_BOOLEAN, playing, nullptr)));
+    });
     return output;
+}
+
+bool Output::BuildMix() {
+    // Live by itself: it mixes on time whether or not anything plays, so a paused, prerolling or
+    // failed input never stalls the others, and no source's thread wakes at every buffer.
+    mixer_ = gst_element_factory_make_full("audiomixer", "force-live", TRUE, nullptr);
+    if (mixer_ == nullptr) {
+        qCWarning(lcMedia, "the GStreamer element audiomixer is missing");
+    }
+    GstElement* mixCaps = MakeMixFormat();  // no input may be there to set the format
+    // Holds each mix back to its time on the clock: the inputs' data runs no further ahead of
+    // what is heard than the output's latency, whatever the sound server accepts in advance.
+    // PipeWire takes far more than it asks for: without the pace, a level change was heard
+    // 600 ms after it was sent there.
+    GstElement* pace = Make("clocksync");
+    GstElement* convert = Make("audioconvert");
+    if (mixer_ == nullptr || mixCaps == nullptr || pace == nullptr || convert == nullptr) {
+        GstElement* made[] = {mixer_, mixCaps, pace, convert};
+        Discard(made);
+        mixer_ = nullptr;
+        return false;
+    }
+    // A device whose file has not reached the mixer yet must not hold the others back.
+    g_object_set(mixer_, "ignore-inactive-pads", TRUE, "output-buffer-duration",
+                 static_cast<guint64>(std::chrono::nanoseconds(kMixBuffer).count()), nullptr);
+    // Some slack for a strip's thread to deliver its next buffer: without it a busy machine makes
+    // the mixer go on without that strip for a few milliseconds, a dropout heard as a click.
+    g_object_set(mixer_, "latency",
+                 static_cast<GstClockTime>(std::chrono::nanoseconds(kMixerSlack).count()), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline_), mixer_, mixCaps, pace, convert, nullptr);
+    WatchMixed();
+    return gst_element_link_many(mixer_, mixCaps, pace, convert, sink_, nullptr);
+}
+
+void Output::WatchMixed() {
+    GstPad* mixed = gst_element_get_static_pad(mixer_, "src");
+    gst_pad_add_probe(
+        mixed, GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad* /*pad*/, GstPadProbeInfo* info, gpointer self) {
+            const GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+            if (GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_DURATION_IS_VALID(buffer)) {
+                static_cast<Output*>(self)->NoteMixed(GST_BUFFER_PTS(buffer) +
+                                                      GST_BUFFER_DURATION(buffer));
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        this, nullptr);
+    gst_object_unref(mixed);
+}
+
+void Output::NoteMixed(GstClockTime end) {
+    // The lead decays slowly, so that a lasting change of pace is followed, and never by a jump
+    // that would bunch the changes placed from it.
+    constexpr gint64 kDecayPerSecond = 100;  // 10 ms a second
+    const gint64 steady = SteadyNs();
+    const gint64 ahead = static_cast<gint64>(end) - steady;
+    const gint64 decayed = mixAhead_.load() - (steady - mixAheadAt_) / kDecayPerSecond;
+    mixAhead_ = mixAheadAt_ == 0 ? ahead : std::max(ahead, decayed);
+    mixAheadAt_ = steady;
+    mixed_ = end;
+}
+
+GstClockTime Output::MixNow() const {
+    const gint64 now = SteadyNs() + mixAhead_.load();
+    return std::max(Mixed(), now > 0 ? static_cast<GstClockTime>(now) : 0);
 }
 
 Output::Starter Output::AddStarter() {
@@ -233,7 +267,7 @@ bool Output::PlayOnCardClock() {
             result = gst_element_get_state(pipeline_, nullptr, nullptr, 3 * GST_SECOND);
         }
         if (result != GST_STATE_CHANGE_SUCCESS) {
-            qCWarning(lcOutput, "the output did not play %s: %s", step,
+            qCWarning(lcMedia, "the output did not play %s: %s", step,
                       gst_element_state_change_return_get_name(result));
         }
         return result == GST_STATE_CHANGE_SUCCESS;
@@ -258,6 +292,9 @@ bool Output::PlayOnCardClock() {
 }
 
 Output::~Output() {
+    if (starting_.joinable()) {
+        starting_.join();
+    }
     if (pipeline_ != nullptr) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         gst_object_unref(pipeline_);
@@ -282,6 +319,12 @@ GstClockTime Output::Now() const {
 }
 
 void Output::UpdateLatency() {
+    if (Started()) {
+        AskLatency();
+    }
+}
+
+void Output::AskLatency() {
     gst_bin_recalculate_latency(GST_BIN(pipeline_));
     GstQuery* query = gst_query_new_latency();
     if (gst_element_query(pipeline_, query)) {
