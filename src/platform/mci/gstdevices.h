@@ -122,6 +122,7 @@ private:
         bool missingElement = false;
         bool sought = false;  // held where its sound starts, when trimmed
         bool play = false;    // asked to play meanwhile
+        bool replay = false;  // held by a play's seek, from where that play starts
     };
     // Brings the device as far as it can go now; true once it is held where it plays from.
     bool Advance(Opening& opening, Device& device);

@@ -207,9 +207,10 @@ MciError GstDevices::Close(const Command& command) {
         // Nothing is left to play: the stream goes too, so that the sound server can idle. The
         // next open builds it again.
         if (output_ != nullptr) {
-            gst_element_set_state(output_->Pipeline(), GST_STATE_NULL);
+            output_->Stop();
             delete std::exchange(busWatch_, nullptr);
             output_.reset();
+            levelSetUntil_ = 0;  // the next output's mix time starts again
         }
         return kNoError;
     }
@@ -244,7 +245,7 @@ MciError GstDevices::Play(Device& device, std::optional<std::int64_t> from,
     // Not ready yet: it plays from its start to its end once it is. Where it is and how long it
     // is are not known before.
     if (Opening* opening = OpeningOf(device)) {
-        if (from.value_or(0) != 0) {
+        if ((from && (*from != 0 || opening->replay)) || to.value_or(0) != 0) {
             return kErrCannotPlay;
         }
         opening->play = true;
@@ -283,7 +284,8 @@ MciError GstDevices::Play(Device& device, std::optional<std::int64_t> from,
             openings_.push_back(Opening{.id = device.Id(),
                                         .deadline = QDeadlineTimer(readyWithin_),
                                         .built = true,
-                                        .play = true});
+                                        .play = true,
+                                        .replay = true});
             ArmOpeningTimer();
             device.SetMode(Device::Mode::Playing);
             return kNoError;

@@ -17,8 +17,8 @@ bool GstDevices::Advance(Opening& opening, Device& device) {
     if (!opening.built) {
         opening.built = true;
         if (!device.Build(opening.uri, opening.gain)) {
-            opening.missingElement = true;
-            Fail(device, nullptr);
+            opening.missingElement = true;  // told by the command, or by a notice later
+            device.MarkFailed();
             return false;
         }
     }
@@ -48,8 +48,8 @@ bool GstDevices::WaitUntilReady(Opening& opening, Device& device) {
         }
         ready = Advance(opening, device);
     }
-    Poll();  // what came with it, an error of the same file say
-    return ready && !device.Failed();
+    Poll();  // what came with it, an error of the same file say, or what it waited for
+    return (ready || Advance(opening, device)) && !device.Failed();
 }
 
 bool GstDevices::WaitUntilPrerolled(Device& device) {
@@ -75,6 +75,8 @@ void GstDevices::AdvanceOpenings() {
             if (opening.play && StartPlaying(*device) != kNoError) {
                 PostNotice(device->Alias(), Notice::Failed);
             }
+        } else if (opening.missingElement) {
+            PostNotice(device->Alias(), Notice::Failed);
         } else if (!device->Failed() && opening.deadline.hasExpired()) {
             qCWarning(lcMedia, "%s: %s: not ready to play within %lld ms (%s)",
                       device->Alias().c_str(), device->File().c_str(),

@@ -199,18 +199,23 @@ void Output::WatchMixed() {
 }
 
 void Output::NoteMixed(GstClockTime end) {
-    // The lead decays slowly, so that a lasting change of pace is followed, and never by a jump
-    // that would bunch the changes placed from it.
-    constexpr gint64 kDecayPerSecond = 100;  // 10 ms a second
+    // The lead decays, so that a lasting change of pace is followed (a stall of the sound server
+    // leaves the mix behind the steady clock), by 0.5 ms a 10 ms step of a fade, not by a jump
+    // that would bunch the changes placed from it; and never holds more than the bursts' spread.
+    constexpr gint64 kDecayPerSecond = 20;  // 50 ms a second
+    constexpr gint64 kSpread = 150 * GST_MSECOND;
     const gint64 steady = SteadyNs();
     const gint64 ahead = static_cast<gint64>(end) - steady;
     const gint64 decayed = mixAhead_.load() - (steady - mixAheadAt_) / kDecayPerSecond;
-    mixAhead_ = mixAheadAt_ == 0 ? ahead : std::max(ahead, decayed);
+    mixAhead_ = mixAheadAt_ == 0 ? ahead : std::clamp(decayed, ahead, ahead + kSpread);
     mixAheadAt_ = steady;
     mixed_ = end;
 }
 
 GstClockTime Output::MixNow() const {
+    if (Mixed() == 0) {
+        return 0;
+    }
     const gint64 now = SteadyNs() + mixAhead_.load();
     return std::max(Mixed(), now > 0 ? static_cast<GstClockTime>(now) : 0);
 }
@@ -261,12 +266,15 @@ void Output::RemoveStarter(const Starter& starter) {
 
 bool Output::PlayOnCardClock() {
     // Playing within a bound; what stopped it is logged, for a start that fails only now and then.
+    // Waits in short steps, so that an output dropped meanwhile is let go at once.
     const auto play = [this](const char* step) {
-        GstStateChangeReturn result = gst_element_set_state(pipeline_, GST_STATE_PLAYING);
-        if (result != GST_STATE_CHANGE_FAILURE) {
-            result = gst_element_get_state(pipeline_, nullptr, nullptr, 3 * GST_SECOND);
+        GstStateChangeReturn result = stopping_
+                                          ? GST_STATE_CHANGE_FAILURE
+                                          : gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+        for (int i = 0; i < 30 && result == GST_STATE_CHANGE_ASYNC && !stopping_; ++i) {
+            result = gst_element_get_state(pipeline_, nullptr, nullptr, 100 * GST_MSECOND);
         }
-        if (result != GST_STATE_CHANGE_SUCCESS) {
+        if (result != GST_STATE_CHANGE_SUCCESS && !stopping_) {
             qCWarning(lcMedia, "the output did not play %s: %s", step,
                       gst_element_state_change_return_get_name(result));
         }
@@ -279,7 +287,7 @@ bool Output::PlayOnCardClock() {
     // clock, and the sink would correct the drift from the sound card by skipping samples. Once
     // the sink has its format it offers the card's clock, taken by going to playing again.
     GstPad* sinkPad = gst_element_get_static_pad(sink_, "sink");
-    for (int i = 0; i < 100 && !gst_pad_has_current_caps(sinkPad); ++i) {
+    for (int i = 0; i < 100 && !gst_pad_has_current_caps(sinkPad) && !stopping_; ++i) {
         g_usleep(10'000);
     }
     gst_object_unref(sinkPad);
@@ -287,16 +295,25 @@ bool Output::PlayOnCardClock() {
         gst_pipeline_use_clock(GST_PIPELINE(pipeline_), cardClock);
         gst_object_unref(cardClock);
     }
-    gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+    if (!stopping_) {
+        gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+    }
     return play("on the card's clock");
 }
 
-Output::~Output() {
+void Output::Stop() {
+    stopping_ = true;
     if (starting_.joinable()) {
         starting_.join();
     }
     if (pipeline_ != nullptr) {
         gst_element_set_state(pipeline_, GST_STATE_NULL);
+    }
+}
+
+Output::~Output() {
+    Stop();
+    if (pipeline_ != nullptr) {
         gst_object_unref(pipeline_);
     }
     if (bus_ != nullptr) {

@@ -53,6 +53,8 @@ public:
                                          const std::string& device = {});
     ~Output();
     bool Started() const { return started_.load(); }
+    // Stops it for good, at once also while it is still starting.
+    void Stop();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
@@ -111,6 +113,7 @@ private:
     std::atomic<GstClockTime> latency_{0};
     std::thread starting_;
     std::atomic<bool> started_{false};
+    std::atomic<bool> stopping_{false};
     // Written by the mixer's thread: where it has mixed to, and the mix's lead over the steady
     // clock that MixNow() carries on.
     std::atomic<GstClockTime> mixed_{0};

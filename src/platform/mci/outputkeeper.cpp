@@ -191,7 +191,7 @@ void GstDevices::LoseOutput(GstMessage* error) {
 
 // Every device fails and the output goes. `lost`: the owners are told again when it is back.
 void GstDevices::DropOutput(bool lost) {
-    gst_element_set_state(output_->Pipeline(), GST_STATE_NULL);
+    output_->Stop();
     for (const auto& [key, device] : devices_) {
         device->Abandon();
         if (!device->Failed()) {
@@ -205,6 +205,7 @@ void GstDevices::DropOutput(bool lost) {
     crossfades_.clear();
     fading_.clear();
     openings_.clear();
+    levelSetUntil_ = 0;  // the next output's mix time starts again
     delete std::exchange(busWatch_, nullptr);
     output_.reset();
 }

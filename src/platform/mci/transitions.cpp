@@ -15,10 +15,11 @@ MciError GstDevices::Cue(Device& device, const Command& command) {
         !leader->Playing() || !leader->Leads()) {
         return kErrCannotPlay;
     }
+    // Not ready in time for a cue (a slow disk): its owner plays it when the other one ends.
     if (device.NeedsSeekTo(device.TrimStart())) {
         device.Seek(device.TrimStart(), device.TrimEnd());
         if (!WaitUntilPrerolled(device)) {
-            return kErrDeviceFailed;
+            return device.Failed() ? kErrDeviceFailed : kErrOpenTimeout;
         }
     }
     if (device.Empty()) {
