@@ -43,8 +43,11 @@ bool Stops(GstDevices& devices, const QString& alias) {
 }
 
 // Devices that keep every notice, playing to `output` or else to a sink that keeps every sample.
+// Each command waits until its device is ready, however slow the build (the sanitizers' is), but
+// for a rig that says how long.
 struct Rig : GstDevices {
-    explicit Rig(SinkFactory output = {}, std::chrono::milliseconds waitOnLoop = kWaitOnLoop)
+    explicit Rig(SinkFactory output = {},
+                 std::chrono::milliseconds waitOnLoop = std::chrono::seconds(5))
         : GstDevices(output ? std::move(output)
                             : SinkFactory([this] { return MediaFixtures::MakeSampleSink(sink); }),
                      std::chrono::seconds(5), {}, waitOnLoop) {
@@ -250,7 +253,7 @@ private slots:
     // A refused command leaves nothing open, and an open device as it was.
     void errors() {
         QFETCH(ErrorRow, r);
-        GstDevices d(GstDevices::FakeSink(), std::chrono::seconds(3));
+        GstDevices d(GstDevices::FakeSink(), std::chrono::seconds(3), {}, std::chrono::seconds(3));
         QVERIFY(!r.openFirst || Ask(d, "open tone.wav type MPEGVideo alias a").isEmpty());
         QCOMPARE(Ask(d, r.command), Refused(r.code));
         QCOMPARE(d.OpenDeviceCount(), std::size_t(r.openFirst ? 1 : 0));
@@ -544,7 +547,7 @@ private slots:
 
     // Opening and closing for days, as the console does, keeps no descriptors, refused or not.
     void soak() {
-        GstDevices d(GstDevices::FakeSink(), std::chrono::seconds(3));
+        GstDevices d(GstDevices::FakeSink(), std::chrono::seconds(3), {}, std::chrono::seconds(3));
         const auto descriptors = [] {
             return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System).size();
         };
