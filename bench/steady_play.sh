@@ -6,6 +6,9 @@
 # stop, voluntary context switches per second (wake-ups) between 2 s and a second before the stop,
 # summed over the player's threads, and peak RSS; then the medians and the ratios program/gst-play.
 # LOAD=1 keeps every core busy with a shell loop meanwhile, as a shop PC doing other work would.
+# The stream of zeros and the 10 ms recording that catch the dropouts make the server ask both
+# players for data more often than a quiet server would: read wake-ups on a quiet server per
+# thread (/proc/PID/task/*/status) as well.
 # Usage: [SERVER=pulseaudio|pipewire] [SECONDS_PLAYED=60] [RUNS=2] [LOAD=0|1]
 #        bench/steady_play.sh [PROGRAM]
 set -euo pipefail
