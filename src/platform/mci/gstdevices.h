@@ -155,6 +155,8 @@ private:
     void ArmOutputRetry();
     void RetryOutput();
     void DropOutput(bool lost);
+    // The output goes, stopped at once, with what watched it.
+    void ReleaseOutput();
     void FollowOutputs(bool choiceChanged);
 
     Device* Find(const std::string& alias) const;

@@ -207,10 +207,7 @@ MciError GstDevices::Close(const Command& command) {
         // Nothing is left to play: the stream goes too, so that the sound server can idle. The
         // next open builds it again.
         if (output_ != nullptr) {
-            output_->Stop();
-            delete std::exchange(busWatch_, nullptr);
-            output_.reset();
-            levelSetUntil_ = 0;  // the next output's mix time starts again
+            ReleaseOutput();
         }
         return kNoError;
     }

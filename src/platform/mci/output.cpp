@@ -271,7 +271,9 @@ bool Output::PlayOnCardClock() {
         GstStateChangeReturn result = stopping_
                                           ? GST_STATE_CHANGE_FAILURE
                                           : gst_element_set_state(pipeline_, GST_STATE_PLAYING);
-        for (int i = 0; i < 30 && result == GST_STATE_CHANGE_ASYNC && !stopping_; ++i) {
+        for (int i = 0; i < 30 && result != GST_STATE_CHANGE_FAILURE &&
+                        result != GST_STATE_CHANGE_SUCCESS && !stopping_;
+             ++i) {
             result = gst_element_get_state(pipeline_, nullptr, nullptr, 100 * GST_MSECOND);
         }
         if (result != GST_STATE_CHANGE_SUCCESS && !stopping_) {

@@ -205,9 +205,14 @@ void GstDevices::DropOutput(bool lost) {
     crossfades_.clear();
     fading_.clear();
     openings_.clear();
-    levelSetUntil_ = 0;  // the next output's mix time starts again
+    ReleaseOutput();
+}
+
+void GstDevices::ReleaseOutput() {
+    output_->Stop();
     delete std::exchange(busWatch_, nullptr);
     output_.reset();
+    levelSetUntil_ = 0;  // the next output's mix time starts again
 }
 
 MciError GstDevices::SelectOutput(const std::string& name) {
