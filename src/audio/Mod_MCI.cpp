@@ -199,6 +199,25 @@ QString MciCue(const QString& alias, const QString& after, int overlapMs) {
     return Outcome(Send(Bytes(command)));
 }
 
+namespace {
+
+MciNotice NoticeOf(Platform::Mci::Notice notice) {
+    switch (notice) {
+        case Platform::Mci::Notice::Advanced:
+            return MciNotice::Advanced;
+        case Platform::Mci::Notice::Crossfading:
+            return MciNotice::Crossfading;
+        case Platform::Mci::Notice::Crossfaded:
+            return MciNotice::Crossfaded;
+        case Platform::Mci::Notice::Ended:
+        case Platform::Mci::Notice::Failed:
+            break;
+    }
+    return MciNotice::Stopped;
+}
+
+}  // namespace
+
 void MciSetNotify(std::function<void(const QString& alias, MciNotice notice)> handler) {
     if (!handler) {
         Platform::Mci::SetNoticeHandler({});
@@ -206,9 +225,7 @@ void MciSetNotify(std::function<void(const QString& alias, MciNotice notice)> ha
     }
     Platform::Mci::SetNoticeHandler(
         [handler = std::move(handler)](const std::string& alias, Platform::Mci::Notice notice) {
-            handler(QString::fromStdString(alias), notice == Platform::Mci::Notice::Advanced
-                                                       ? MciNotice::Advanced
-                                                       : MciNotice::Stopped);
+            handler(QString::fromStdString(alias), NoticeOf(notice));
         });
 }
 

@@ -33,8 +33,9 @@ qint32 MciGetVolume(const QString& alias, const QString& side);
 QString MciCue(const QString& alias, const QString& after, int overlapMs = 0);
 
 // What a device tells without being asked: it stopped by itself (it played to its end, or it
-// failed), or the device cued after it took over its alias.
-enum class MciNotice { Stopped, Advanced };
+// failed), the device cued after it took over its alias, at the sample where the other ended or
+// as a crossfade into it began, and that crossfade is over.
+enum class MciNotice { Stopped, Advanced, Crossfading, Crossfaded };
 // Tells `handler`, from the event loop, the alias of a device and what happened to it. An empty
 // handler tells no one.
 void MciSetNotify(std::function<void(const QString& alias, MciNotice notice)> handler);

@@ -59,6 +59,10 @@ Player::Player(const Clock& clock, QObject* parent)
                                    [this] { return options_.everySongs; },
                                },
                                lists_[kMusic], lists_[kMessages], this);
+    Mod_MCI::MciSetNotify([scheduler = scheduler_](const QString& alias,
+                                                    Mod_MCI::MciNotice notice) {
+        scheduler->OnNotice(alias, notice);
+    });
     planner_ = new DayPlanner(
         clock_, *scheduler_,
         Program().folder + u'/' + Program().baseName + QStringLiteral(".timed"), this);
@@ -87,6 +91,7 @@ Player::Player(const Clock& clock, QObject* parent)
 }
 
 Player::~Player() {
+    Mod_MCI::MciSetNotify({});
     loudness_->Stop();
 }
 

@@ -10,16 +10,21 @@
 #include <optional>
 #include <set>
 
+#include "audio/Mod_MCI.h"
+#include "scheduler/Channel.h"
+#include "scheduler/Fader.h"
+
 class MediaList;
 
 // The playback core: keeps music playing without a break on channel 0 and, when the interval has
 // passed, fades the music down, plays the next message on channel 1 and fades the music back up.
 //
 // A tick (once a second) reads both channels' modes and acts on them. Besides, the media service
-// tells the core when a channel's file ends or fails, and the core acts on that at once: the next
-// music file starts, or the music comes back up after a message. Fades are steps on a timer, so
-// nothing here ever waits; a tick that falls due while a fade runs is dropped. A message that falls
-// due while two music files crossfade starts once the crossfade is over.
+// tells the core when a channel's file ends or fails, when the next music file takes over and when
+// a crossfade is over, and the core acts on that at once. What it does is decided by a few named
+// states: the music's, the message channel's and the day's, and whether it is paused. Every level
+// moves through one fader, so nothing here ever waits; a tick that falls due while the fader runs
+// is dropped.
 class Scheduler : public QObject {
     Q_OBJECT
 
@@ -29,11 +34,11 @@ public:
     static constexpr int kMessages = 1;
     static QString ChannelAlias(int index);
 
-    static constexpr int kFadeStepMilliseconds = 10;
     // The next music file is opened and cued this long before the one playing ends, under an
     // alias of its own, so that it starts at the very sample where the other ends.
     static constexpr int kCueAheadMilliseconds = 5000;
     static const QString kCuedMusicAlias;
+    static constexpr std::chrono::milliseconds kNextTrackFade{300};
 
     // The values the user sets, read afresh at every use.
     struct Inputs {
@@ -56,13 +61,22 @@ public:
         Outcome outcome = Outcome::Played;
     };
 
+    // What the music channel does.
+    enum class Music { Idle, Playing, Crossfading, Skipping };
+    // What the message channel does. Due: the music is down, or on its way down, for a message
+    // that starts at the next chance; Ducking: the music fades down before the chosen one starts.
+    enum class Message { Idle, Due, Ducking, Playing };
+    // Closing: the last fade before closed.
+    enum class Day { Open, Closing, Closed, Stopped };
+
     Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObject* parent = nullptr);
-    ~Scheduler() override;
+
+    // What the media service tells, from the event loop.
+    void OnNotice(const QString& alias, Mod_MCI::MciNotice notice);
 
     // Whether MessageFinished is emitted. Off, the core sends no command beyond the ones it needs
     // to play.
     void SetMessageReports(bool on) { reportMessages_ = on; }
-
     // What a media device is told its parent window is.
     void SetParentWindow(qint32 window) { parentWindow_ = window; }
 
@@ -82,7 +96,7 @@ public:
     void Close(std::chrono::milliseconds fade);
     // Opening time: the music starts at once at its full level.
     void Open();
-    bool Closed() const { return closed_; }
+    bool Closed() const { return day_ == Day::Closing || day_ == Day::Closed; }
     // A message outside the rotation, at once with the music ducked; after the message playing, if
     // any, with the music kept down. Several follow one another in the order given. False when
     // nothing can play now (closed, paused, stopped).
@@ -92,9 +106,8 @@ public:
     bool PlayMessageNow(const QByteArray& path = {});
     // The next music file, after a short fade of the one playing.
     void NextTrack();
-    static constexpr int kNextTrackFadeMilliseconds = 300;
-    // Music and message hold where they are, and carry on from there; nothing is counted, faded or
-    // started meanwhile.
+    // Music and message hold where they are, a fade included, and carry on from there; nothing is
+    // counted or started meanwhile.
     void Pause();
     void Resume();
     bool Paused() const { return paused_; }
@@ -111,8 +124,10 @@ public:
     // message still playing is reported cut short.
     void Stop();
 
-    bool Fading() const { return fadeTimer_.isActive(); }
+    bool Fading() const { return fader_.Running(); }
     qint16 MessageTicks() const { return messageTicks_; }
+    Music MusicState() const { return music_; }
+    Message MessageState() const { return message_; }
 
 signals:
     void StatusChanged(int channel, const QString& mode);
@@ -124,83 +139,80 @@ signals:
     void MessageFinished(const Scheduler::MessagePlay& play);
 
 private:
-    struct Fade {
-        int level = 0;
-        int to = 0;
-        int step = 0;
-        QString side;
-        std::function<void()> then;
+    // A message waiting for the message channel; the rotation's fade down starts from the full
+    // level, a timed one's from where the music is.
+    struct Waiting {
+        QByteArray path;
+        bool rotation = false;
     };
 
-    QString ReadMode(int channel);
-    bool MusicBelowHigh();
+    // The tick and the channels' ends (Scheduler.cpp).
+    Channel::Mode ReadMode(int channel);
     void CountTick(bool messagePlaying);
-    bool OpenAndPlay(int index, const QByteArray& path, int level);
-    void StartFade(int from, int to, int step, const QString& side, std::function<void()> then);
-    void FadeStep();
+    bool AfterMessage();
     void OnDeviceStopped(const QString& alias);
+    void SetPlaying(int channel, const QByteArray& path);
+    bool OpenAndPlay(int index, const QByteArray& path, int level);
+
+    // The music channel (SchedulerMusic.cpp).
+    int NewMusicLevel() const;
+    void SkipDone();
     void CueBeforeTheEnd(qint64 playedMs = 0);
     void CueNextMusic();
-    void OnMusicAdvanced();
+    void OnMusicAdvanced(bool crossfading);
+    void OnCrossfadeOver();
     void ForgetCuedMusic();
     int CrossfadeMilliseconds() const;
+    int EverySongs() const;
+    void MusicStarted();
+    void SongEnding();
+
+    // The message channel and the music's level around it (SchedulerMessages.cpp).
+    void Queue(Waiting waiting);
+    bool StartWaitingMessage();
+    int DuckFrom(bool rotation);
+    void Duck(int from, Fader::Done then);
+    void Rise(Fader::Done then);
+    void SetMusicLevel(int level);
+    bool MusicBelowHigh() const;
+    bool MusicDown() const { return message_ != Message::Idle; }
+    void OpenMessage();
     void FinishMessage(Outcome outcome);
     void FinishStoppedMessage();
-    int DuckFrom(bool ask);
-    void DuckThen(int from, std::function<void()> then);
-    bool MessageBusy();
-    bool PlayTimedNext();
-    void MusicStarted();
-    void CloseStep();
+    void FinishPlayingMessage();
+
+    // The day: pause, closing, the end (SchedulerDay.cpp).
     void FinishClose();
-    int EverySongs() const;
-    void SetPlaying(int channel, const QByteArray& path);
-    void NextTrackStep();
-    int MusicLevelNow();
+    void StopSongTimers();
 
     Inputs inputs_;
     std::array<MediaList*, 2> lists_;
-    QTimer fadeTimer_;
-    QTimer cueTimer_;      // when the next music file is cued
+    std::array<Channel, 2> channels_;
+    Channel cued_;
+    Fader fader_;
+
+    Music music_ = Music::Idle;
+    Message message_ = Message::Idle;
+    Day day_ = Day::Open;
+    bool paused_ = false;
+
+    // Timed by the music's end: the next file's cue and, every N songs, the fade down that the
+    // message after it starts under. Pause, closing and the end stop them both.
+    QTimer cueTimer_;
+    QTimer songEndTimer_;
     QByteArray cuedName_;  // the music file cued, as its list has it
-    // Runs while two music files crossfade; a message waits for its end.
-    QTimer crossfadeTimer_;
-    bool messageWaits_ = false;
-    Fade fade_;
+
+    std::deque<Waiting> waiting_;
+    QByteArray starting_;                // the message that starts once the music is down
+    std::optional<MessagePlay> report_;  // the message playing, until its end is reported
+    bool reportMessages_ = false;
+
     qint32 parentWindow_ = 0;
     qint16 messageTicks_ = 0;
-    int musicStarts_ = 0;                 // since the last tick
-    std::set<QByteArray> unplayable_;     // files warned of, until they play
-    std::optional<MessagePlay> message_;  // the message playing, until its end is reported
-    bool reportMessages_ = false;
-    bool stopped_ = false;
-
-    std::deque<QByteArray> timed_;  // timed messages waiting for the message channel
-    bool ducking_ = false;          // the music fades down for a message to start
-
-    // Every N songs: files ended since the last message, and the music fading down at the end of
-    // the file the message follows.
-    int songsEnded_ = 0;
-    bool musicStarted_ = false;  // since the opening: the first file ends none
-    bool songMessageDue_ = false;
-    QTimer songDuckTimer_;
-
+    int musicStarts_ = 0;  // since the last tick
+    // Every N songs: music files ended since the last message; -1 until the first file after the
+    // opening starts, which ends none.
+    int songsEnded_ = -1;
+    std::set<QByteArray> unplayable_;  // files warned of, until they play
     std::array<QByteArray, 2> playing_;
-
-    // Next Track: the music fades out from nextFrom_ in steps, then the next file starts.
-    QTimer nextTimer_;
-    int nextStep_ = 0;
-    int nextFrom_ = 0;
-    bool nextUnderMessage_ = false;  // the file after it starts down, under the message
-
-    bool paused_ = false;
-    bool pausedFade_ = false;                                   // a fade was running when paused
-    bool pausedNext_ = false;                                   // so was Next Track's
-    std::optional<std::chrono::milliseconds> pausedCrossfade_;  // the crossfade's time left
-
-    bool closed_ = false;
-    QTimer closeTimer_;
-    int closeStep_ = 0;
-    int closeSteps_ = 0;
-    std::array<int, 2> closeFrom_{};
 };

@@ -157,6 +157,9 @@ private slots:
         Scheduler core(
             {[] { return 0; }, [] { return 100; }, [] { return 100; }, [] { return 100; }, {}, {}},
             music, messages);
+        Mod_MCI::MciSetNotify(
+            [&core](const QString& a, Mod_MCI::MciNotice n) { core.OnNotice(a, n); });
+        const auto unwire = qScopeGuard([] { Mod_MCI::MciSetNotify({}); });
         TestClock clock;
         const QTimeZone zone(r.zone);
         QStringList played;

@@ -64,9 +64,10 @@ MciError mciSendString(std::string_view command, char* returnString, unsigned re
 bool mciGetErrorString(MciError code, char* buffer, unsigned length);
 
 // What a device tells its owner without being asked, the way a notification message would: it has
-// played to the end of its file, it has failed (a broken file, the sound output gone), or the
-// device cued after it has taken over its alias at the sample where its file ended.
-enum class Notice { Ended, Failed, Advanced };
+// played to the end of its file, it has failed (a broken file, the sound output gone), the device
+// cued after it has taken over its alias at the sample where its file ended, or as a crossfade
+// into it began, and that crossfade is over (played out, or called off by a command).
+enum class Notice { Ended, Failed, Advanced, Crossfading, Crossfaded };
 using NoticeHandler = std::function<void(const std::string& alias, Notice notice)>;
 
 // Installs the one handler that services' notices go to; an empty handler drops them.

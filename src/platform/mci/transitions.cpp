@@ -104,6 +104,9 @@ GstClockTime GstDevices::AdvanceCrossfades() {
             fading_.erase(std::remove_if(fading_.begin(), fading_.end(),
                                          [from](const DevicePtr& d) { return d.get() == from; }),
                           fading_.end());
+            if (to != nullptr && to->StripId() == c->toStrip) {
+                PostNotice(to->Alias(), Notice::Crossfaded);
+            }
             c = crossfades_.erase(c);
             continue;
         }
@@ -119,7 +122,7 @@ GstClockTime GstDevices::AdvanceCrossfades() {
 void GstDevices::BeginCrossfade(Device& leader, Device& follower) {
     follower.TakeAliasOf(leader);
     fading_.push_back(TakeAlias(follower));
-    PostNotice(follower.Alias(), Notice::Advanced);
+    PostNotice(follower.Alias(), Notice::Crossfading);
 }
 
 // The device cued after `leader` plays from the sample where the leader's file ended, under the
