@@ -144,7 +144,13 @@ protected:
 
 private:
     void BuildControls();
+    void BuildHeader(QWidget* client);
+    void BuildLists(QWidget* client);
+    void BuildSettingsPanel(QWidget* client);
     void BuildMenus();
+    void BuildFileMenu();
+    void BuildCrossfadeMenu();
+    void BuildPlayMenu();
     void BindPlayer();
     void ShowOptions();
     void FillOutputMenu();

@@ -17,57 +17,12 @@ Frm_Remote::Frm_Remote(const WebRemote::Config& config, const Fleet::Config& fle
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Remote Control"));
     Chk_On = new QCheckBox(QStringLiteral("&Allow control from a web browser"), this);
-    Txt_Port = new QSpinBox(this);
-    Txt_Port->setRange(1, 65535);
-    Txt_Port->setValue(config.port ? config.port : WebRemote::kDefaultPort);
-    Opt_Local = new QRadioButton(QStringLiteral("This &computer only"), this);
-    Opt_Lan = new QRadioButton(QStringLiteral("The &local network"), this);
-    (config.lan ? Opt_Lan : Opt_Local)->setChecked(true);
-    Txt_Key = new QLineEdit(config.key, this);
-    Txt_Key->setReadOnly(true);
-    Txt_Key->setMinimumWidth(Txt_Key->fontMetrics().horizontalAdvance(QString(34, u'0')));
-    Cmd_NewKey = new QPushButton(QStringLiteral("&New Key"), this);
-    Lbl_Address = new QLabel(this);
-    Lbl_Address->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Txt_MqttHost = new QLineEdit(fleet.host, this);
-    Txt_MqttHost->setPlaceholderText(QStringLiteral("none: not part of a chain"));
-    Txt_MqttPort = new QSpinBox(this);
-    Txt_MqttPort->setRange(1, 65535);
-    Txt_MqttPort->setValue(fleet.port);
-    Txt_MqttUser = new QLineEdit(fleet.user, this);
-    Txt_MqttPassword = new QLineEdit(fleet.password, this);
-    Txt_MqttPassword->setEchoMode(QLineEdit::Password);
-    Chk_MqttTls = new QCheckBox(QStringLiteral("Encr&ypted (TLS)"), this);
-    Chk_MqttTls->setChecked(fleet.tls);
-    Txt_MqttCaFile = new QLineEdit(fleet.caFile, this);
-    Txt_MqttCaFile->setPlaceholderText(QStringLiteral("the system's"));
-    Txt_MqttTopic = new QLineEdit(fleet.topic, this);
-    Txt_MqttTopic->setPlaceholderText(Fleet::DefaultTopic());
+    QFormLayout* form = BuildRemoteForm(config);
+    QGroupBox* broker = BuildBrokerGroup(fleet);
     Lbl_Problem = new QLabel(this);
     Lbl_Problem->setStyleSheet(QStringLiteral("color: #c0392b"));
     Lbl_Problem->setWordWrap(true);
     Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-
-    auto* keyRow = new QHBoxLayout;
-    keyRow->addWidget(Txt_Key, 1);
-    keyRow->addWidget(Cmd_NewKey);
-    auto* whoRow = new QVBoxLayout;
-    whoRow->addWidget(Opt_Local);
-    whoRow->addWidget(Opt_Lan);
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("&Port:"), Txt_Port);
-    form->addRow(QStringLiteral("From:"), whoRow);
-    form->addRow(QStringLiteral("&Key:"), keyRow);
-    form->addRow(QStringLiteral("Address:"), Lbl_Address);
-    auto* broker = new QGroupBox(QStringLiteral("A chain of shops: the MQTT broker"), this);
-    auto* brokerForm = new QFormLayout(broker);
-    brokerForm->addRow(QStringLiteral("&Broker:"), Txt_MqttHost);
-    brokerForm->addRow(QStringLiteral("P&ort:"), Txt_MqttPort);
-    brokerForm->addRow(QStringLiteral("&User:"), Txt_MqttUser);
-    brokerForm->addRow(QStringLiteral("Pass&word:"), Txt_MqttPassword);
-    brokerForm->addRow(QString(), Chk_MqttTls);
-    brokerForm->addRow(QStringLiteral("&Certificate authority:"), Txt_MqttCaFile);
-    brokerForm->addRow(QStringLiteral("&Topic:"), Txt_MqttTopic);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Chk_On);
     layout->addLayout(form);
@@ -90,6 +45,62 @@ Frm_Remote::Frm_Remote(const WebRemote::Config& config, const Fleet::Config& fle
     connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     Refresh();
+}
+
+QFormLayout* Frm_Remote::BuildRemoteForm(const WebRemote::Config& config) {
+    Txt_Port = new QSpinBox(this);
+    Txt_Port->setRange(1, 65535);
+    Txt_Port->setValue(config.port ? config.port : WebRemote::kDefaultPort);
+    Opt_Local = new QRadioButton(QStringLiteral("This &computer only"), this);
+    Opt_Lan = new QRadioButton(QStringLiteral("The &local network"), this);
+    (config.lan ? Opt_Lan : Opt_Local)->setChecked(true);
+    Txt_Key = new QLineEdit(config.key, this);
+    Txt_Key->setReadOnly(true);
+    Txt_Key->setMinimumWidth(Txt_Key->fontMetrics().horizontalAdvance(QString(34, u'0')));
+    Cmd_NewKey = new QPushButton(QStringLiteral("&New Key"), this);
+    Lbl_Address = new QLabel(this);
+    Lbl_Address->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* keyRow = new QHBoxLayout;
+    keyRow->addWidget(Txt_Key, 1);
+    keyRow->addWidget(Cmd_NewKey);
+    auto* whoRow = new QVBoxLayout;
+    whoRow->addWidget(Opt_Local);
+    whoRow->addWidget(Opt_Lan);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&Port:"), Txt_Port);
+    form->addRow(QStringLiteral("From:"), whoRow);
+    form->addRow(QStringLiteral("&Key:"), keyRow);
+    form->addRow(QStringLiteral("Address:"), Lbl_Address);
+    return form;
+}
+
+QGroupBox* Frm_Remote::BuildBrokerGroup(const Fleet::Config& fleet) {
+    Txt_MqttHost = new QLineEdit(fleet.host, this);
+    Txt_MqttHost->setPlaceholderText(QStringLiteral("none: not part of a chain"));
+    Txt_MqttPort = new QSpinBox(this);
+    Txt_MqttPort->setRange(1, 65535);
+    Txt_MqttPort->setValue(fleet.port);
+    Txt_MqttUser = new QLineEdit(fleet.user, this);
+    Txt_MqttPassword = new QLineEdit(fleet.password, this);
+    Txt_MqttPassword->setEchoMode(QLineEdit::Password);
+    Chk_MqttTls = new QCheckBox(QStringLiteral("Encr&ypted (TLS)"), this);
+    Chk_MqttTls->setChecked(fleet.tls);
+    Txt_MqttCaFile = new QLineEdit(fleet.caFile, this);
+    Txt_MqttCaFile->setPlaceholderText(QStringLiteral("the system's"));
+    Txt_MqttTopic = new QLineEdit(fleet.topic, this);
+    Txt_MqttTopic->setPlaceholderText(Fleet::DefaultTopic());
+
+    auto* broker = new QGroupBox(QStringLiteral("A chain of shops: the MQTT broker"), this);
+    auto* form = new QFormLayout(broker);
+    form->addRow(QStringLiteral("&Broker:"), Txt_MqttHost);
+    form->addRow(QStringLiteral("P&ort:"), Txt_MqttPort);
+    form->addRow(QStringLiteral("&User:"), Txt_MqttUser);
+    form->addRow(QStringLiteral("Pass&word:"), Txt_MqttPassword);
+    form->addRow(QString(), Chk_MqttTls);
+    form->addRow(QStringLiteral("&Certificate authority:"), Txt_MqttCaFile);
+    form->addRow(QStringLiteral("&Topic:"), Txt_MqttTopic);
+    return broker;
 }
 
 WebRemote::Config Frm_Remote::Config() const {

@@ -7,6 +7,8 @@
 
 class QCheckBox;
 class QDialogButtonBox;
+class QFormLayout;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,5 +48,8 @@ public:
     QDialogButtonBox* Buttons;
 
 private:
+    // The web remote's fields, laid out, and the broker's in a group of their own.
+    QFormLayout* BuildRemoteForm(const WebRemote::Config& config);
+    QGroupBox* BuildBrokerGroup(const Fleet::Config& fleet);
     void Refresh();
 };

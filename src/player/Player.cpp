@@ -222,12 +222,6 @@ void Player::SetEverySongs(int songs) {
     StoreOption(kEverySongsKey, QString::number(options_.everySongs));
 }
 
-void Player::SetOutput(const QString& name) {
-    options_.output = name;
-    Platform::Mci::SelectOutput(name.toStdString());
-    StoreOption(kOutputDeviceKey, name);
-}
-
 void Player::ApplyEvenLoudness(bool on) {
     options_.evenLoudness = on;
     loudness_->SetEnabled(on);

@@ -98,6 +98,13 @@ public:
     void SetCrossfade(int seconds);
     void SetEverySongs(int songs);
     void SetOutput(const QString& name);
+    struct Output {
+        QString name;  // as Options::output keeps it
+        QString description;
+    };
+    // The sound outputs there are now, by description; the chosen one may not be among them.
+    // Asked afresh each time, as outputs come and go. Virtual so that a stand-in can list its own.
+    virtual QList<Output> Outputs() const;
 
     void NextTrack();
     // A message at once, with the music ducked: `file` from the messages folder, or the next of

@@ -1,0 +1,272 @@
+// The console's menus, what their items do, and the checks they show from the player's options.
+
+#include <QActionGroup>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QMenuBar>
+
+#include "about/Frm_About.h"
+#include "console/Frm_Messages.h"
+#include "console/Frm_Remote.h"
+#include "console/Frm_Schedule.h"
+#include "desktop/Autostart.h"
+#include "desktop/Mod_Help.h"
+#include "desktop/Mod_StartDoc.h"
+#include "fleet/Fleet.h"
+#include "settings/Mod_INI.h"
+#include "support/ProgramLocation.h"
+
+namespace {
+
+// An item that is on or off, handed to `click` when the user changes it.
+QAction* AddCheckable(QMenu* menu, const QString& text, Frm_Messages* window,
+                      void (Frm_Messages::*click)(bool)) {
+    QAction* action = menu->addAction(text);
+    action->setCheckable(true);
+    QObject::connect(action, &QAction::triggered, window, click);
+    return action;
+}
+
+}  // namespace
+
+void Frm_Messages::BuildMenus() {
+    BuildFileMenu();
+    BuildPlayMenu();
+    Mnu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
+    Mnu_Help_Contents = Mnu_Help->addAction(QStringLiteral("&Contents"));
+    Mnu_Help_PlayLog = Mnu_Help->addAction(QStringLiteral("&Play Log"));
+    Mnu_Help_About = Mnu_Help->addAction(QStringLiteral("&About"));
+    connect(Mnu_Help_Contents, &QAction::triggered, this, &Frm_Messages::Mnu_Help_Contents_Click);
+    connect(Mnu_Help_PlayLog, &QAction::triggered, this, &Frm_Messages::Mnu_Help_PlayLog_Click);
+    connect(Mnu_Help_About, &QAction::triggered, this, &Frm_Messages::Mnu_Help_About_Click);
+
+    Mnu_PopUp = new QMenu(QStringLiteral("POPUP"), this);
+    Mnu_PopUp_Show = Mnu_PopUp->addAction(QStringLiteral("&Show"));
+    Mnu_PopUp->addSeparator();
+    Mnu_PopUp->addActions({Mnu_Play_NextTrack, Mnu_Play_Message->menuAction(), Mnu_Play_Pause});
+    Mnu_PopUp->addSeparator();
+    Mnu_PopUp_Exit = Mnu_PopUp->addAction(QStringLiteral("E&xit"));
+    connect(Mnu_PopUp_Show, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Show_Click);
+    connect(Mnu_PopUp_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Exit_Click);
+}
+
+void Frm_Messages::BuildFileMenu() {
+    Mnu_File = menuBar()->addMenu(QStringLiteral("&File"));
+    Mnu_File_Settings = Mnu_File->addAction(QStringLiteral("&Settings"));
+    connect(Mnu_File_Settings, &QAction::triggered, this, &Frm_Messages::Mnu_File_Settings_Click);
+    Mnu_File_OpenMusic = Mnu_File->addAction(QStringLiteral("Open &Music Folder"));
+    connect(Mnu_File_OpenMusic, &QAction::triggered, this,
+            [this] { Mnu_File_OpenFolder_Click(kMusic); });
+    Mnu_File_OpenMessages = Mnu_File->addAction(QStringLiteral("Open M&essages Folder"));
+    connect(Mnu_File_OpenMessages, &QAction::triggered, this,
+            [this] { Mnu_File_OpenFolder_Click(kMessages); });
+    Mnu_File_EvenLoudness = AddCheckable(Mnu_File, QStringLiteral("Even &Loudness"), this,
+                                         &Frm_Messages::Mnu_File_EvenLoudness_Click);
+    Mnu_File_KeepPlayLog = AddCheckable(Mnu_File, QStringLiteral("Keep &Play Log"), this,
+                                        &Frm_Messages::Mnu_File_KeepPlayLog_Click);
+    Mnu_File_Output = Mnu_File->addMenu(QStringLiteral("&Output"));
+    connect(Mnu_File_Output, &QMenu::aboutToShow, this, &Frm_Messages::FillOutputMenu);
+    Mnu_File_TrimSilence = AddCheckable(Mnu_File, QStringLiteral("&Trim Silence"), this,
+                                        &Frm_Messages::Mnu_File_TrimSilence_Click);
+    Mnu_File_Schedule = Mnu_File->addAction(QStringLiteral("Sc&hedule..."));
+    connect(Mnu_File_Schedule, &QAction::triggered, this, &Frm_Messages::Mnu_File_Schedule_Click);
+    Mnu_File_Remote = Mnu_File->addAction(QStringLiteral("&Remote Control..."));
+    Mnu_File_Remote->setEnabled(false);
+    connect(Mnu_File_Remote, &QAction::triggered, this, &Frm_Messages::Mnu_File_Remote_Click);
+    BuildCrossfadeMenu();
+    Mnu_File_StartAtLogin = AddCheckable(Mnu_File, QStringLiteral("Start at Lo&gin"), this,
+                                         &Frm_Messages::Mnu_File_StartAtLogin_Click);
+    connect(Mnu_File, &QMenu::aboutToShow, this,
+            [this] { Mnu_File_StartAtLogin->setChecked(Autostart::IsEnabled(Program().folder)); });
+    Mnu_File_Sep1 = Mnu_File->addSeparator();
+    Mnu_File_Exit = Mnu_File->addAction(QStringLiteral("E&xit"));
+    connect(Mnu_File_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_File_Exit_Click);
+}
+
+void Frm_Messages::BuildCrossfadeMenu() {
+    Mnu_File_Crossfade = Mnu_File->addMenu(QStringLiteral("&Crossfade"));
+    auto* crossfades = new QActionGroup(Mnu_File_Crossfade);
+    for (int seconds = 0; seconds <= Player::kLongestCrossfade; ++seconds) {
+        QAction* action = Mnu_File_Crossfade->addAction(
+            seconds == 0 ? QStringLiteral("&Off") : QStringLiteral("%1 s").arg(seconds));
+        action->setCheckable(true);
+        action->setData(seconds);
+        crossfades->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, seconds] { Mnu_File_Crossfade_Click(seconds); });
+    }
+}
+
+void Frm_Messages::BuildPlayMenu() {
+    Mnu_Play = menuBar()->addMenu(QStringLiteral("&Play"));
+    Mnu_Play_NextTrack = Mnu_Play->addAction(QStringLiteral("&Next Track"));
+    Mnu_Play_Message = Mnu_Play->addMenu(QStringLiteral("Play &Message Now"));
+    Mnu_Play_Pause = Mnu_Play->addAction(QStringLiteral("&Pause"));
+    Mnu_Play_Pause->setCheckable(true);
+    connect(Mnu_Play_NextTrack, &QAction::triggered, this, &Frm_Messages::Mnu_Play_NextTrack_Click);
+    connect(Mnu_Play_Message, &QMenu::aboutToShow, this, &Frm_Messages::FillMessageMenu);
+    connect(Mnu_Play_Pause, &QAction::triggered, this, &Frm_Messages::Mnu_Play_Pause_Click);
+    FillMessageMenu();
+}
+
+void Frm_Messages::ShowOptions() {
+    const Player::Options& options = player_.Opts();
+    Mnu_File_EvenLoudness->setChecked(options.evenLoudness);
+    Mnu_File_KeepPlayLog->setChecked(options.keepPlayLog);
+    Mnu_File_TrimSilence->setChecked(options.trimSilence);
+    for (QAction* action : Mnu_File_Crossfade->actions()) {
+        action->setChecked(action->data().toInt() == options.crossfade);
+    }
+}
+
+// Listed afresh each time: outputs come and go. A chosen one that is not there now stays listed,
+// and chosen, so that the music goes back to it when it returns.
+void Frm_Messages::FillOutputMenu() {
+    const QString chosen = player_.Opts().output;
+    Mnu_File_Output->clear();
+    auto* group = new QActionGroup(Mnu_File_Output);
+    const auto add = [&](const QString& text, const QString& name) {
+        QAction* action = Mnu_File_Output->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(name == chosen);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, name] { Mnu_File_Output_Click(name); });
+    };
+    add(QStringLiteral("System default"), QString());
+    bool listed = chosen.isEmpty();
+    for (const Player::Output& output : player_.Outputs()) {
+        add(output.description, output.name);
+        listed |= output.name == chosen;
+    }
+    if (!listed) {
+        add(chosen + QStringLiteral(" (not connected)"), chosen);
+    }
+}
+
+// The messages as the folder has them when the menu opens.
+void Frm_Messages::FillMessageMenu() {
+    Mnu_Play_Message->clear();
+    connect(Mnu_Play_Message->addAction(QStringLiteral("&Next in Turn")), &QAction::triggered, this,
+            [this] { Mnu_Play_Message_Click({}); });
+    Mnu_Play_Message->addSeparator();
+    MediaList& list = player_.List(kMessages);
+    list.Refresh();
+    for (int i = 0; i < list.ListCount(); ++i) {
+        const QString name = list.List(i);
+        // An ampersand in a file name is shown, not taken for a shortcut.
+        QAction* action = Mnu_Play_Message->addAction(
+            QString(name).replace(QStringLiteral("&"), QStringLiteral("&&")));
+        connect(action, &QAction::triggered, this, [this, name] { Mnu_Play_Message_Click(name); });
+    }
+}
+
+void Frm_Messages::Mnu_File_Settings_Click() {
+    Fme_Settings->setVisible(true);
+    ShowVolume();
+}
+
+void Frm_Messages::Mnu_File_OpenFolder_Click(int channel) {
+    // The desktop's file manager, so files can be dropped in without a terminal.
+    Mod_StartDoc::StartDoc(player_.List(channel).Path());
+}
+
+void Frm_Messages::Mnu_File_StartAtLogin_Click(bool checked) {
+    if (checked) {
+        Autostart::Enable(Program().executable, Program().folder);
+    } else {
+        Autostart::Disable(Program().folder);
+    }
+    Mnu_File_StartAtLogin->setChecked(Autostart::IsEnabled(Program().folder));
+}
+
+void Frm_Messages::Mnu_File_EvenLoudness_Click(bool checked) {
+    player_.SetEvenLoudness(checked);
+}
+
+void Frm_Messages::Mnu_File_KeepPlayLog_Click(bool checked) {
+    player_.SetKeepPlayLog(checked);
+}
+
+void Frm_Messages::Mnu_File_Output_Click(const QString& name) {
+    player_.SetOutput(name);
+}
+
+void Frm_Messages::Mnu_File_TrimSilence_Click(bool checked) {
+    player_.SetTrimSilence(checked);
+}
+
+void Frm_Messages::Mnu_File_Crossfade_Click(int seconds) {
+    player_.SetCrossfade(seconds);
+}
+
+void Frm_Messages::Mnu_File_Schedule_Click() {
+    const QString ini = Mod_INI::IniFilePath();
+    Frm_Schedule window(Mod_INI::GetIniSection(ini, QString::fromLatin1(Player::kScheduleSection)),
+                        Mod_INI::GetIniSection(ini, QString::fromLatin1(Player::kTimedSection)),
+                        player_.LocateMessage(), this);
+    if (window.exec() == QDialog::Accepted) {
+        player_.SetSchedule(window.ScheduleLines(), window.TimedLines());
+    }
+}
+
+void Frm_Messages::SetRemote(WebRemote* remote, Fleet* fleet) {
+    remote_ = remote;
+    fleet_ = fleet;
+    Mnu_File_Remote->setEnabled(remote != nullptr);
+}
+
+void Frm_Messages::Mnu_File_Remote_Click() {
+    if (!remote_) {
+        return;
+    }
+    Frm_Remote window(remote_->Current(), fleet_ ? fleet_->Current() : Fleet::ReadConfig(), this);
+    // The choice is kept only once the server has taken it: a port in use is said at once.
+    connect(window.Buttons, &QDialogButtonBox::accepted, &window, [this, &window] {
+        const WebRemote::Config config = window.Config();
+        if (!remote_->Start(config)) {
+            window.ShowProblem(QStringLiteral("The remote cannot be turned on: ") +
+                               remote_->Error());
+            remote_->Start(WebRemote::ReadConfig());
+            return;
+        }
+        WebRemote::StoreConfig(config);
+        const Fleet::Config broker = window.FleetConfig();
+        if (fleet_ && !(broker == fleet_->Current())) {
+            Fleet::StoreConfig(broker);
+            fleet_->Start(broker);
+        }
+        window.done(QDialog::Accepted);
+    });
+    disconnect(window.Buttons, &QDialogButtonBox::accepted, &window, &QDialog::accept);
+    window.exec();
+}
+
+void Frm_Messages::Mnu_Play_NextTrack_Click() {
+    player_.NextTrack();
+}
+
+void Frm_Messages::Mnu_Play_Message_Click(const QString& file) {
+    player_.PlayMessageNow(file);
+}
+
+void Frm_Messages::Mnu_Play_Pause_Click(bool checked) {
+    checked ? player_.Pause() : player_.Resume();
+    Mnu_Play_Pause->setChecked(player_.Paused());
+}
+
+void Frm_Messages::Mnu_Help_PlayLog_Click() {
+    QDir().mkpath(player_.Log().Folder());
+    Mod_StartDoc::StartDoc(player_.Log().Folder());
+}
+
+void Frm_Messages::Mnu_Help_Contents_Click() {
+    QString helpFile;
+    Mod_Help::ShowHelp(this, helpFile);
+}
+
+void Frm_Messages::Mnu_Help_About_Click() {
+    Frm_About about(this);
+    about.SetWWW(QString::fromLatin1(Frm_About::kMakerWebAddress));
+    about.exec();
+}
