@@ -1,8 +1,8 @@
 #include <QtTest>
 #include <functional>
 
-#include "MediaFixtures.h"
 #include "Recorder.h"
+#include "TestHome.h"
 #include "audio/Mod_MCI.h"
 #include "platform/files.h"
 #include "platform/mci/mci.h"
@@ -36,18 +36,17 @@ QString ErrorText(MciError code) {
 class ModMciTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
+    TestHome dir_;
     std::string reply_, failOn_;  // the row's, for the recorder
     Recorder* recorder_ = nullptr;
 
     // Sends `name`, made to exist, through MciOpen.
     QString Open(const QString& name) {
-        const QString path = dir_.filePath(name);
-        return MediaFixtures::MakeFile(path, "x") ? MciOpen(460, "ZEL0", path, "MPEGVideo") : "";
+        return dir_.Make({{name, "x"}}) ? MciOpen(460, "ZEL0", dir_.filePath(name), "MPEGVideo")
+                                        : "";
     }
 
 private slots:
-    void initTestCase() { QVERIFY(dir_.isValid() && QDir().mkpath(dir_.filePath("a"))); }
     void init() {
         recorder_ = new Recorder([this](std::string_view command, std::string& reply) {
             reply = reply_;
@@ -92,24 +91,28 @@ private slots:
         QCOMPARE(sent, r.sent);
     }
 
-    // Each character a command cannot carry (a quote, a control character, delete): the file is
-    // opened under a plain name of its own that leads to it, the same each time it is asked for.
+    void unsafeNamesOpenThroughLinks_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("quote") << "say \"hi\".mp3";
+        QTest::newRow("control character") << "tab\tname.mp3";
+        QTest::newRow("delete") << "del\x7f.mp3";
+    }
+    // A character a command cannot carry: the file is opened under a plain name of its own that
+    // leads to it, the same each time it is asked for.
     void unsafeNamesOpenThroughLinks() {
-        for (const QString name : {"say \"hi\".mp3", "tab\tname.mp3", "del\x7f.mp3"}) {
-            QCOMPARE(Open(name), QStringLiteral("Success"));
-            QCOMPARE(Open(name), QStringLiteral("Success"));
-            const auto& sent = recorder_->Commands();
-            QCOMPARE(sent.size(), std::size_t(2));
-            QCOMPARE(sent[0], sent[1]);
-            const QString opened = QString::fromStdString(sent[0]).section(' ', 1, 1);
-            QVERIFY2(!opened.contains('"') && !opened.contains('\t') && !opened.contains('\x7f'),
-                     qPrintable(opened));
-            QCOMPARE(QFileInfo(opened).canonicalFilePath(),
-                     QFileInfo(dir_.filePath(name)).canonicalFilePath());
-            QCOMPARE(Platform::Files::LongPathName(QFile::encodeName(opened)),
-                     QFile::encodeName(dir_.filePath(name)));
-            init();
-        }
+        QFETCH(QString, name);
+        QCOMPARE(Open(name), QStringLiteral("Success"));
+        QCOMPARE(Open(name), QStringLiteral("Success"));
+        const auto& sent = recorder_->Commands();
+        QCOMPARE(sent.size(), std::size_t(2));
+        QCOMPARE(sent[0], sent[1]);
+        const QString opened = QString::fromStdString(sent[0]).section(' ', 1, 1);
+        QVERIFY2(!opened.contains('"') && !opened.contains('\t') && !opened.contains('\x7f'),
+                 qPrintable(opened));
+        QCOMPARE(QFileInfo(opened).canonicalFilePath(),
+                 QFileInfo(dir_.filePath(name)).canonicalFilePath());
+        QCOMPARE(Platform::Files::LongPathName(QFile::encodeName(opened)),
+                 QFile::encodeName(dir_.filePath(name)));
     }
 };
 

@@ -3,7 +3,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "MediaFixtures.h"
+#include "TestHome.h"
 #include "desktop/Autostart.h"
 #include "desktop/Mod_Help.h"
 #include "desktop/Mod_StartDoc.h"
@@ -17,15 +17,14 @@ struct HelpRow { QString given, shown; };
 class DesktopTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir;
+    TestHome dir;  // also the current folder
     QString Expand(QString text) const { return text.replace("<dir>", dir.path()); }
 
 private slots:
     void initTestCase() {
-        QVERIFY(QDir(dir.path()).mkdir("docs") && QDir::setCurrent(dir.path()) &&
-                MediaFixtures::MakeFile(dir.filePath("song.mp3"), "x") &&
-                MediaFixtures::MakeFile(dir.filePath("docs/song.mp3"), "x") &&
-                MediaFixtures::MakeFile(dir.filePath("given.html"), "<h1>Given help</h1>"));
+        QVERIFY(QDir::setCurrent(dir.path()) && dir.Make({{"song.mp3", "x"},
+                                                          {"docs/song.mp3", "x"},
+                                                          {"given.html", "<h1>Given help</h1>"}}));
     }
 
     void startDoc_data() {
@@ -56,7 +55,6 @@ private slots:
     // Start at login: one entry a program folder, starting this executable for that folder, with
     // the characters an Exec line reserves escaped.
     void autostart() {
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
         const QString zone = dir.filePath("shop \"floor\" $1");
         QVERIFY(!Autostart::IsEnabled(zone) && Autostart::Enable("/opt/cor vane/corvane", zone));
         QVERIFY(Autostart::IsEnabled(zone) && !Autostart::IsEnabled(dir.filePath("café")));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "MediaFixtures.h"
+#include "TestHome.h"
 #include "platform/files.h"
 #include "platform/mci/commandline.h"
 #include "platform/mci/decoder.h"
@@ -110,24 +111,24 @@ struct ErrorRow { bool openFirst; QString command; MciError code; };  // openFir
 struct VolumeRow { QString command; double left, right; };  // each side's level, 1 for full volume
 struct CrossfadeRow { QString between; int overlapMs; };  // between: a command after the cue, or ""
 struct TrimRow { QStringList commands; QString last; double heardMs; };  // last: the alias playing last
+struct OffLoopRow { QString file, notice; double heardSamples; };  // heardSamples: of one channel
 // clang-format on
 
 class PlatformTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;  // the current folder: rows and commands name files relatively
+    TestHome dir_;  // the current folder: rows and commands name files relatively
 
 private slots:
     void initTestCase() {
-        QVERIFY(dir_.isValid() && QDir::setCurrent(dir_.path()) && QDir().mkpath("music") &&
-                QDir().mkpath("names"));
-        QVERIFY(MediaFixtures::MakeFile("music/a.mp3", "x") &&
-                MediaFixtures::MakeFile("names/song.mp3.bak", "x") &&
-                MediaFixtures::MakeFile("names/école", "x") &&
-                MediaFixtures::MakeFile("names/abc", "x") &&
-                MediaFixtures::MakeFile("plain.txt", "x") &&
-                MediaFixtures::MakeFile("empty.mp3", {}) &&
-                MediaFixtures::MakeFile("text.mp3", QByteArray("No song.\n").repeated(99)));
+        QVERIFY(QDir::setCurrent(dir_.path()) &&
+                dir_.Make({{"music/a.mp3", "x"},
+                           {"names/song.mp3.bak", "x"},
+                           {"names/école", "x"},
+                           {"names/abc", "x"},
+                           {"plain.txt", "x"},
+                           {"empty.mp3", {}},
+                           {"text.mp3", QByteArray("No song.\n").repeated(99)}}));
         // 18 buffers of 1024 samples at 44.1 kHz: 417.96 ms of a sine of peak 0.5.
         QVERIFY(MediaFixtures::MakeWav("tone.wav", 400, 440.0, 0.5) &&
                 MediaFixtures::MakeMp3("tone.mp3", 400) &&
@@ -515,25 +516,22 @@ private slots:
     }
 
     void openOffTheLoop_data() {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("notice");
-        QTest::newRow("a tone plays once it is held") << "tone.wav"
-                                                      << "a ended";
-        QTest::newRow("not a sound fails by a notice") << "text.mp3"
-                                                       << "a failed";
+        QTest::addColumn<OffLoopRow>("r");
+        QTest::newRow("a tone plays once it is held")
+            << OffLoopRow{"tone.wav", "a ended", 18 * 1024};  // its 18 buffers
+        QTest::newRow("not a sound fails by a notice") << OffLoopRow{"text.mp3", "a failed", 0};
     }
     // With no wait on the loop at all, the output and the file get ready after the commands: the
     // device takes "play" at once and reads "playing" meanwhile, then plays the whole file, or
     // fails by a notice.
     void openOffTheLoop() {
-        QFETCH(QString, file);
-        QFETCH(QString, notice);
+        QFETCH(OffLoopRow, r);
         Rig d({}, std::chrono::milliseconds(0));
-        QVERIFY(Ask(d, "open " + file + " alias a").isEmpty() && Ask(d, "play a").isEmpty());
-        if (notice.endsWith(u"ended")) {
+        QVERIFY(Ask(d, "open " + r.file + " alias a").isEmpty() && Ask(d, "play a").isEmpty());
+        if (r.heardSamples > 0) {
             QCOMPARE(Ask(d, "status a mode"), QString("playing"));
         }
-        QTRY_VERIFY_WITH_TIMEOUT(d.notices.contains(notice), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.notices.contains(r.notice), 5000);
         QCOMPARE(Ask(d, "status a mode"), QString("stopped"));
         const std::vector<float> left = d.Channels()[0];
         if (CORVANE_SANITIZED) {
@@ -541,8 +539,7 @@ private slots:
         }
         const auto [first, end] = Heard(left);
         const double heard = end > first ? static_cast<double>(end - first) : 0;
-        const double whole = notice.endsWith(u"ended") ? 18 * 1024 : 0;  // tone.wav's samples
-        QVERIFY2(std::abs(heard - whole) < 44, qPrintable(QString::number(heard)));
+        QVERIFY2(std::abs(heard - r.heardSamples) < 44, qPrintable(QString::number(heard)));
     }
 
     // Opening and closing for days, as the console does, keeps no descriptors, refused or not.
