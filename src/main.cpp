@@ -99,6 +99,104 @@ std::optional<int> ReadCommandLine(int argc, char* argv[]) {
     return std::nullopt;
 }
 
+// Another player has this folder: it is brought forward rather than everything played twice.
+// The exit status.
+int ShowTheFirstInstead(SingleInstance& instance) {
+    if (!instance.AskFirstToShow()) {
+        std::fprintf(stderr, "corvane: another player holds %s but does not answer\n",
+                     qPrintable(Program().folder));
+        return 1;
+    }
+    return 0;
+}
+
+void ShowDiskErrorsInABox() {
+    Mod_Diskinfo::SetErrorBox([](const QString& text, const QString& title) {
+        QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
+        box.exec();
+    });
+}
+
+void UseMediaService(Player& player) {
+    // Every file plays at the gain the player's loudness library has for it,
+    auto devices = std::make_unique<Platform::Mci::GstDevices>(
+        Platform::Mci::GstDevices::SinkFactory{}, std::chrono::seconds(5),
+        [&player](const std::string& file) {
+            return player.Loudness().Gain(QByteArray::fromStdString(file));
+        });
+    // and plays from where its sound starts to where it ends, while silent ends are trimmed.
+    devices->SetTrimLookup([&player](const std::string& file) {
+        return player.Sound(QByteArray::fromStdString(file));
+    });
+    Platform::Mci::SetService(std::move(devices));
+}
+
+void ShowConsole(Frm_Messages& console) {
+    console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0);
+}
+
+// The desktop's media controls; without a session bus the player goes on without them.
+void RegisterMediaControls(MprisBridge& mpris) {
+    if (!mpris.Register()) {
+        std::fprintf(stderr,
+                     "corvane: no session bus; the desktop's media controls cannot see it\n");
+    }
+}
+
+// What the media controls may do to the window: raise it only where there is a screen to show it
+// on, and end the program as its menu would.
+MprisBridge::Window MediaControlsWindow(Frm_Messages& console) {
+    const bool screen = !QGuiApplication::screens().isEmpty() &&
+                        QGuiApplication::platformName() != u"offscreen" &&
+                        QGuiApplication::platformName() != u"minimal";
+    return {screen ? std::function<void()>([&console] { ShowConsole(console); })
+                   : std::function<void()>(),
+            [&console] { console.RequestShutdown(Frm_Messages::kProgramEnd); }};
+}
+
+// The web remote, when the user has turned it on.
+void StartWebRemote(WebRemote& remote) {
+    if (const WebRemote::Config config = WebRemote::ReadConfig(); config.port != 0) {
+        WebRemote::KeepKeyPrivate(config);
+        if (!remote.Start(config)) {
+            std::fprintf(stderr, "corvane: the web remote is off: %s\n",
+                         qPrintable(remote.Error()));
+        }
+    }
+}
+
+// One of a chain of shops, when a broker is named.
+void StartFleet(Fleet& fleet) {
+    if (const Fleet::Config config = Fleet::ReadConfig(); !config.host.isEmpty()) {
+        Fleet::KeepPasswordPrivate(config);
+        fleet.Start(config);
+    }
+}
+
+// The signals caught at start, the session's end, and whatever else ends the event loop: each
+// goes through the console's shutdown, so the settings are saved and the devices closed.
+void TakeEndingRequests(QApplication& app, Frm_Messages& console) {
+    if (signalPipe[1] >= 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &console, [&console] {
+            char byte = 0;
+            while (::read(signalPipe[1], &byte, 1) == 1) {
+                console.RequestShutdown(Frm_Messages::kEndRequested);
+            }
+        });
+    }
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &console,
+        [&console](QSessionManager&) { console.RequestShutdown(Frm_Messages::kSessionEnd); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &console, [&console] {
+        if (!console.ShutdownDone()) {
+            qint16 cancel = 0;
+            qint16 mode = Frm_Messages::kProgramEnd;
+            console.Form_QueryUnload(cancel, mode);
+        }
+    });
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -113,88 +211,27 @@ int main(int argc, char* argv[]) {
 
     SingleInstance instance(Program().folder);
     if (!instance.IsFirst()) {
-        // Another player has this folder: bring it forward rather than play everything twice.
-        if (!instance.AskFirstToShow()) {
-            std::fprintf(stderr, "corvane: another player holds %s but does not answer\n",
-                         qPrintable(Program().folder));
-            return 1;
-        }
-        return 0;
+        return ShowTheFirstInstead(instance);
     }
-
-    Mod_Diskinfo::SetErrorBox([](const QString& text, const QString& title) {
-        QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
-        box.exec();
-    });
+    ShowDiskErrorsInABox();
 
     SystemClock clock;
     Player player(clock);
     Frm_Messages console(player);
-    // Every file plays at the gain the player's loudness library has for it,
-    auto devices = std::make_unique<Platform::Mci::GstDevices>(
-        Platform::Mci::GstDevices::SinkFactory{}, std::chrono::seconds(5),
-        [&player](const std::string& file) {
-            return player.Loudness().Gain(QByteArray::fromStdString(file));
-        });
-    // and plays from where its sound starts to where it ends, while silent ends are trimmed.
-    devices->SetTrimLookup([&player](const std::string& file) {
-        return player.Sound(QByteArray::fromStdString(file));
-    });
-    Platform::Mci::SetService(std::move(devices));
+    UseMediaService(player);
     console.Form_Load();
     QObject::connect(&instance, &SingleInstance::ShowRequested, &console,
-                     [&console] { console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0); });
-    // The desktop's media controls. The window can be shown only where there is a screen.
-    const bool screen = !QGuiApplication::screens().isEmpty() &&
-                        QGuiApplication::platformName() != u"offscreen" &&
-                        QGuiApplication::platformName() != u"minimal";
-    MprisBridge mpris(player, {screen ? std::function<void()>([&console] {
-                                   console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0);
-                               })
-                                      : std::function<void()>(),
-                               [&console] { console.RequestShutdown(Frm_Messages::kProgramEnd); }});
-    if (!mpris.Register()) {
-        std::fprintf(stderr,
-                     "corvane: no session bus; the desktop's media controls cannot see it\n");
-    }
-    // The web remote, when the user has turned it on.
+                     [&console] { ShowConsole(console); });
+    MprisBridge mpris(player, MediaControlsWindow(console));
+    RegisterMediaControls(mpris);
     WebRemote remote(player);
-    if (const WebRemote::Config config = WebRemote::ReadConfig(); config.port != 0) {
-        WebRemote::KeepKeyPrivate(config);
-        if (!remote.Start(config)) {
-            std::fprintf(stderr, "corvane: the web remote is off: %s\n",
-                         qPrintable(remote.Error()));
-        }
-    }
-    // One of a chain of shops, when a broker is named.
+    StartWebRemote(remote);
     Fleet fleet(player);
-    if (const Fleet::Config config = Fleet::ReadConfig(); !config.host.isEmpty()) {
-        Fleet::KeepPasswordPrivate(config);
-        fleet.Start(config);
-    }
+    StartFleet(fleet);
     console.SetRemote(&remote, &fleet);
     // Ending requests are taken only once the settings are loaded: a request during start-up waits
     // in the socket until then, so it can never save the controls' initial values over the file.
-    if (signalPipe[1] >= 0) {
-        auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &console, [&console] {
-            char byte = 0;
-            while (::read(signalPipe[1], &byte, 1) == 1) {
-                console.RequestShutdown(Frm_Messages::kEndRequested);
-            }
-        });
-    }
-    QObject::connect(
-        &app, &QGuiApplication::commitDataRequest, &console,
-        [&console](QSessionManager&) { console.RequestShutdown(Frm_Messages::kSessionEnd); });
-    // Whatever ends the event loop, the settings are saved and the devices closed.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &console, [&console] {
-        if (!console.ShutdownDone()) {
-            qint16 cancel = 0;
-            qint16 mode = Frm_Messages::kProgramEnd;
-            console.Form_QueryUnload(cancel, mode);
-        }
-    });
+    TakeEndingRequests(app, console);
     console.show();
     const int result = QApplication::exec();
     Platform::Mci::SetService(nullptr);

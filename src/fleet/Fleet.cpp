@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QHostInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QUuid>
@@ -13,7 +12,6 @@
 #include "remote/RemoteApi.h"
 #include "scheduler/PlayLog.h"
 #include "settings/Mod_INI.h"
-#include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
@@ -26,13 +24,6 @@ QString Latin1(const char* text) {
 
 QByteArray Compact(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-QString Zone() {
-    return Fleet::CleanName(QDir(Program().folder).dirName());
-}
-QString Host() {
-    return Fleet::CleanName(QHostInfo::localHostName());
 }
 
 struct Key {
@@ -92,87 +83,16 @@ QString Fleet::CleanName(const QString& name) {
     return clean.isEmpty() ? QStringLiteral("_") : clean;
 }
 
-QString Fleet::DefaultTopic() {
-    return QStringLiteral("corvane/%1/%2").arg(Host(), Zone());
+QString Fleet::Zone() {
+    return CleanName(QDir(Program().folder).dirName());
 }
 
-// One device per zone, its controls and sensors each an entity of it. Every entity follows the
-// zone's availability, so a shop whose player is gone shows as unavailable.
-QList<std::pair<QString, QJsonObject>> Fleet::Discovery(const QString& topic) {
-    // The computer is the topic's node, so that a broker's access rules can give each shop its
-    // own; the zone leads each entity's name under it.
-    const QString node = QStringLiteral("corvane_%1").arg(Host());
-    const QString zone = QStringLiteral("corvane_%1_%2").arg(Host(), Zone());
-    const QString state = topic + QStringLiteral("/state");
-    const QString command = topic + QStringLiteral("/command");
-    const QJsonObject device{
-        {QStringLiteral("identifiers"), QJsonArray{zone}},
-        {QStringLiteral("name"), QStringLiteral("Corvane %1 (%2)").arg(Zone(), Host())},
-        {QStringLiteral("manufacturer"), QStringLiteral("Corvane, example.org")},
-        {QStringLiteral("model"), QStringLiteral("Corvane")},
-        {QStringLiteral("sw_version"), Mod_Version::VersionString()},
-    };
-    QList<std::pair<QString, QJsonObject>> entities;
-    const auto add = [&](const char* component, const QString& object, const QString& name,
-                         QJsonObject fields) {
-        fields.insert(QStringLiteral("name"), name);
-        fields.insert(QStringLiteral("unique_id"), zone + u'_' + object);
-        fields.insert(QStringLiteral("device"), device);
-        fields.insert(QStringLiteral("availability_topic"),
-                      topic + QStringLiteral("/availability"));
-        fields.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
-        fields.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
-        entities.append(
-            {QStringLiteral("%1/%2/%3/%4/config")
-                 .arg(Latin1(kDiscoveryPrefix), Latin1(component), node, Zone() + u'_' + object),
-             fields});
-    };
-    const char* const names[] = {"Message interval", "Music", "Music under a message", "Message"};
-    for (std::size_t i = 0; i < Player::kValues.size(); ++i) {
-        const Player::ValueKey& value = Player::kValues[i];
-        const QString key = Latin1(value.key);
-        add("number", key, Latin1(names[i]),
-            {{QStringLiteral("command_topic"), topic + QStringLiteral("/set")},
-             {QStringLiteral("command_template"),
-              QStringLiteral("{\"%1\": {{ value | int }}}").arg(key)},
-             {QStringLiteral("state_topic"), state},
-             {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key)},
-             {QStringLiteral("min"), value.low},
-             {QStringLiteral("max"), value.high},
-             {QStringLiteral("step"), 1},
-             {QStringLiteral("mode"), QStringLiteral("slider")},
-             {QStringLiteral("unit_of_measurement"),
-              i == Player::kInterval ? QStringLiteral("s") : QStringLiteral("%")}});
-    }
-    add("button", QStringLiteral("next"), QStringLiteral("Next Track"),
-        {{QStringLiteral("command_topic"), command},
-         {QStringLiteral("payload_press"), QStringLiteral("next")}});
-    add("button", QStringLiteral("message"), QStringLiteral("Play Message Now"),
-        {{QStringLiteral("command_topic"), command},
-         {QStringLiteral("payload_press"), QStringLiteral("message")}});
-    add("switch", QStringLiteral("pause"), QStringLiteral("Pause"),
-        {{QStringLiteral("command_topic"), command},
-         {QStringLiteral("payload_on"), QStringLiteral("pause")},
-         {QStringLiteral("payload_off"), QStringLiteral("resume")},
-         {QStringLiteral("state_topic"), state},
-         {QStringLiteral("value_template"),
-          QStringLiteral("{{ 'ON' if value_json.paused else 'OFF' }}")},
-         {QStringLiteral("state_on"), QStringLiteral("ON")},
-         {QStringLiteral("state_off"), QStringLiteral("OFF")}});
-    add("sensor", QStringLiteral("music"), QStringLiteral("Playing"),
-        {{QStringLiteral("state_topic"), state},
-         {QStringLiteral("value_template"), QStringLiteral("{{ value_json.music.file }}")},
-         {QStringLiteral("icon"), QStringLiteral("mdi:music")}});
-    add("sensor", QStringLiteral("last_message"), QStringLiteral("Last message"),
-        {{QStringLiteral("state_topic"), state},
-         {QStringLiteral("value_template"),
-          QStringLiteral("{% if value_json.lastMessage %}{{ value_json.lastMessage.file }}: "
-                         "{{ value_json.lastMessage.outcome }}{% else %}none{% endif %}")},
-         {QStringLiteral("json_attributes_topic"), state},
-         {QStringLiteral("json_attributes_template"),
-          QStringLiteral("{{ (value_json.lastMessage or {}) | tojson }}")},
-         {QStringLiteral("icon"), QStringLiteral("mdi:bullhorn")}});
-    return entities;
+QString Fleet::Host() {
+    return CleanName(QHostInfo::localHostName());
+}
+
+QString Fleet::DefaultTopic() {
+    return QStringLiteral("corvane/%1/%2").arg(Host(), Zone());
 }
 
 Fleet::Fleet(Player& player, QObject* parent) : QObject(parent), player_(player) {

@@ -50,7 +50,10 @@ public:
 
     // Letters, digits, '_' and '-' only; anything else becomes '_'.
     static QString CleanName(const QString& name);
-    // corvane/<host name>/<zone>, the zone being the program folder's name.
+    // This computer's name and the zone's, the program folder's, cleaned.
+    static QString Host();
+    static QString Zone();
+    // corvane/<host name>/<zone>.
     static QString DefaultTopic();
     // The discovery messages for Home Assistant: their topics and retained payloads.
     static QList<std::pair<QString, QJsonObject>> Discovery(const QString& topic);

@@ -25,6 +25,7 @@ constexpr int kChannels = 2;
 constexpr GstClockTime kPullWait = 100 * GST_MSECOND;  // how often `stop` is looked at
 constexpr int kPatiencePulls = 300;                    // 30 s without a sample: give up for now
 constexpr double kFloorDb = -200.0;                    // stands for "nothing at all"
+constexpr Measurement kUnmeasurable{0.0, 0.0, Source::Unmeasurable};
 
 double ToDb(double factor) {
     return factor > 0.0 ? std::max(20.0 * std::log10(factor), kFloorDb) : kFloorDb;
@@ -54,6 +55,12 @@ struct PipelineDeleter {
 };
 struct StateDeleter {
     void operator()(ebur128_state* state) const { ebur128_destroy(&state); }
+};
+struct ObjectDeleter {
+    void operator()(gpointer object) const { gst_object_unref(object); }
+};
+struct SampleDeleter {
+    void operator()(GstSample* sample) const { gst_sample_unref(sample); }
 };
 
 // An Opus file's loudness from its tag "R128_TRACK_GAIN=<n>", the gain in 1/256 dB that brings it
@@ -116,6 +123,167 @@ BusNews ReadBus(GstBus* bus, const QByteArray& path) {
     return news;
 }
 
+// Where a file's sound starts and ends: its first and last sample above digital silence.
+class SoundBounds {
+public:
+    void Scan(const float* frames, gsize count, int rate) {
+        for (gsize i = 0; i < count * kChannels; ++i) {
+            if (std::abs(frames[i]) > silence_) {
+                const double at = seconds_ + static_cast<double>(i / kChannels) / rate;
+                start_ = start_ < 0 ? at : start_;
+                end_ = at + 1.0 / rate;
+            }
+        }
+        seconds_ += static_cast<double>(count) / rate;
+    }
+    // `m` as a measurement made with or without the bounds.
+    Measurement Bounded(Measurement m, bool bounds) const {
+        m.bounded = bounds;
+        if (bounds && end_ > 0) {
+            m.soundStartNs = static_cast<qint64>(start_ * 1e9);
+            m.soundEndNs = static_cast<qint64>(std::ceil(end_ * 1e9));
+        }
+        return m;
+    }
+
+private:
+    const float silence_ = static_cast<float>(std::pow(10.0, kSilenceDbfs / 20.0));
+    double seconds_ = 0.0;  // scanned so far
+    double start_ = -1.0;
+    double end_ = -1.0;
+};
+
+// Integrated loudness and true peak of everything added, at the rate of the latest samples.
+class Meter {
+public:
+    // False when the meter cannot be had for that rate.
+    bool SetRate(int sampleRate) {
+        const auto rate = static_cast<unsigned long>(sampleRate);
+        if (state_ == nullptr) {
+            state_.reset(ebur128_init(kChannels, rate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK));
+        } else if (rate != rate_) {
+            ebur128_change_parameters(state_.get(), kChannels, rate);
+        }
+        rate_ = rate;
+        return state_ != nullptr;
+    }
+    void Add(const float* frames, gsize count) {
+        ebur128_add_frames_float(state_.get(), frames, count);
+    }
+    Measurement Result() const {
+        if (state_ == nullptr) {
+            return {kFloorDb, kFloorDb, Source::Analysis};  // no samples at all
+        }
+        double loudness = kFloorDb;
+        ebur128_loudness_global(state_.get(), &loudness);
+        double peak = 0.0;
+        for (unsigned channel = 0; channel < kChannels; ++channel) {
+            double channelPeak = 0.0;
+            ebur128_true_peak(state_.get(), channel, &channelPeak);
+            peak = std::max(peak, channelPeak);
+        }
+        return {std::isfinite(loudness) ? loudness : kFloorDb, ToDb(peak), Source::Analysis};
+    }
+
+private:
+    std::unique_ptr<ebur128_state, StateDeleter> state_;
+    unsigned long rate_ = 0;
+};
+
+// A file decoding to interleaved stereo floats, as fast as they are taken from `sink`.
+struct Decoding {
+    std::unique_ptr<GstElement, PipelineDeleter> pipeline;
+    GstAppSink* sink = nullptr;  // the pipeline holds it
+    std::unique_ptr<GstBus, ObjectDeleter> bus;
+};
+
+std::optional<Decoding> StartDecoding(const QByteArray& path) {
+    const std::unique_ptr<gchar, void (*)(gpointer)> uri(
+        gst_filename_to_uri(path.constData(), nullptr), g_free);
+    Decoding decoding;
+    decoding.pipeline.reset(gst_parse_launch(
+        "uridecodebin name=decoder ! audioconvert ! appsink name=samples sync=false "
+        "max-buffers=8 caps=audio/x-raw,format=F32LE,layout=interleaved,channels=2",
+        nullptr));
+    if (uri == nullptr || decoding.pipeline == nullptr) {
+        return std::nullopt;
+    }
+    GstBin* bin = GST_BIN(decoding.pipeline.get());
+    GstElement* decoder = gst_bin_get_by_name(bin, "decoder");
+    g_object_set(decoder, "uri", uri.get(), nullptr);
+    gst_object_unref(decoder);
+    GstElement* sink = gst_bin_get_by_name(bin, "samples");
+    decoding.sink = GST_APP_SINK(sink);
+    gst_object_unref(sink);
+    g_signal_connect(bin, "deep-element-added", G_CALLBACK(Platform::Mci::Decoder::OnElementAdded),
+                     nullptr);
+    decoding.bus.reset(gst_element_get_bus(decoding.pipeline.get()));
+    gst_bus_set_sync_handler(decoding.bus.get(), LowerStreamingThreads, nullptr, nullptr);
+    if (gst_element_set_state(decoding.pipeline.get(), GST_STATE_PLAYING) ==
+        GST_STATE_CHANGE_FAILURE) {
+        return std::nullopt;
+    }
+    return decoding;
+}
+
+// Gives a sample to the meter and the bounds; false when its format cannot be measured.
+bool TakeSample(GstSample* sample, Meter& meter, SoundBounds& sound) {
+    int rate = 0;
+    const GstStructure* format = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
+    if (!gst_structure_get_int(format, "rate", &rate) || rate <= 0 || !meter.SetRate(rate)) {
+        return false;
+    }
+    GstMapInfo map{};
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (buffer != nullptr && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        const auto* frames = reinterpret_cast<const float*>(map.data);
+        const gsize count = map.size / (sizeof(float) * kChannels);
+        meter.Add(frames, count);
+        sound.Scan(frames, count, rate);
+        gst_buffer_unmap(buffer, &map);
+    }
+    return true;
+}
+
+// Takes every sample to the end, unless tags say the loudness first and no bounds are wanted.
+std::optional<Measurement> Decode(const Decoding& decoding, const QByteArray& path,
+                                  const std::atomic<bool>& stop, bool bounds) {
+    Meter meter;
+    SoundBounds sound;
+    std::optional<Measurement> tagged;
+    int idlePulls = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+        const std::unique_ptr<GstSample, SampleDeleter> sample(
+            gst_app_sink_try_pull_sample(decoding.sink, kPullWait));
+        BusNews news = ReadBus(decoding.bus.get(), path);
+        if (news.failed) {
+            return kUnmeasurable;
+        }
+        if (news.tagged && !bounds) {
+            return news.tagged;
+        }
+        tagged = news.tagged ? news.tagged : tagged;
+        if (sample == nullptr) {
+            if (gst_app_sink_is_eos(decoding.sink)) {
+                break;
+            }
+            if (++idlePulls > kPatiencePulls) {
+                qCInfo(lcLoudness, "%s: the decoder stalled; measured later", path.constData());
+                return std::nullopt;
+            }
+            continue;
+        }
+        idlePulls = 0;
+        if (!TakeSample(sample.get(), meter, sound)) {
+            return kUnmeasurable;
+        }
+    }
+    if (stop.load(std::memory_order_relaxed)) {
+        return std::nullopt;
+    }
+    return sound.Bounded(tagged ? *tagged : meter.Result(), bounds);
+}
+
 }  // namespace
 
 double GainDb(const Measurement& measurement) {
@@ -133,123 +301,11 @@ double GainFactor(const Measurement& measurement) {
 std::optional<Measurement> Measure(const QByteArray& path, const std::atomic<bool>& stop,
                                    bool bounds) {
     Platform::Mci::Decoder::Init();
-    const Measurement unmeasurable{0.0, 0.0, Source::Unmeasurable};
-    const std::unique_ptr<gchar, void (*)(gpointer)> uri(
-        gst_filename_to_uri(path.constData(), nullptr), g_free);
-    std::unique_ptr<GstElement, PipelineDeleter> pipeline(gst_parse_launch(
-        "uridecodebin name=decoder ! audioconvert ! appsink name=samples sync=false "
-        "max-buffers=8 caps=audio/x-raw,format=F32LE,layout=interleaved,channels=2",
-        nullptr));
-    if (uri == nullptr || pipeline == nullptr) {
-        return unmeasurable;
+    const std::optional<Decoding> decoding = StartDecoding(path);
+    if (!decoding) {
+        return kUnmeasurable;
     }
-    GstElement* decoder = gst_bin_get_by_name(GST_BIN(pipeline.get()), "decoder");
-    g_object_set(decoder, "uri", uri.get(), nullptr);
-    gst_object_unref(decoder);
-    GstElement* sinkElement = gst_bin_get_by_name(GST_BIN(pipeline.get()), "samples");
-    auto* sink = GST_APP_SINK(sinkElement);
-    gst_object_unref(sinkElement);  // the pipeline holds it
-    g_signal_connect(pipeline.get(), "deep-element-added",
-                     G_CALLBACK(Platform::Mci::Decoder::OnElementAdded), nullptr);
-    const std::unique_ptr<GstBus, void (*)(gpointer)> bus(gst_element_get_bus(pipeline.get()),
-                                                          gst_object_unref);
-    gst_bus_set_sync_handler(bus.get(), LowerStreamingThreads, nullptr, nullptr);
-
-    if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        return unmeasurable;
-    }
-    std::unique_ptr<ebur128_state, StateDeleter> state;
-    unsigned long rate = 0;
-    int idlePulls = 0;
-    std::optional<Measurement> tagged;
-    const float silence = static_cast<float>(std::pow(10.0, kSilenceDbfs / 20.0));
-    double seconds = 0.0;  // decoded so far
-    double soundStart = -1.0;
-    double soundEnd = -1.0;
-    while (!stop.load(std::memory_order_relaxed)) {
-        GstSample* sample = gst_app_sink_try_pull_sample(sink, kPullWait);
-        const std::unique_ptr<GstSample, void (*)(GstSample*)> held(
-            sample, [](GstSample* s) { gst_sample_unref(s); });
-        BusNews news = ReadBus(bus.get(), path);
-        if (news.failed) {
-            return unmeasurable;
-        }
-        if (news.tagged && !bounds) {
-            return news.tagged;
-        }
-        tagged = news.tagged ? news.tagged : tagged;
-        if (sample == nullptr) {
-            if (gst_app_sink_is_eos(sink)) {
-                break;
-            }
-            if (++idlePulls > kPatiencePulls) {
-                qCInfo(lcLoudness, "%s: the decoder stalled; measured later", path.constData());
-                return std::nullopt;
-            }
-            continue;
-        }
-        idlePulls = 0;
-        int sampleRate = 0;
-        const GstStructure* format = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
-        if (!gst_structure_get_int(format, "rate", &sampleRate) || sampleRate <= 0) {
-            return unmeasurable;
-        }
-        if (state == nullptr) {
-            state.reset(ebur128_init(kChannels, static_cast<unsigned long>(sampleRate),
-                                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK));
-        } else if (rate != static_cast<unsigned long>(sampleRate)) {
-            ebur128_change_parameters(state.get(), kChannels,
-                                      static_cast<unsigned long>(sampleRate));
-        }
-        if (state == nullptr) {
-            return unmeasurable;
-        }
-        rate = static_cast<unsigned long>(sampleRate);
-        GstMapInfo map{};
-        GstBuffer* buffer = gst_sample_get_buffer(sample);
-        if (buffer != nullptr && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            const auto* frames = reinterpret_cast<const float*>(map.data);
-            const gsize count = map.size / (sizeof(float) * kChannels);
-            ebur128_add_frames_float(state.get(), frames, count);
-            constexpr gsize kStride = kChannels;
-            for (gsize i = 0; i < count * kStride; ++i) {
-                if (std::abs(frames[i]) > silence) {
-                    const double at = seconds + static_cast<double>(i / kStride) / sampleRate;
-                    soundStart = soundStart < 0 ? at : soundStart;
-                    soundEnd = at + 1.0 / sampleRate;
-                }
-            }
-            seconds += static_cast<double>(count) / sampleRate;
-            gst_buffer_unmap(buffer, &map);
-        }
-    }
-    if (stop.load(std::memory_order_relaxed)) {
-        return std::nullopt;
-    }
-    const auto bounded = [&](Measurement m) {
-        m.bounded = bounds;
-        if (bounds && soundEnd > 0) {
-            m.soundStartNs = static_cast<qint64>(soundStart * 1e9);
-            m.soundEndNs = static_cast<qint64>(std::ceil(soundEnd * 1e9));
-        }
-        return m;
-    };
-    if (tagged) {
-        return bounded(*tagged);
-    }
-    if (state == nullptr) {
-        return bounded(Measurement{kFloorDb, kFloorDb, Source::Analysis});  // no samples at all
-    }
-    double loudness = kFloorDb;
-    ebur128_loudness_global(state.get(), &loudness);
-    double peak = 0.0;
-    for (unsigned channel = 0; channel < kChannels; ++channel) {
-        double channelPeak = 0.0;
-        ebur128_true_peak(state.get(), channel, &channelPeak);
-        peak = std::max(peak, channelPeak);
-    }
-    return bounded(
-        Measurement{std::isfinite(loudness) ? loudness : kFloorDb, ToDb(peak), Source::Analysis});
+    return Decode(*decoding, path, stop, bounds);
 }
 
 }  // namespace Loudness

@@ -30,18 +30,6 @@ QJsonObject Channel(const Player& player, int channel) {
             {QStringLiteral("mode"), mode}};
 }
 
-// The options by their settings-file names, with the range of the numbers.
-struct NumberOption {
-    const char* key;
-    int low;
-    int high;
-};
-constexpr NumberOption kNumberOptions[] = {
-    {Player::kCrossfadeKey, 0, Player::kLongestCrossfade},
-    {Player::kEverySongsKey, 0, Player::kMostSongs},
-};
-constexpr const char* kBoolOptions[] = {Player::kEvenLoudnessKey, Player::kKeepPlayLogKey,
-                                        Player::kTrimSilenceKey};
 // A sound server's device names are short; anything longer is no name of one.
 constexpr qsizetype kLongestOutputName = 512;
 
@@ -58,6 +46,71 @@ std::variant<int, QString> WholeNumber(const QString& key, const QJsonValue& val
             .arg(high);
     }
     return static_cast<int>(number);
+}
+
+// Where a whole number named `key` goes in `change`, and its range; none when `key` names no
+// whole number.
+struct NumberField {
+    std::optional<int>* field;
+    int low;
+    int high;
+};
+std::optional<NumberField> NumberFieldOf(const QString& key, SettingsChange& change) {
+    for (std::size_t i = 0; i < Player::kValues.size(); ++i) {
+        if (key == QLatin1String(Player::kValues[i].key)) {
+            return NumberField{&change.values[i], Player::kValues[i].low, Player::kValues[i].high};
+        }
+    }
+    if (key == QLatin1String(Player::kCrossfadeKey)) {
+        return NumberField{&change.crossfade, 0, Player::kLongestCrossfade};
+    }
+    if (key == QLatin1String(Player::kEverySongsKey)) {
+        return NumberField{&change.everySongs, 0, Player::kMostSongs};
+    }
+    return std::nullopt;
+}
+
+// Where a switch named `key` goes in `change`; null when `key` names no switch.
+std::optional<bool>* SwitchFieldOf(const QString& key, SettingsChange& change) {
+    if (key == QLatin1String(Player::kEvenLoudnessKey)) {
+        return &change.evenLoudness;
+    }
+    if (key == QLatin1String(Player::kKeepPlayLogKey)) {
+        return &change.keepPlayLog;
+    }
+    if (key == QLatin1String(Player::kTrimSilenceKey)) {
+        return &change.trimSilence;
+    }
+    return nullptr;
+}
+
+// Takes one setting into `change`; the reason when it cannot.
+std::optional<QString> ReadSetting(const QString& key, const QJsonValue& value,
+                                   SettingsChange& change) {
+    if (const std::optional<NumberField> number = NumberFieldOf(key, change)) {
+        auto whole = WholeNumber(key, value, number->low, number->high);
+        if (auto* reason = std::get_if<QString>(&whole)) {
+            return *reason;
+        }
+        *number->field = std::get<int>(whole);
+        return std::nullopt;
+    }
+    if (std::optional<bool>* field = SwitchFieldOf(key, change)) {
+        if (!value.isBool()) {
+            return key + QStringLiteral(" must be true or false");
+        }
+        *field = value.toBool();
+        return std::nullopt;
+    }
+    if (key == QLatin1String(Player::kOutputDeviceKey)) {
+        if (!value.isString() || value.toString().size() > kLongestOutputName ||
+            value.toString().contains(QChar(0))) {
+            return key + QStringLiteral(" must be a device name, or \"\" for the desktop's");
+        }
+        change.output = value.toString();
+        return std::nullopt;
+    }
+    return QStringLiteral("no such setting: ") + key;
 }
 
 }  // namespace
@@ -113,55 +166,8 @@ std::variant<SettingsChange, QString> DecodeSettings(const QByteArray& body) {
     SettingsChange change;
     const QJsonObject object = document.object();
     for (auto it = object.begin(); it != object.end(); ++it) {
-        const QString key = it.key();
-        const QJsonValue value = it.value();
-        bool known = false;
-        for (std::size_t i = 0; i < Player::kValues.size(); ++i) {
-            const Player::ValueKey& entry = Player::kValues[i];
-            if (key == QLatin1String(entry.key)) {
-                auto number = WholeNumber(key, value, entry.low, entry.high);
-                if (auto* reason = std::get_if<QString>(&number)) {
-                    return *reason;
-                }
-                change.values[i] = std::get<int>(number);
-                known = true;
-            }
-        }
-        for (const NumberOption& option : kNumberOptions) {
-            if (key == QLatin1String(option.key)) {
-                auto number = WholeNumber(key, value, option.low, option.high);
-                if (auto* reason = std::get_if<QString>(&number)) {
-                    return *reason;
-                }
-                (key == QLatin1String(Player::kCrossfadeKey) ? change.crossfade
-                                                             : change.everySongs) =
-                    std::get<int>(number);
-                known = true;
-            }
-        }
-        for (const char* option : kBoolOptions) {
-            if (key == QLatin1String(option)) {
-                if (!value.isBool()) {
-                    return key + QStringLiteral(" must be true or false");
-                }
-                std::optional<bool>& target =
-                    key == QLatin1String(Player::kEvenLoudnessKey)  ? change.evenLoudness
-                    : key == QLatin1String(Player::kKeepPlayLogKey) ? change.keepPlayLog
-                                                                    : change.trimSilence;
-                target = value.toBool();
-                known = true;
-            }
-        }
-        if (key == QLatin1String(Player::kOutputDeviceKey)) {
-            if (!value.isString() || value.toString().size() > kLongestOutputName ||
-                value.toString().contains(QChar(0))) {
-                return key + QStringLiteral(" must be a device name, or \"\" for the desktop's");
-            }
-            change.output = value.toString();
-            known = true;
-        }
-        if (!known) {
-            return QStringLiteral("no such setting: ") + key;
+        if (std::optional<QString> reason = ReadSetting(it.key(), it.value(), change)) {
+            return *std::move(reason);
         }
     }
     return change;

@@ -27,10 +27,6 @@ namespace {
 using Status = QHttpServerResponder::StatusCode;
 using Method = QHttpServerRequest::Method;
 
-constexpr const char* kLivePath = "/api/v1/live";
-// A live connection that has not given the key by then is closed.
-constexpr int kAdmitMilliseconds = 5000;
-
 QString Latin1(const char* text) {
     return QString::fromLatin1(text);
 }
@@ -72,13 +68,99 @@ QByteArray MethodName(Method method) {
     }
 }
 
-}  // namespace
-
 // A request to become a WebSocket: both headers, as the HTTP parser needs them to see an upgrade.
 bool IsUpgrade(const QHttpServerRequest& request) {
     return request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0 &&
            request.value("Connection").toLower().contains("upgrade");
 }
+
+// What each path does, once the request has passed every check; `body` is the request's.
+void ReplyStatus(Player& player, QHttpServerResponder& responder, const QByteArray& /*body*/) {
+    ReplyJson(responder, Status::Ok, RemoteApi::Status(player));
+}
+
+void ServePage(Player& /*player*/, QHttpServerResponder& responder, const QByteArray& /*body*/) {
+    QFile file(QStringLiteral(":/remote/remote.html"));
+    const QByteArray html = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    Reply(responder, Status::Ok, html, "text/html; charset=utf-8",
+          {{"Content-Security-Policy",
+            "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+            "connect-src 'self'; img-src data:; frame-ancestors 'none'"},
+           {"X-Frame-Options", "DENY"},
+           {"Referrer-Policy", "no-referrer"}});
+}
+
+void ChangeSettings(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+    auto change = RemoteApi::DecodeSettings(body);
+    if (const auto* reason = std::get_if<QString>(&change)) {
+        return ReplyError(responder, Status::BadRequest, *reason);
+    }
+    RemoteApi::Apply(player, std::get<RemoteApi::SettingsChange>(change));
+    ReplyStatus(player, responder, body);
+}
+
+void NextTrack(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+    player.NextTrack();
+    ReplyStatus(player, responder, body);
+}
+
+// The message named, which must be one of the messages folder's; none named: the next in turn.
+void PlayMessage(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+    QString file;
+    if (!body.trimmed().isEmpty()) {
+        const QJsonDocument document = QJsonDocument::fromJson(body);
+        const QJsonValue value = document.object().value(QStringLiteral("file"));
+        if (!document.isObject() || !(value.isString() || value.isUndefined())) {
+            return ReplyError(responder, Status::BadRequest,
+                              QStringLiteral("a JSON object with a \"file\" name was expected"));
+        }
+        file = value.toString();
+    }
+    const MediaList& list = player.List(Player::kMessages);
+    bool listed = file.isEmpty();
+    for (int i = 0; i < list.ListCount() && !listed; ++i) {
+        listed = list.List(i) == file;
+    }
+    if (!listed) {
+        return ReplyError(responder, Status::BadRequest,
+                          QStringLiteral("no such message: ") + file);
+    }
+    if (!player.PlayMessageNow(file)) {
+        return ReplyError(responder, Status::Conflict, QStringLiteral("no message can play now"));
+    }
+    ReplyStatus(player, responder, body);
+}
+
+void Pause(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+    if (!player.Paused()) {
+        player.Pause();
+    }
+    ReplyStatus(player, responder, body);
+}
+
+void Resume(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+    if (player.Paused()) {
+        player.Resume();
+    }
+    ReplyStatus(player, responder, body);
+}
+
+struct Route {
+    const char* path;
+    Method method;
+    void (*serve)(Player&, QHttpServerResponder&, const QByteArray&);
+};
+const Route kRoutes[] = {
+    {"/", Method::Get, ServePage},
+    {"/api/v1/status", Method::Get, ReplyStatus},
+    {"/api/v1/settings", Method::Put, ChangeSettings},
+    {"/api/v1/next", Method::Post, NextTrack},
+    {"/api/v1/message", Method::Post, PlayMessage},
+    {"/api/v1/pause", Method::Post, Pause},
+    {"/api/v1/resume", Method::Post, Resume},
+};
+
+}  // namespace
 
 // Every request, whatever its path or method, comes to one handler, which answers it. An upgrade
 // comes first to `upgrade`: the server takes the connection over when it says yes and has written
@@ -203,146 +285,50 @@ void WebRemote::Stop() {
     listening_ = {};
 }
 
-// The checks come in a fixed order, each before anything later could be learnt: the size, the
-// name the server was reached by, the address's failures, the key; then the route.
 void WebRemote::Handle(const QHttpServerRequest& request, QTcpSocket* socket) {
     QHttpServerResponder responder = Server::Responder(request, socket);
+    if (const std::optional<Refusal> refusal = RequestRefusal(request)) {
+        return ReplyError(responder, refusal->status, refusal->reason, refusal->headers);
+    }
     const QString path = request.url().path();
-    const Method method = request.method();
-    const QByteArray body = request.body();
-    if (body.size() > RemoteApi::kMostBodyBytes) {
-        return ReplyError(responder, Status::PayloadTooLarge,
-                          QStringLiteral("the body is too long"));
-    }
-    if (!RemoteApi::HostAllowed(request.value("Host"), listening_)) {
-        return ReplyError(responder, Status::MisdirectedRequest,
-                          QStringLiteral("this server is not known by that name"));
-    }
-    const QHostAddress peer = request.remoteAddress();
-    if (failures_.Refused(peer, NowMs())) {
-        return ReplyError(responder, Status::TooManyRequests,
-                          QStringLiteral("too many wrong keys; try again in a minute"),
-                          {{"Retry-After", "60"}});
-    }
-    const bool page = path == u"/";
-    if (!page &&
-        !RemoteApi::KeyMatches(RemoteApi::BearerKey(request.value("Authorization")), config_.key)) {
-        failures_.Failed(peer, NowMs());
-        return ReplyError(responder, Status::Unauthorized, QStringLiteral("a valid key is needed"),
-                          {{"WWW-Authenticate", "Bearer"}});
-    }
-
-    struct Route {
-        const char* path;
-        Method method;
-        std::function<void()> action;
-    };
-    const auto status = [&] { ReplyJson(responder, Status::Ok, RemoteApi::Status(player_)); };
-    const Route routes[] = {
-        {"/", Method::Get,
-         [&] {
-             QFile file(QStringLiteral(":/remote/remote.html"));
-             const QByteArray html = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-             Reply(responder, Status::Ok, html, "text/html; charset=utf-8",
-                   {{"Content-Security-Policy",
-                     "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                     "connect-src 'self'; img-src data:; frame-ancestors 'none'"},
-                    {"X-Frame-Options", "DENY"},
-                    {"Referrer-Policy", "no-referrer"}});
-         }},
-        {"/api/v1/status", Method::Get, status},
-        {"/api/v1/settings", Method::Put,
-         [&] {
-             auto change = RemoteApi::DecodeSettings(body);
-             if (const auto* reason = std::get_if<QString>(&change)) {
-                 return ReplyError(responder, Status::BadRequest, *reason);
-             }
-             RemoteApi::Apply(player_, std::get<RemoteApi::SettingsChange>(change));
-             status();
-         }},
-        {"/api/v1/next", Method::Post,
-         [&] {
-             player_.NextTrack();
-             status();
-         }},
-        {"/api/v1/message", Method::Post,
-         [&] {
-             QString file;
-             if (!body.trimmed().isEmpty()) {
-                 const QJsonDocument document = QJsonDocument::fromJson(body);
-                 const QJsonValue value = document.object().value(QStringLiteral("file"));
-                 if (!document.isObject() || !(value.isString() || value.isUndefined())) {
-                     return ReplyError(
-                         responder, Status::BadRequest,
-                         QStringLiteral("a JSON object with a \"file\" name was expected"));
-                 }
-                 file = value.toString();
-             }
-             const MediaList& list = player_.List(Player::kMessages);
-             bool listed = file.isEmpty();
-             for (int i = 0; i < list.ListCount() && !listed; ++i) {
-                 listed = list.List(i) == file;
-             }
-             if (!listed) {
-                 return ReplyError(responder, Status::BadRequest,
-                                   QStringLiteral("no such message: ") + file);
-             }
-             if (!player_.PlayMessageNow(file)) {
-                 return ReplyError(responder, Status::Conflict,
-                                   QStringLiteral("no message can play now"));
-             }
-             status();
-         }},
-        {"/api/v1/pause", Method::Post,
-         [&] {
-             if (!player_.Paused()) {
-                 player_.Pause();
-             }
-             status();
-         }},
-        {"/api/v1/resume", Method::Post,
-         [&] {
-             if (player_.Paused()) {
-                 player_.Resume();
-             }
-             status();
-         }},
-    };
-    const auto route = std::find_if(std::begin(routes), std::end(routes),
-                                    [&](const Route& r) { return path == QLatin1String(r.path); });
-    if (route == std::end(routes)) {
+    const Route* route = std::find_if(std::begin(kRoutes), std::end(kRoutes), [&](const Route& r) {
+        return path == QLatin1String(r.path);
+    });
+    if (route == std::end(kRoutes)) {
         return ReplyError(responder, Status::NotFound, QStringLiteral("no such path"));
     }
-    if (route->method != method) {
+    if (route->method != request.method()) {
         return ReplyError(
             responder, Status::MethodNotAllowed,
             QStringLiteral("this path takes ") + QString::fromLatin1(MethodName(route->method)),
             {{"Allow", MethodName(route->method)}});
     }
-    route->action();
+    route->serve(player_, responder, request.body());
 }
 
-// The checks of a request to go live, in the order of the others; the key comes later, as the
-// first message, since a browser cannot give a live connection a header. Empty when it may.
-std::optional<std::pair<Status, QString>> WebRemote::LiveRefusal(const QByteArray& host,
-                                                                 const QString& origin,
-                                                                 const QString& path,
-                                                                 const QHostAddress& peer) const {
-    if (!RemoteApi::HostAllowed(host, listening_)) {
-        return {
-            {Status::MisdirectedRequest, QStringLiteral("this server is not known by that name")}};
+// The checks come in a fixed order, each before anything later could be learnt: the size, the
+// name the server was reached by, the address's failures, the key. A wrong key counts against
+// the address.
+std::optional<WebRemote::Refusal> WebRemote::RequestRefusal(const QHttpServerRequest& request) {
+    if (request.body().size() > RemoteApi::kMostBodyBytes) {
+        return Refusal{Status::PayloadTooLarge, QStringLiteral("the body is too long")};
     }
+    if (!RemoteApi::HostAllowed(request.value("Host"), listening_)) {
+        return Refusal{Status::MisdirectedRequest,
+                       QStringLiteral("this server is not known by that name")};
+    }
+    const QHostAddress peer = request.remoteAddress();
     if (failures_.Refused(peer, NowMs())) {
-        return {{Status::TooManyRequests,
-                 QStringLiteral("too many wrong keys; try again in a minute")}};
+        return Refusal{Status::TooManyRequests,
+                       QStringLiteral("too many wrong keys; try again in a minute"),
+                       {{"Retry-After", "60"}}};
     }
-    if (path != QLatin1String(kLivePath)) {
-        return {{Status::NotFound, QStringLiteral("no such path")}};
-    }
-    // Only this server's own page may go live: another site's script could reach it too.
-    if (origin.compare(QStringLiteral("http://") + QString::fromLatin1(host),
-                       Qt::CaseInsensitive) != 0) {
-        return {{Status::Forbidden, QStringLiteral("only the remote's own page may go live")}};
+    if (request.url().path() != u"/" &&
+        !RemoteApi::KeyMatches(RemoteApi::BearerKey(request.value("Authorization")), config_.key)) {
+        failures_.Failed(peer, NowMs());
+        return Refusal{Status::Unauthorized,
+                       QStringLiteral("a valid key is needed"),
+                       {{"WWW-Authenticate", "Bearer"}}};
     }
     return std::nullopt;
 }
@@ -353,7 +339,7 @@ bool WebRemote::Upgrade(const QHttpServerRequest& request, QTcpSocket* socket) {
                     request.url().path(), request.remoteAddress());
     if (refusal) {
         QHttpServerResponder responder = Server::Responder(request, socket);
-        ReplyError(responder, refusal->first, refusal->second);
+        ReplyError(responder, refusal->status, refusal->reason);
         return false;
     }
     return true;
@@ -361,72 +347,8 @@ bool WebRemote::Upgrade(const QHttpServerRequest& request, QTcpSocket* socket) {
 
 void WebRemote::TakeWebSockets() {
     while (server_ && server_->hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> socket = server_->nextPendingWebSocketConnection();
-        if (!socket) {
-            continue;
-        }
-        // Asked again: on some versions of the server the upgrade never comes to the handler.
-        if (LiveRefusal(socket->request().rawHeader("Host"), socket->origin(),
-                        socket->requestUrl().path(), socket->peerAddress())) {
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
-            socket.release()->deleteLater();
-            continue;
-        }
-        QWebSocket* raw = socket.get();
-        connect(raw, &QWebSocket::textMessageReceived, this,
-                [this, raw](const QString& message) { Admit(raw, message); });
-        connect(raw, &QWebSocket::binaryMessageReceived, this, [this, raw] { Drop(raw); });
-        connect(raw, &QWebSocket::disconnected, this, [this, raw] { Drop(raw); });
-        QTimer::singleShot(kAdmitMilliseconds, raw, [this, raw] {
-            const auto it = std::find_if(live_.begin(), live_.end(),
-                                         [raw](const Live& l) { return l.socket.get() == raw; });
-            if (it != live_.end() && !it->admitted) {
-                Drop(raw);
-            }
-        });
-        live_.push_back({std::move(socket), false});
-    }
-}
-
-void WebRemote::Admit(QWebSocket* socket, const QString& message) {
-    const auto it = std::find_if(live_.begin(), live_.end(),
-                                 [socket](const Live& l) { return l.socket.get() == socket; });
-    if (it == live_.end() || it->admitted) {
-        return;  // once admitted, the page only listens
-    }
-    if (!RemoteApi::KeyMatches(message.toLatin1(), config_.key)) {
-        failures_.Failed(socket->peerAddress(), NowMs());
-        return Drop(socket);
-    }
-    it->admitted = true;
-    socket->sendTextMessage(QString::fromUtf8(
-        QJsonDocument(RemoteApi::Status(player_)).toJson(QJsonDocument::Compact)));
-    pushTimer_.start();
-}
-
-void WebRemote::Drop(QWebSocket* socket) {
-    const auto it = std::find_if(live_.begin(), live_.end(),
-                                 [socket](const Live& l) { return l.socket.get() == socket; });
-    if (it == live_.end()) {
-        return;
-    }
-    // Not deleted here: this may be the socket's own signal.
-    QWebSocket* raw = it->socket.release();
-    live_.erase(it);
-    raw->disconnect(this);
-    raw->close(QWebSocketProtocol::CloseCodePolicyViolated);
-    raw->deleteLater();
-    if (std::none_of(live_.begin(), live_.end(), [](const Live& l) { return l.admitted; })) {
-        pushTimer_.stop();
-    }
-}
-
-void WebRemote::PushStatus() {
-    const QString text =
-        QString::fromUtf8(QJsonDocument(RemoteApi::Status(player_)).toJson(QJsonDocument::Compact));
-    for (const Live& live : live_) {
-        if (live.admitted) {
-            live.socket->sendTextMessage(text);
+        if (std::unique_ptr<QWebSocket> socket = server_->nextPendingWebSocketConnection()) {
+            TakeLive(std::move(socket));
         }
     }
 }

@@ -61,12 +61,20 @@ private:
         bool admitted = false;
     };
 
+    // Why a request is answered with an error before it is served.
+    struct Refusal {
+        QHttpServerResponder::StatusCode status;
+        QString reason;
+        QList<std::pair<QByteArray, QByteArray>> headers = {};
+    };
+
     void Handle(const QHttpServerRequest& request, QTcpSocket* socket);
-    std::optional<std::pair<QHttpServerResponder::StatusCode, QString>> LiveRefusal(
-        const QByteArray& host, const QString& origin, const QString& path,
-        const QHostAddress& peer) const;
+    std::optional<Refusal> RequestRefusal(const QHttpServerRequest& request);
+    std::optional<Refusal> LiveRefusal(const QByteArray& host, const QString& origin,
+                                       const QString& path, const QHostAddress& peer) const;
     bool Upgrade(const QHttpServerRequest& request, QTcpSocket* socket);
     void TakeWebSockets();
+    void TakeLive(std::unique_ptr<QWebSocket> socket);
     void Admit(QWebSocket* socket, const QString& message);
     void Drop(QWebSocket* socket);
     void PushStatus();

@@ -155,7 +155,6 @@ private slots:
             {"test/zone/set", R"({"MusicVolumeHigh": 40})", true, nullptr},
             {"test/zone/set", R"({"WebKey": "x", "MusicVolumeHigh": 40})", false, nullptr},
             {"test/zone/command", "pause", false, "paused"},
-            {"all/command", "pause", false, "paused"},
             {"all/command", "pause", true, nullptr},
             {"test/zone/command", "PAUSE now", false, nullptr},
             {"test/zone/command", "next", false, "next track"},

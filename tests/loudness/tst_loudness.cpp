@@ -71,7 +71,7 @@ double PlayedLoudness(const QByteArray& file, int volume, Library& library) {
 }  // namespace
 
 // clang-format off
-struct MeasureRow { QString file; Source source; double lufs, peakDbtp; };
+struct MeasureRow { QString file; Source source; double lufs, peakDbtp; bool bounds = false; };
 struct GainRow { Measurement m; double gainDb; };
 struct BoundsRow { QString file; int leadMs, toneMs, tailMs; };  // toneMs 0: nothing but silence
 struct PlayedRow { QString file; bool measured; int volume; double expectedLufs; };
@@ -127,9 +127,10 @@ private slots:
         QTest::newRow("tone at -30") << MeasureRow{"quiet.wav", Source::Analysis, -30, -30};
         QTest::newRow("tone at -20") << MeasureRow{"middle.wav", Source::Analysis, -20, -20};
         // clang-format off
-        QTest::newRow("tags before samples") << MeasureRow{"tagged.mp3", Source::Tags, -13, Db(0.5)};
-        QTest::newRow("FLAC ReplayGain comments") << MeasureRow{"tagged.flac", Source::Tags, -13, Db(0.5)};
-        QTest::newRow("Vorbis ReplayGain comments") << MeasureRow{"tagged.ogg", Source::Tags, -13, Db(0.5)};
+        for (const char* file : {"tagged.mp3", "tagged.flac", "tagged.ogg"})
+            QTest::newRow(file) << MeasureRow{file, Source::Tags, -13, Db(0.5)};
+        // Decoded whole for where its sound is, yet its loudness still from its tags.
+        QTest::newRow("tags with bounds") << MeasureRow{"tagged.mp3", Source::Tags, -13, Db(0.5), true};
         QTest::newRow("Opus loudness tag") << MeasureRow{"tagged.opus", Source::Tags, -16, 0};
         QTest::newRow("untagged Opus measured") << MeasureRow{"quiet.opus", Source::Analysis, -30, -30};
         QTest::newRow("AAC in MP4") << MeasureRow{"quiet.m4a", Source::Analysis, -30, -30};
@@ -137,9 +138,11 @@ private slots:
     }
     void measure() {
         QFETCH(MeasureRow, r);
-        const std::optional<Measurement> m = Measure(Bytes(r.file), keepGoing_);
+        const std::optional<Measurement> m = Measure(Bytes(r.file), keepGoing_, r.bounds);
         QVERIFY(m.has_value());
         QCOMPARE(m->source, r.source);
+        QCOMPARE(m->bounded, r.bounds);
+        QCOMPARE(m->soundEndNs > m->soundStartNs, r.bounds);
         QVERIFY_NEAR(m->integratedLufs, r.lufs, 0.5);
         QVERIFY_NEAR(m->truePeakDbtp, r.peakDbtp, 0.5);
     }
