@@ -107,7 +107,7 @@ int main(int argc, char* argv[]) {
     const auto sleepingFade = [] {
         for (int v = 10; v <= 100; ++v) {
             Mod_MCI::MciSetVolume(QStringLiteral("ZEL0"), QStringLiteral("both"), v);
-            QThread::msleep(Scheduler::kFadeStepMilliseconds);
+            QThread::msleep(static_cast<unsigned long>(Fader::kStep.count()));
             QCoreApplication::processEvents();
             Mod_MCI::MciGetVolume(QStringLiteral("ZEL0"), QStringLiteral("both"));
         }
