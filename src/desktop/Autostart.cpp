@@ -3,8 +3,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include "support/SafeWrite.h"
 
 namespace Autostart {
 
@@ -42,8 +43,7 @@ bool Enable(const QString& executable, const QString& folder) {
                               "Exec=%2 --folder %3\nIcon=corvane\nTerminal=false\n"
                               "X-GNOME-Autostart-enabled=true\n")
                               .arg(folder, Quoted(executable), Quoted(folder));
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(entry.toUtf8()) >= 0 && file.commit();
+    return static_cast<bool>(SafeWrite::ReplaceFile(path, entry.toUtf8()));
 }
 
 bool Disable(const QString& folder) {

@@ -3,10 +3,10 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <algorithm>
 
 #include "scheduler/PlayLog.h"
+#include "support/SafeWrite.h"
 
 namespace {
 
@@ -72,14 +72,11 @@ void Outbox::Acknowledge(const QByteArray& id) {
 // The pending plays written afresh, and the acknowledgements with them gone. The new outbox
 // replaces the old whole before the acknowledgements go, so a crash between them loses nothing.
 void Outbox::Fold() {
-    QSaveFile file(path_);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return;
-    }
+    QByteArray lines;
     for (const Entry& entry : pending_) {
-        file.write(entry.line + '\n');
+        lines += entry.line + '\n';
     }
-    if (file.commit()) {
+    if (SafeWrite::ReplaceFile(path_, lines)) {
         QFile::remove(SentPath());
         sentLines_ = 0;
     }

@@ -9,10 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cmath>
+
+#include "support/SafeWrite.h"
 
 namespace Loudness {
 
@@ -293,13 +294,11 @@ void Library::Load() {
     if (lines <= 2 * static_cast<int>(entries_.size()) + kSpareLines) {
         return;
     }
-    QSaveFile fresh(cacheFile_);
-    if (fresh.open(QIODevice::WriteOnly)) {
-        for (const auto& [path, entry] : entries_) {
-            fresh.write(Line(path, entry));
-        }
-        fresh.commit();
+    QByteArray fresh;
+    for (const auto& [path, entry] : entries_) {
+        fresh += Line(path, entry);
     }
+    SafeWrite::ReplaceFile(cacheFile_, fresh);  // if not, the old cache stays: only longer
 }
 
 QByteArray Library::Line(const QByteArray& path, const Entry& entry) {

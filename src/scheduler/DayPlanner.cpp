@@ -2,7 +2,8 @@
 
 #include <QFile>
 #include <QLoggingCategory>
-#include <QSaveFile>
+
+#include "support/SafeWrite.h"
 
 namespace {
 
@@ -109,8 +110,7 @@ void DayPlanner::SaveDone() const {
             out += done->second.toString(Qt::ISODate).toLatin1() + '\t' + timed.line + '\n';
         }
     }
-    QSaveFile file(stateFile_);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+    if (!SafeWrite::ReplaceFile(stateFile_, out)) {
         qCWarning(lcSchedule, "%s could not be written: a restart may play a timed message again",
                   qPrintable(stateFile_));
     }

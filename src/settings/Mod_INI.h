@@ -5,8 +5,12 @@
 #include <QString>
 #include <utility>
 
+#include "settings/IniLines.h"
+#include "settings/LikePattern.h"
+
 // The program's own reader and writer of a sectioned settings file of key lines ("key=value").
-// Every call opens the file, does all its work and closes it again; nothing is cached.
+// Every call opens the file, does all its work and closes it again; nothing is cached. The text
+// itself is read and edited by IniLines, section names matched as LikePattern says.
 namespace Mod_INI {
 
 // The key's value in `section` (a pattern; "" searches the whole file), or `defaultValue` when
@@ -35,15 +39,5 @@ void PutIniSection(const QString& fileName, const QString& section, const QList<
 
 // The default settings file: beside the executable, named after it, with ".ini".
 QString IniFilePath();
-
-// Building blocks, exposed for tests.
-enum class LineKind { Comment, Header, Other };
-LineKind ClassifyLine(QByteArrayView line);
-QByteArray HeaderName(QByteArrayView headerLine);
-// Whole-text match, case-sensitive: "?" one character, "*" any run, "#" one digit, "[list]" one
-// character of the list ("[!list]" one not in it, "a-z" a range); anything else stands for itself.
-bool LikeMatch(QByteArrayView text, QByteArrayView pattern);
-// Lines end at CR, CR LF or a lone LF; the last line needs no end.
-QList<QByteArray> SplitLines(const QByteArray& content);
 
 }  // namespace Mod_INI

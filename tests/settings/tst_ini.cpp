@@ -1,9 +1,7 @@
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QtTest>
-#include <csignal>
 #include <optional>
 
 #include "MediaFixtures.h"
@@ -61,12 +59,11 @@ private slots:
         QCOMPARE(Mod_INI::LikeMatch(r.text, r.pattern), r.expected);
     }
 
-    // "[Settings]" as a header and "Remote=1" as a comment are read through GetIniValue's rows.
+    // "[Settings]" as a header and "rEmote=1" as a comment are read through GetIniValue's rows.
     void classifyLine_data() {
         QTest::addColumn<LineRow>("r");
         using enum Mod_INI::LineKind;
         // clang-format off
-        QTest::newRow("rEm, any case") << LineRow{"rEm=1", Comment};
         QTest::newRow("too short for REM") << LineRow{"re", Other};
         QTest::newRow("REM not at the start") << LineRow{" REM", Other};
         QTest::newRow("quote") << LineRow{"'[Settings]", Comment};
@@ -84,8 +81,7 @@ private slots:
         // clang-format off
         QTest::newRow("first match wins, even an empty value") << GetRow{"[Settings]\r\nA=\r\nA=2\r\n", "A", "Settings", ""};
         QTest::newRow("key in any case") << GetRow{"[Settings]\r\nmessageinterval=45\r\n", "MessageInterval", "Settings", "45"};
-        QTest::newRow("spaces around = belong to the key") << GetRow{"[Settings]\r\nA = 4\r\n", "A", "Settings", "default"};
-        QTest::newRow("key with its space") << GetRow{"[Settings]\r\nA = 4\r\n", "A ", "Settings", " 4"};
+        QTest::newRow("spaces around = belong to the key and value") << GetRow{"[Settings]\r\nA = 4\r\n", "A ", "Settings", " 4"};
         QTest::newRow("value holding =") << GetRow{"[Settings]\r\nA=4=5\r\n", "A", "Settings", "4=5"};
         QTest::newRow("key above the first header") << GetRow{"A=1\r\n[Settings]\r\nB=2\r\n", "A", "Settings", "default"};
         QTest::newRow("section ends at the next header") << GetRow{"[Settings]\r\nB=2\r\n[Other]\r\nA=1\r\n", "A", "Settings", "default"};
@@ -93,7 +89,7 @@ private slots:
         QTest::newRow("bracket alone") << GetRow{"[\r\nA=1\r\n", "A", "Settings", "default"};
         QTest::newRow("whole file, above the first header") << GetRow{"A=1\r\n[Other]\r\nB=2\r\n", "A", "", "1"};
         QTest::newRow("whole file, any section") << GetRow{"A=1\r\n[Other]\r\nB=2\r\n", "B", "", "2"};
-        QTest::newRow("Remote=1 is a comment") << GetRow{"[Settings]\r\nRemote=1\r\n", "Remote", "Settings", "default"};
+        QTest::newRow("rEmote=1 is a comment") << GetRow{"[Settings]\r\nrEmote=1\r\n", "rEmote", "Settings", "default"};
         QTest::newRow("lone LF ends a line") << GetRow{"[Settings]\nA=1\nB=2\n", "A", "Settings", "1"};
         QTest::newRow("missing file") << GetRow{kNoFile, "A", "", "default"};
         QTest::newRow("hostile header passed over") << GetRow{"[" + QByteArray(1'000'000, '[') + "]\r\n[Settings]\r\nA=1\r\n", "A", "Settings", "1"};
@@ -113,12 +109,10 @@ private slots:
         QTest::newRow("every match in place, as the caller spells the key") << PutRow{"[Settings]\r\nA=1\r\nB=2\r\na=3\r\n", {"A=9"}, "[Settings]\r\nA=9\r\nB=2\r\nA=9\r\n"};
         QTest::newRow("added before the next header") << PutRow{"[Settings]\r\nA=1\r\n\r\n\r\n[Other]\r\nB=2\r\n", {"C=3"}, "[Settings]\r\nA=1\r\n\r\n\r\nC=3\r\n[Other]\r\nB=2\r\n"};
         QTest::newRow("added as the last line") << PutRow{"[Other]\r\nB=2\r\n[Settings]\r\nA=1\r\n", {"C=3"}, "[Other]\r\nB=2\r\n[Settings]\r\nA=1\r\nC=3\r\n"};
-        QTest::newRow("missing section appended") << PutRow{"[Other]\r\nA=2\r\n", {"A=1"}, "[Other]\r\nA=2\r\n[Settings]\r\nA=1\r\n"};
-        QTest::newRow("lower-case header is another section") << PutRow{"[settings]\r\nA=1\r\n", {"A=2"}, "[settings]\r\nA=1\r\n[Settings]\r\nA=2\r\n"};
+        QTest::newRow("lower-case header is another section: one appended") << PutRow{"[settings]\r\nA=1\r\n", {"A=2"}, "[settings]\r\nA=1\r\n[Settings]\r\nA=2\r\n"};
         QTest::newRow("key above the first header kept") << PutRow{"A=1\r\n[Settings]\r\nB=2\r\n", {"A=9"}, "A=1\r\n[Settings]\r\nB=2\r\nA=9\r\n"};
         QTest::newRow("Remote=1 is never replaced") << PutRow{"[Settings]\r\nRemote=1\r\n", {"Remote=2"}, "[Settings]\r\nRemote=1\r\nRemote=2\r\n"};
-        QTest::newRow("last line gains its end") << PutRow{"[Settings]\r\nA=1", {"B=2"}, "[Settings]\r\nA=1\r\nB=2\r\n"};
-        QTest::newRow("other bytes kept") << PutRow{"; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=1\r\n", {"A=2"}, "; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nA=2\r\n"};
+        QTest::newRow("other bytes kept, last line gains its end") << PutRow{"; caf\xe9\r\n[Settings]\r\n\xe9=\xff", {"B=2"}, "; caf\xe9\r\n[Settings]\r\n\xe9=\xff\r\nB=2\r\n"};
         // clang-format on
     }
     // One put after another, and all of them in one step, give the same bytes.
@@ -161,26 +155,13 @@ private slots:
         QCOMPARE(QFile::exists(IniPath()) ? ReadBytes(IniPath()) : kNoFile, r.expected);
     }
 
-    // A write that fails leaves the old file as it was, and nothing beside it.
-    void failedWriteKeepsOldFile() {
-        const QByteArray old("[Settings]\r\nMessageInterval=45\r\nMessageVolume=80\r\n");
-        QVERIFY(MediaFixtures::MakeFile(IniPath(), old));
-        // A file-size limit stops the new content part-way, as a full disk would, even for root.
-        rlimit saved{};
-        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
-        const rlimit limited{16, saved.rlim_max};
-        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("settings.ini could not be written"));
+    // A folder in the file's place can be neither read nor replaced, and nothing is made beside it.
+    void folderInPlaceOfFile() {
+        QVERIFY(QDir().mkpath(IniPath()));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("settings.ini cannot be read"));
         Mod_INI::PutIniValue(IniPath(), "MessageInterval", "600", "Settings");
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, handler);
-        QCOMPARE(ReadBytes(IniPath()), old);
-        // A folder in the file's place can be neither read nor replaced.
-        QVERIFY(QDir().mkpath(dir_->filePath("folder.ini")));
-        Mod_INI::PutIniValue(dir_->filePath("folder.ini"), "MessageInterval", "600", "Settings");
-        QVERIFY(QDir(dir_->filePath("folder.ini")).isEmpty());
-        QCOMPARE(Entries(), (QStringList{"folder.ini", "settings.ini"}));
+        QVERIFY(QDir(IniPath()).isEmpty());
+        QCOMPARE(Entries(), QStringList{"settings.ini"});
     }
 
     // A folder that may not be written, holding a settings file that may: the file is rewritten in
@@ -211,16 +192,16 @@ private slots:
         QCOMPARE(Entries(), QStringList{"settings.ini"});
     }
 
-    // Wildcard characters in the folder or name are plain characters of the path, not a pattern.
+    // Wildcard characters in the folder or name are plain characters of the path: a file they
+    // would match as a pattern is not taken for it.
     void wildcardCharactersInPath() {
         const QString path = dir_->filePath("Shop?Music*/corv?ne.ini");
-        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-        for (const char* key : {"MessageInterval", "MessageVolume"}) {
-            Mod_INI::PutIniValue(path, key, "7", "Settings");
-        }
-        QCOMPARE(ReadBytes(path),
-                 QByteArray("[Settings]\r\nMessageInterval=7\r\nMessageVolume=7\r\n"));
-        QCOMPARE(Mod_INI::GetIniValue(path, "MessageInterval", "30", "Settings"), QString("7"));
+        const QString lookalike = dir_->filePath("ShopXMusic/corvane.ini");
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) &&
+                QDir().mkpath(QFileInfo(lookalike).path()));
+        QVERIFY(MediaFixtures::MakeFile(lookalike, "[Settings]\r\n"));
+        Mod_INI::PutIniValue(path, "MessageInterval", "7", "Settings");
+        QCOMPARE(ReadBytes(path), QByteArray("[Settings]\r\nMessageInterval=7\r\n"));
     }
 
     void iniFilePath() {

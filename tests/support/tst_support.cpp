@@ -1,9 +1,14 @@
+#include <sys/resource.h>
+
 #include <QtTest>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
+#include "MediaFixtures.h"
 #include "support/Mod_Diskinfo.h"
 #include "support/Mod_Version.h"
+#include "support/SafeWrite.h"
 
 using namespace Mod_Diskinfo;
 
@@ -11,7 +16,41 @@ using namespace Mod_Diskinfo;
 // clang-format off
 struct PathRow { QString path, stripped, folder; };  // StripTrailingBackslash, FolderOfPath
 struct RootRow { QString path, root, kind; };  // kind: "unc" from IsUncPath, "drive" from HasDriveLetter
+// before/after: a file's content, or kNothing or kFolder; kNew is what was written. fileLimit 0: none.
+struct WriteRow { QString name; QByteArray before; qsizetype size; rlim_t fileLimit; SafeWrite::Outcome outcome; QByteArray after; };
 // clang-format on
+
+namespace {
+
+constexpr char kNothing[] = "<nothing>";
+constexpr char kFolder[] = "<folder>";
+constexpr char kNew[] = "<new>";
+
+QByteArray Found(const QString& path) {
+    if (QFileInfo(path).isDir()) {
+        return QDir(path).isEmpty() ? kFolder : "<folder not empty>";
+    }
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(kNothing);
+}
+
+// Writes with files limited to `limit` bytes, as a disk that fills part-way would; even root is
+// stopped by it.
+SafeWrite::Result ReplaceWithin(rlim_t limit, const QString& path, const QByteArray& bytes) {
+    rlimit saved{};
+    if (limit == 0 || ::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+        return SafeWrite::ReplaceFile(path, bytes);
+    }
+    const rlimit limited{limit, saved.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    SafeWrite::Result result = SafeWrite::ReplaceFile(path, bytes);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    return result;
+}
+
+}  // namespace
 
 class SupportTest : public QObject {
     Q_OBJECT
@@ -80,6 +119,39 @@ private slots:
         QCOMPARE(PathRoot(r.path), r.root);
         QCOMPARE(QString(IsUncPath(r.path) ? "unc" : "") + (HasDriveLetter(r.path) ? "drive" : ""),
                  r.kind);
+    }
+
+    // Small writes wait in Qt's buffer until the file is committed, large ones go at once; a
+    // failure of either keeps the old file, and no new file is left beside it.
+    void replaceFile_data() {
+        QTest::addColumn<WriteRow>("r");
+        using enum SafeWrite::Outcome;
+        // clang-format off
+        QTest::newRow("made") << WriteRow{"a.txt", kNothing, 100, 0, Written, kNew};
+        QTest::newRow("longer old file replaced whole") << WriteRow{"a.txt", QByteArray(200, 'o'), 100, 0, Written, kNew};
+        QTest::newRow("disk full, small write") << WriteRow{"a.txt", "old", 100, 16, NotWritten, "old"};
+        QTest::newRow("disk full, large write") << WriteRow{"a.txt", "old", 1 << 20, 4096, NotWritten, "old"};
+        QTest::newRow("disk full, nothing before") << WriteRow{"a.txt", kNothing, 100, 16, NotWritten, kNothing};
+        QTest::newRow("a folder in its place") << WriteRow{"a.txt", kFolder, 100, 0, NotOpened, kFolder};
+        QTest::newRow("missing folder") << WriteRow{"none/a.txt", kNothing, 100, 0, NotOpened, kNothing};
+        // clang-format on
+    }
+    void replaceFile() {
+        QFETCH(WriteRow, r);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(r.name);
+        QVERIFY(r.before != kFolder || QDir().mkpath(path));
+        QVERIFY(r.before == kNothing || r.before == kFolder ||
+                MediaFixtures::MakeFile(path, r.before));
+        const QByteArray bytes(r.size, 'n');
+        const SafeWrite::Result result = ReplaceWithin(r.fileLimit, path, bytes);
+        QCOMPARE(int(result.outcome), int(r.outcome));
+        QCOMPARE(result.reason.isEmpty(), r.outcome == SafeWrite::Outcome::Written);
+        QCOMPARE(Found(path), r.after == kNew ? bytes : r.after);
+        const QStringList left =
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QCOMPARE(left, r.after == kNothing ? QStringList() : QStringList{r.name});
     }
 
     // Minor and revision padded to 2 and 4 digits but never cut; no field read as signed.
