@@ -23,6 +23,7 @@
 namespace {
 
 Q_LOGGING_CATEGORY(lcPlayLog, "corvane.playlog")
+Q_LOGGING_CATEGORY(lcOutput, "corvane.output")
 
 QString Latin1(const char* text) {
     return QString::fromLatin1(text);
@@ -59,10 +60,10 @@ Player::Player(const Clock& clock, QObject* parent)
                                    [this] { return options_.everySongs; },
                                },
                                lists_[kMusic], lists_[kMessages], this);
-    Mod_MCI::MciSetNotify([scheduler = scheduler_](const QString& alias,
-                                                    Mod_MCI::MciNotice notice) {
-        scheduler->OnNotice(alias, notice);
-    });
+    Mod_MCI::MciSetNotify(
+        [scheduler = scheduler_](const QString& alias, Mod_MCI::MciNotice notice) {
+            scheduler->OnNotice(alias, notice);
+        });
     planner_ = new DayPlanner(
         clock_, *scheduler_,
         Program().folder + u'/' + Program().baseName + QStringLiteral(".timed"), this);
@@ -110,6 +111,8 @@ void Player::Load() {
     // Campaign folders rotate on their dates.
     lists_[kMessages].SetCampaigns([this] { return clock_.Now().date(); });
     Schedule::Plan plan = ReadSchedule();
+    // The lists have told their views they are filled; those views draw before the random pick
+    // below selects in them, as after any other change of the lists.
     ProcessPendingEvents();
     for (MediaList& list : lists_) {
         if (list.ListCount() > 0) {
@@ -135,7 +138,14 @@ void Player::Load() {
     options_.everySongs =
         std::clamp(ReadOption(kEverySongsKey, QStringLiteral("0")).toInt(), 0, kMostSongs);
     options_.output = ReadOption(kOutputDeviceKey, QString());
-    Platform::Mci::SelectOutput(options_.output.toStdString());
+    // The media service is installed before the player loads; without it, or with an output it
+    // cannot choose, this says so rather than play to nowhere in silence.
+    if (const Platform::Mci::MciError error =
+            Platform::Mci::SelectOutput(options_.output.toStdString());
+        error != Platform::Mci::kNoError && error != Platform::Mci::kErrUnsupportedFunction) {
+        qCWarning(lcOutput, "cannot play to the sound output \"%s\" (media error %u)",
+                  qPrintable(options_.output), error);
+    }
     // Outside the hours nothing starts.
     planner_->SetPlan(std::move(plan));
 }
@@ -160,6 +170,7 @@ void Player::Shutdown() {
     saveTimer_.stop();
     scheduler_->Stop();
     ProcessPendingEvents();
+    // Each channel by its name first, then whatever else is open (the music file cued next).
     Mod_MCI::MciClose(Scheduler::ChannelAlias(kMusic));
     Mod_MCI::MciClose(Scheduler::ChannelAlias(kMessages));
     Mod_MCI::MciCloseAll();
@@ -272,27 +283,12 @@ void Player::Resume() {
 }
 
 std::optional<qint64> Player::SecondsToNextMessage() const {
-    std::optional<qint64> next = scheduler_->SecondsToNextMessage();
-    if (Closed()) {
-        return next;
+    const std::optional<qint64> rotation = scheduler_->SecondsToNextMessage();
+    const std::optional<qint64> timed = Closed() ? std::nullopt : planner_->SecondsToNextTimed();
+    if (rotation && timed) {
+        return std::min(*rotation, *timed);
     }
-    const QDateTime now = clock_.Now();
-    for (int back = 0; back < 8; ++back) {
-        const QDate day = now.date().addDays(back);
-        for (const Schedule::Timed& timed : planner_->Plan().timed) {
-            if ((timed.days & (1U << (day.dayOfWeek() - 1))) == 0) {
-                continue;
-            }
-            const qint64 in = now.secsTo(Schedule::At(day, timed.minute, now.timeZone()));
-            if (in >= 0 && (!next || in < *next)) {
-                next = in;
-            }
-        }
-        if (next && *next < 86400) {
-            break;
-        }
-    }
-    return next;
+    return rotation ? rotation : timed;
 }
 
 QStringList Player::Problems() const {

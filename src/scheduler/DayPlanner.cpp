@@ -54,6 +54,22 @@ void DayPlanner::Check() {
     minuteTimer_.start(60'000 - (time.second() * 1000 + time.msec()) + 5);
 }
 
+std::optional<qint64> DayPlanner::SecondsToNextTimed() const {
+    const QDateTime now = clock_.Now();
+    std::optional<qint64> next;
+    // Today's still to come, or the first day ahead that has one; a week covers every day set.
+    for (int ahead = 0; ahead < 8 && !(next && *next < 86400); ++ahead) {
+        const QDate day = now.date().addDays(ahead);
+        for (const Schedule::Timed& timed : plan_.timed) {
+            const qint64 in = now.secsTo(Schedule::At(day, timed.minute, now.timeZone()));
+            if (timed.RunsOn(day) && in >= 0 && (!next || in < *next)) {
+                next = in;
+            }
+        }
+    }
+    return next;
+}
+
 void DayPlanner::CheckTimed(const QDateTime& now, bool open) {
     bool changed = false;
     const qint64 wallNow = Wall(now.date(), now.time());
@@ -64,8 +80,7 @@ void DayPlanner::CheckTimed(const QDateTime& now, bool open) {
             const QDate day = now.date().addDays(-back);
             const auto done = done_.find(timed.line);
             if ((back == 1 && done == done_.end()) ||
-                (done != done_.end() && day <= done->second) ||
-                (timed.days & (1U << (day.dayOfWeek() - 1))) == 0 ||
+                (done != done_.end() && day <= done->second) || !timed.RunsOn(day) ||
                 wallNow < Wall(day, QTime(timed.minute / 60, timed.minute % 60))) {
                 continue;
             }

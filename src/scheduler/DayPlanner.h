@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QTimer>
 #include <map>
+#include <optional>
 
 #include "scheduler/Schedule.h"
 #include "scheduler/Scheduler.h"
@@ -43,6 +44,8 @@ public:
     const Schedule::Plan& Plan() const { return plan_; }
 
     void Check();
+    // Seconds until the next timed message's minute; none when there is none.
+    std::optional<qint64> SecondsToNextTimed() const;
     // "Closed until Mon 08:00" while closed; empty while open.
     QString ClosedText() const { return closedText_; }
 

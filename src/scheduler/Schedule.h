@@ -58,6 +58,7 @@ struct Timed {
     QString path;        // where it was found
     QByteArray line;     // the whole line, trimmed: what it is known by across restarts
     int lineNumber = 0;  // in the settings file
+    bool RunsOn(const QDate& day) const { return (days & (1U << (day.dayOfWeek() - 1))) != 0; }
 };
 
 // A line left out, and why.

@@ -1,5 +1,6 @@
 #include <gst/app/gstappsink.h>
 
+#include <QElapsedTimer>
 #include <QtTest>
 #include <algorithm>
 #include <array>
@@ -195,6 +196,35 @@ private slots:
         QTest::newRow("MP3, with encoder delay") << PlayRow{"tone.mp3", 400, 520};
         QTest::newRow("MIDI") << PlayRow{"tune.mid", 450, 750};
     }
+    // Held for a while and resumed, a file plays what was left of it, whole: nothing is lost or
+    // heard twice, and its end is told when that rest has played.
+    void pauseAndResume() {
+        Rig d;
+        QVERIFY(MediaFixtures::MakeWav(dir_.filePath("held.wav"), 3000, 1000));
+        QVERIFY(MediaFixtures::MakeWav(dir_.filePath("under.wav"), 10000, 400, 0.05));
+        for (const char* alias : {"ZEL0", "ZEL1"})
+            QCOMPARE(Ask(d, QString("open %1.wav type MPEGVideo Alias %2")
+                                .arg(alias == QString("ZEL0") ? "under" : "held", alias)),
+                     QString());
+        QCOMPARE(Ask(d, "play ZEL0"), QString());
+        QCOMPARE(Ask(d, "set ZEL1 time format frames"), QString());
+        QCOMPARE(Ask(d, "play ZEL1 from 0 to " + Ask(d, "status ZEL1 length")), QString());
+        QTest::qWait(800);
+        QCOMPARE(Ask(d, "pause ZEL0") + Ask(d, "pause ZEL1"), QString());
+        QCOMPARE(Ask(d, "status ZEL1 mode"), QStringLiteral("paused"));
+        QTest::qWait(1000);
+        QElapsedTimer resumed;
+        resumed.start();
+        QCOMPARE(Ask(d, "resume ZEL0") + Ask(d, "resume ZEL1"), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(d.notices, QStringList{"ZEL1 ended"}, 5000);
+        const qint64 rest = resumed.elapsed();
+        QVERIFY2(rest > 1700 && rest < 3000, qPrintable(QString::number(rest)));
+        const QList<double> levels = MediaFixtures::ToneLevels(d.Channels()[0], 1000);
+        const auto windows =
+            std::count_if(levels.begin(), levels.end(), [](double level) { return level > 0.25; });
+        QVERIFY2(std::abs(windows - 300) <= 8, qPrintable(QString::number(windows)));
+    }
+
     // The console's whole use of a device: open, length in frames, play 0 to it, close. Its end
     // reaches the notice handler from the event loop, with no command sent to read it. One closed
     // while it plays tells no one.
