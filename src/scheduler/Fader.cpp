@@ -11,7 +11,8 @@ Fader::Fader(QObject* parent) : QObject(parent) {
 
 void Fader::ByUnits(int from, int to, Apply apply, Done done) {
     Begin(from, to, std::abs(to - from), true, std::move(apply), std::move(done));
-    apply_(level_);
+    const Apply step = apply_;
+    step(level_);
 }
 
 void Fader::Over(int from, int to, std::chrono::milliseconds length, Apply apply, Done done) {
@@ -83,5 +84,7 @@ void Fader::Step() {
         return;
     }
     level_ = LevelAt(++step_);
-    apply_(level_);
+    // A copy: what a step sets off (a pause, the end) may cancel the fade and drop apply_.
+    const Apply step = apply_;
+    step(level_);
 }
