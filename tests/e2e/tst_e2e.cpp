@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <list>
 #include <optional>
 
@@ -152,6 +154,7 @@ private:
     std::optional<QTemporaryDir> caseRuntime_;  // and its runtime folder
     QProcess program_;
     QList<std::pair<QString, QString>> environment_;  // the case's own additions
+    QElapsedTimer sinceStart_;
 
     QString Path(const QString& name) const { return folder_->filePath(name); }
     QString SettingsFile() const { return Path("corvane.ini"); }
@@ -207,20 +210,36 @@ private:
         QVERIFY(program_.waitForStarted(5000));
     }
 
-    // What the sink "e2e" plays while the program runs for `ms` from its start.
-    QByteArray RecordProgram(int ms) {
+    // What the sink "e2e" plays while the program runs for `ms` from its start, `during` done
+    // meanwhile; sinceStart_ tells how far into the recording it is.
+    QByteArray RecordProgram(int ms, const std::function<void()>& during = {}) {
+        // An idle sink's monitor sends nothing, and the recording would start at the program's
+        // first sound: zeros keep it running, so that the recording's start is the program's.
+        Server zeros;
+        zeros.setProcessEnvironment(Environment({{"PULSE_SERVER", sound_}}));
+        zeros.setStandardInputFile("/dev/zero");
+        if (!zeros.Launch("pacat",
+                          {"-d", "e2e", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                           "--latency-msec=20"},
+                          [&] { return zeros.waitForStarted(5000); })) {
+            return {};
+        }
         Server recorder;
         recorder.setProcessEnvironment(Environment({{"PULSE_SERVER", sound_}}));
         if (!recorder.Launch("parec",
                              {"-d", "e2e.monitor", "--raw", "--format=float32le", "--rate=44100",
-                              "--channels=2"},
+                              "--channels=2", "--latency-msec=10"},
                              [&] { return recorder.waitForStarted(5000); })) {
             return {};
         }
         // From its first samples, so that the recording's start is the program's.
         recorder.waitForReadyRead(5000);
         Start();
-        QTest::qWait(ms);
+        sinceStart_.start();
+        if (during) {
+            during();
+        }
+        QTest::qWait(static_cast<int>(std::max<qint64>(0, ms - sinceStart_.elapsed())));
         Terminate();
         recorder.terminate();
         recorder.waitForFinished(5000);
@@ -584,6 +603,89 @@ private slots:
                                 .arg(kBackWithin)
                                 .arg(stop)
                                 .arg(music.size())));
+    }
+
+    void pauseHoldsAMessage_data() { ServerRows(); }
+    // Paused through the web remote while a message plays over the lowered music: silent within
+    // 0.3 s; resumed, the rest of the message plays over the music at the level it had, and the
+    // music rises after it.
+    void pauseHoldsAMessage() {
+        if (!UseServer()) {
+            return;
+        }
+        AddMedia("MessageInterval=3\r\n[Remote]\r\nWebPort=18471\r\nWebLan=0\r\nWebKey=k\r\n",
+                 false);
+        QVERIFY(MediaFixtures::MakeWav(Path("Music/long.wav"), 30000, 400));
+        QVERIFY(MediaFixtures::MakeWav(Path("Messages/message.wav"), 3000, 1200));
+        qint64 pausedAt = -1, resumedAt = -1, openedAt = -1;
+        const auto post = [](const char* verb) {
+            QProcess curl;
+            return Run(curl, "curl",
+                       {"-sf", "-X", "POST", "-H", "Authorization: Bearer k",
+                        QString("http://127.0.0.1:18471/api/v1/") + verb})
+                       .first == 0;
+        };
+        const std::vector<float> samples = Floats(RecordProgram(20000, [&] {
+            QVERIFY(Plays("Messages", 12000));
+            openedAt = sinceStart_.elapsed();
+            QTest::qWait(1000);
+            pausedAt = sinceStart_.elapsed();
+            QVERIFY(post("pause"));
+            QTest::qWait(1500);
+            resumedAt = sinceStart_.elapsed();
+            QVERIFY(post("resume"));
+        }));
+        QVERIFY(resumedAt > 0);
+        const QList<double> music = MediaFixtures::ToneLevels(samples, 400, 2);
+        const QList<double> message = MediaFixtures::ToneLevels(samples, 1200, 2);
+        const double musicFull = *std::max_element(music.begin(), music.end());
+        const double messageFull = *std::max_element(message.begin(), message.end());
+        // The recording's start and the program's differ by the server's latencies, so the
+        // message's first sound is the mark: the pause is heard no later after it was asked
+        // for than the message was after it was opened, and 0.3 s.
+        const auto loud = [&](double l) { return l > 0.5 * messageFull; };
+        // The start of 100 ms of quiet: a server's dropout of a few ms is not the pause.
+        const auto quietFrom = [&](QList<double>::const_iterator from) {
+            for (; from + 10 < message.end(); ++from)
+                if (std::none_of(from, from + 10, loud))
+                    return from;
+            return message.cend();
+        };
+        const auto onset = std::find_if(message.cbegin(), message.cend(), loud);
+        const auto held = quietFrom(onset);
+        const auto back = std::find_if(held, message.cend(), loud);
+        const auto ended = quietFrom(back);
+        QVERIFY2(ended != message.end(),
+                 qPrintable(QString("the message heard at %1, held at %2, back at %3 of %4 windows")
+                                .arg(onset - message.begin())
+                                .arg(held - message.begin())
+                                .arg(back - message.begin())
+                                .arg(message.size())));
+        const qint64 heldLate = (held - onset) * 10 - (pausedAt - openedAt);
+        qInfo("the pause heard %lld ms later than the message's start", heldLate);
+        QVERIFY2(heldLate <= 300, qPrintable(QString::number(heldLate)));
+        const qsizetype silence = back - held;
+        QVERIFY2(std::abs(silence * 10 - (resumedAt - pausedAt)) <= 150,
+                 qPrintable(QString("silent for %1 ms").arg(silence * 10)));
+        for (auto w = held - message.begin() + 5; w < back - message.begin() - 5; ++w)
+            QVERIFY2(music[w] < 0.02 * musicFull,
+                     qPrintable(QString("music %1 ms into the pause").arg(w * 10)));
+        // Of the message, before the pause and after it: all of it, once.
+        const qsizetype before = held - onset, after = ended - back;
+        QVERIFY2(std::abs(before + after - 300) <= 5 && before >= 50 && after >= 50,
+                 qPrintable(QString("%1 + %2 windows of the message").arg(before).arg(after)));
+        // The median of half a second, which a dropout of the server's does not move.
+        QList<double> under(music.begin() + (back - message.begin()),
+                            music.begin() + (back - message.begin()) + 50);
+        std::nth_element(under.begin(), under.begin() + 25, under.end());
+        QVERIFY2(under[25] < 0.2 * musicFull && under[25] > 0.02 * musicFull,
+                 qPrintable(QString("music at %1%% under the resumed message")
+                                .arg(100 * under[25] / musicFull)));
+        const qsizetype end = ended - message.begin();
+        QVERIFY2(
+            music.size() > end + 150 &&
+                *std::max_element(music.begin() + end, music.begin() + end + 150) > 0.9 * musicFull,
+            "the music rises within 1.5 s of the message's end");
     }
 
     void followsTheChosenOutput_data() { ServerRows(); }

@@ -222,7 +222,7 @@ private slots:
         const QList<double> levels = MediaFixtures::ToneLevels(d.Channels()[0], 1000);
         const auto windows =
             std::count_if(levels.begin(), levels.end(), [](double level) { return level > 0.25; });
-        QVERIFY2(std::abs(windows - 300) <= 8, qPrintable(QString::number(windows)));
+        QVERIFY2(std::abs(windows - 300) <= 3, qPrintable(QString::number(windows)));
     }
 
     // The console's whole use of a device: open, length in frames, play 0 to it, close. Its end

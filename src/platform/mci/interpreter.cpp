@@ -309,7 +309,10 @@ void GstDevices::Pause(Device& device, Device::Mode mode) {
     if (Opening* opening = OpeningOf(device)) {
         opening->play = false;
     } else if (device.Playing()) {
-        device.DetachAt(Heard());
+        // Held at the last sample the mix has taken from it, which is still to be heard: a
+        // resume goes on from there, where one from the sample heard now would repeat the rest.
+        const GstClockTime mixed = output_ != nullptr ? output_->Mixed() : GST_CLOCK_TIME_NONE;
+        device.DetachAt(GST_CLOCK_TIME_IS_VALID(mixed) ? std::max(mixed, Heard()) : Heard());
     }
     device.SetMode(mode);
 }
