@@ -23,7 +23,6 @@
 namespace {
 
 Q_LOGGING_CATEGORY(lcPlayLog, "corvane.playlog")
-Q_LOGGING_CATEGORY(lcOutput, "corvane.output")
 
 QString Latin1(const char* text) {
     return QString::fromLatin1(text);
@@ -138,14 +137,8 @@ void Player::Load() {
     options_.everySongs =
         std::clamp(ReadOption(kEverySongsKey, QStringLiteral("0")).toInt(), 0, kMostSongs);
     options_.output = ReadOption(kOutputDeviceKey, QString());
-    // The media service is installed before the player loads; without it, or with an output it
-    // cannot choose, this says so rather than play to nowhere in silence.
-    if (const Platform::Mci::MciError error =
-            Platform::Mci::SelectOutput(options_.output.toStdString());
-        error != Platform::Mci::kNoError && error != Platform::Mci::kErrUnsupportedFunction) {
-        qCWarning(lcOutput, "cannot play to the sound output \"%s\" (media error %u)",
-                  qPrintable(options_.output), error);
-    }
+    // The media service is installed before the player loads.
+    ApplyOutput();
     // Outside the hours nothing starts.
     planner_->SetPlan(std::move(plan));
 }

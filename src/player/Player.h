@@ -103,8 +103,8 @@ public:
         QString description;
     };
     // The sound outputs there are now, by description; the chosen one may not be among them.
-    // Asked afresh each time, as outputs come and go. Virtual so that a stand-in can list its own.
-    virtual QList<Output> Outputs() const;
+    // Asked afresh each time, as outputs come and go.
+    QList<Output> Outputs() const;
 
     void NextTrack();
     // A message at once, with the music ducked: `file` from the messages folder, or the next of
@@ -164,6 +164,7 @@ private:
     void ApplyEvenLoudness(bool on);
     void ApplyTrimSilence(bool on);
     void StoreOption(const char* key, const QString& value);
+    void ApplyOutput();
     void LogMessage(const Scheduler::MessagePlay& play);
 
     const Clock& clock_;

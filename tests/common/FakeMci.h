@@ -26,6 +26,7 @@ public:
         outputs.push_back(name);
         return Platform::Mci::kNoError;
     }
+    std::vector<Platform::Mci::OutputChoice> Outputs() override { return connected; }
 
     // Ends what plays on `alias`: its mode becomes "stopped", and the end is posted as a notice.
     void Finish(const std::string& alias);
@@ -33,10 +34,11 @@ public:
     // posted as a notice.
     void Fail(const std::string& alias);
 
-    std::vector<std::string> commands;      // recorded so far
-    std::vector<std::string> outputs;       // chosen so far
-    std::map<std::string, Device> devices;  // keyed by alias as sent
-    std::set<std::string> unplayable;       // file names (without folder) that fail to open
+    std::vector<std::string> commands;                   // recorded so far
+    std::vector<std::string> outputs;                    // chosen so far
+    std::vector<Platform::Mci::OutputChoice> connected;  // what the sound server has
+    std::map<std::string, Device> devices;               // keyed by alias as sent
+    std::set<std::string> unplayable;  // file names (without folder) that fail to open
     // Called after each command has been carried out.
     std::function<void(const std::string& command)> onCommand;
 };

@@ -33,21 +33,14 @@ struct ValueRow { QString text; double number; int low, high, value; };
 struct LifeRow { QByteArray ini; QByteArray saved; QString readout; int exit; };  // ini "/": a folder
 struct ScheduleRow { int day; QString hours, closed, timed, problem; };  // day: the field typed in, Monday 0
 struct MouseRow { bool minimised; int button; QList<bool> visibleMinimisedPopUp; };  // button 0: Show
-struct OutputRow { QString chosen; QList<Player::Output> connected; QStringList shown; QString checked, pick, told; };  // told: the name the service gets
+struct OutputRow { QString chosen; std::vector<Platform::Mci::OutputChoice> connected; QStringList shown; QString checked, pick, told; };  // told: the name the service gets
 // clang-format on
-
-// A player whose sound server has the outputs the test gives it.
-struct ListedPlayer : Player {
-    using Player::Player;
-    QList<Output> connected;
-    QList<Output> Outputs() const override { return connected; }
-};
 
 // A console whose timer is stopped, so that only the test ticks it.
 struct Console {
     FakeMciInstaller fake;
     SystemClock clock;
-    ListedPlayer player{clock};
+    Player player{clock};
     Frm_Messages w{player};
     Console() { Clean(), w.Timer1->stop(); }
     ~Console() { Clean(); }
@@ -278,7 +271,7 @@ private slots:
 
     void outputs_data() {
         QTest::addColumn<OutputRow>("r");
-        const Player::Output hdmi{"hdmi-1", "HDMI"}, usb{"usb-2", "USB speakers"};
+        const Platform::Mci::OutputChoice hdmi{"hdmi-1", "HDMI"}, usb{"usb-2", "USB speakers"};
         // clang-format off
         QTest::newRow("chosen one connected") << OutputRow{"usb-2", {hdmi, usb}, {"System default", "HDMI", "USB speakers"}, "USB speakers", "HDMI", "hdmi-1"};
         QTest::newRow("chosen one gone: listed last, still chosen") << OutputRow{"usb-2", {hdmi}, {"System default", "HDMI", "usb-2 (not connected)"}, "usb-2 (not connected)", "System default", ""};
@@ -290,7 +283,7 @@ private slots:
     void outputs() {
         QFETCH(OutputRow, r);
         c->player.SetOutput(r.chosen);
-        c->player.connected = r.connected;
+        c->fake->connected = r.connected;
         QMenu* menu = c->w.Mnu_File_Output;
         const auto listed = [menu](bool checkedOnly) {
             emit menu->aboutToShow();

@@ -1,6 +1,7 @@
 #include "platform/mci/mci.h"
 
 #include "platform/mci/log.h"
+#include "platform/mci/outputs.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -94,7 +95,17 @@ Service* CurrentService() {
 
 MciError SelectOutput(const std::string& name) {
     Service* service = CurrentService();
-    return service != nullptr ? service->SelectOutput(name) : kErrNoService;
+    const MciError error = service != nullptr ? service->SelectOutput(name) : kErrNoService;
+    return error == kErrUnsupportedFunction ? kNoError : error;
+}
+
+std::vector<OutputChoice> Service::Outputs() {
+    return OutputWatch::Instance().List();
+}
+
+std::vector<OutputChoice> Outputs() {
+    Service* service = CurrentService();
+    return service != nullptr ? service->Outputs() : std::vector<OutputChoice>{};
 }
 
 MciError mciSendString(std::string_view command, char* returnString, unsigned returnLength,

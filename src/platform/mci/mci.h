@@ -36,6 +36,12 @@ enum : MciError {
     kErrNoOutput,
 };
 
+// A sound output: its name, as the sound server knows it, and its description for people.
+struct OutputChoice {
+    std::string name;
+    std::string description;
+};
+
 // What executes command strings. Replies are plain text without line ends.
 class Service {
 public:
@@ -44,14 +50,19 @@ public:
     // Plays to the sound server's output of that name from now on; empty: the desktop's. A
     // service with no choice of output refuses.
     virtual MciError SelectOutput(const std::string& /*name*/) { return kErrUnsupportedFunction; }
+    // The outputs there are now, by description: the sound server's, as they come and go.
+    virtual std::vector<OutputChoice> Outputs();
 };
 
 // Installs the service used by mciSendString from now on, and returns the one it replaces.
 std::unique_ptr<Service> SetService(std::unique_ptr<Service> service);
 Service* CurrentService();
 
-// Has the installed service play to that output (see Service::SelectOutput).
+// Has the installed service play to that output (see Service::SelectOutput). A service with no
+// choice of output is no error: it plays where it can.
 MciError SelectOutput(const std::string& name);
+// The installed service's outputs; none without a service.
+std::vector<OutputChoice> Outputs();
 
 // Sends one command. The reply, cut to fit, is written NUL-terminated into `returnString` when it
 // is given with a `returnLength` of at least 1. `callbackWindow` is accepted and unused: notices go

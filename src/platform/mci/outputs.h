@@ -7,14 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/mci/mci.h"
+
 // The sound server's outputs, as its device monitor reports them: each by the server's own name
 // for it, which a setting keeps, and the description a person reads.
 namespace Platform::Mci {
-
-struct OutputChoice {
-    std::string name;
-    std::string description;
-};
 
 // Follows the outputs as they come and go (a USB device plugged in or out, a sink added). One for
 // the program, from its first use to its end: GStreamer's device providers are one per kind,
