@@ -11,7 +11,7 @@
 #include <map>
 
 #include "platform/files.h"
-#include "settings/Mod_INI.h"
+#include "settings/LikePattern.h"
 
 namespace {
 

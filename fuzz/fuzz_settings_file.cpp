@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "settings/IniLines.h"
 #include "settings/Mod_INI.h"
 
 namespace {

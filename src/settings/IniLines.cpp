@@ -92,17 +92,18 @@ QByteArray WithValue(const QByteArray& content, const QString& key, const QStrin
     bool written = false;
     bool sectionSeen = false;
     bool inScope = false;
-    QByteArray currentName;
+    // The lines before the first header are in a section of no name.
+    bool nameMatches = LikeMatch(QByteArray(), sectionPattern);
     for (QByteArray& line : SplitLines(content)) {
-        if (ClassifyLine(line) != LineKind::Comment) {
-            if (ClassifyLine(line) == LineKind::Header) {
+        const LineKind kind = ClassifyLine(line);
+        if (kind != LineKind::Comment) {
+            if (kind == LineKind::Header) {
                 if (inScope && !written) {
                     out += newLine + kLineEnd;
                     written = true;
                 }
-                currentName = HeaderName(line);
+                nameMatches = LikeMatch(HeaderName(line), sectionPattern);
             }
-            const bool nameMatches = LikeMatch(currentName, sectionPattern);
             inScope = nameMatches || section.isEmpty();
             if (inScope && KeyMatches(line, upperKey)) {
                 line = newLine;
@@ -127,9 +128,10 @@ QList<std::pair<int, QByteArray>> SectionLines(const QByteArray& content, const 
     int number = 0;
     for (const QByteArray& line : SplitLines(content)) {
         ++number;
-        if (ClassifyLine(line) == LineKind::Header) {
+        const LineKind kind = ClassifyLine(line);
+        if (kind == LineKind::Header) {
             inScope = IsSection(line, section);
-        } else if (inScope && ClassifyLine(line) == LineKind::Other && !line.trimmed().isEmpty()) {
+        } else if (inScope && kind == LineKind::Other && !line.trimmed().isEmpty()) {
             found.append({number, line});
         }
     }
@@ -146,7 +148,8 @@ QByteArray WithSection(const QByteArray& content, const QString& section,
     bool inScope = false;
     bool written = false;
     for (const QByteArray& line : SplitLines(content)) {
-        if (ClassifyLine(line) == LineKind::Header) {
+        const LineKind kind = ClassifyLine(line);
+        if (kind == LineKind::Header) {
             inScope = IsSection(line, section);
             if (inScope && std::exchange(written, true)) {
                 continue;  // a second header of the section: its lines went with the first
@@ -158,7 +161,7 @@ QByteArray WithSection(const QByteArray& content, const QString& section,
             continue;
         }
         // Comments in the section stay; its settings are the new ones.
-        if (!inScope || ClassifyLine(line) == LineKind::Comment) {
+        if (!inScope || kind == LineKind::Comment) {
             out += line + kLineEnd;
         }
     }

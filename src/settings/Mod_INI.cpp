@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/files.h"
+#include "settings/IniLines.h"
 #include "support/Mod_Diskinfo.h"
 #include "support/ProgramLocation.h"
 #include "support/SafeWrite.h"

@@ -5,9 +5,6 @@
 #include <QString>
 #include <utility>
 
-#include "settings/IniLines.h"
-#include "settings/LikePattern.h"
-
 // The program's own reader and writer of a sectioned settings file of key lines ("key=value").
 // Every call opens the file, does all its work and closes it again; nothing is cached. The text
 // itself is read and edited by IniLines, section names matched as LikePattern says.

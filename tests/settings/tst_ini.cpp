@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "MediaFixtures.h"
+#include "settings/IniLines.h"
+#include "settings/LikePattern.h"
 #include "settings/Mod_INI.h"
 
 namespace {
