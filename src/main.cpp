@@ -99,24 +99,6 @@ std::optional<int> ReadCommandLine(int argc, char* argv[]) {
     return std::nullopt;
 }
 
-// Another player has this folder: it is brought forward rather than everything played twice.
-// The exit status.
-int ShowTheFirstInstead(SingleInstance& instance) {
-    if (!instance.AskFirstToShow()) {
-        std::fprintf(stderr, "corvane: another player holds %s but does not answer\n",
-                     qPrintable(Program().folder));
-        return 1;
-    }
-    return 0;
-}
-
-void ShowDiskErrorsInABox() {
-    Mod_Diskinfo::SetErrorBox([](const QString& text, const QString& title) {
-        QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
-        box.exec();
-    });
-}
-
 void UseMediaService(Player& player) {
     // Every file plays at the gain the player's loudness library has for it,
     auto devices = std::make_unique<Platform::Mci::GstDevices>(
@@ -133,14 +115,6 @@ void UseMediaService(Player& player) {
 
 void ShowConsole(Frm_Messages& console) {
     console.Form_MouseMove(Frm_Messages::kLeftButton, 0, 0, 0);
-}
-
-// The desktop's media controls; without a session bus the player goes on without them.
-void RegisterMediaControls(MprisBridge& mpris) {
-    if (!mpris.Register()) {
-        std::fprintf(stderr,
-                     "corvane: no session bus; the desktop's media controls cannot see it\n");
-    }
 }
 
 // What the media controls may do to the window: raise it only where there is a screen to show it
@@ -211,9 +185,18 @@ int main(int argc, char* argv[]) {
 
     SingleInstance instance(Program().folder);
     if (!instance.IsFirst()) {
-        return ShowTheFirstInstead(instance);
+        // Brought forward rather than everything played twice.
+        if (!instance.AskFirstToShow()) {
+            std::fprintf(stderr, "corvane: another player holds %s but does not answer\n",
+                         qPrintable(Program().folder));
+            return 1;
+        }
+        return 0;
     }
-    ShowDiskErrorsInABox();
+    Mod_Diskinfo::SetErrorBox([](const QString& text, const QString& title) {
+        QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
+        box.exec();
+    });
 
     SystemClock clock;
     Player player(clock);
@@ -223,7 +206,10 @@ int main(int argc, char* argv[]) {
     QObject::connect(&instance, &SingleInstance::ShowRequested, &console,
                      [&console] { ShowConsole(console); });
     MprisBridge mpris(player, MediaControlsWindow(console));
-    RegisterMediaControls(mpris);
+    if (!mpris.Register()) {  // the player goes on without the desktop's media controls
+        std::fprintf(stderr,
+                     "corvane: no session bus; the desktop's media controls cannot see it\n");
+    }
     WebRemote remote(player);
     StartWebRemote(remote);
     Fleet fleet(player);

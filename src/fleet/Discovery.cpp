@@ -10,10 +10,6 @@
 
 namespace {
 
-QString Latin1(const char* text) {
-    return QString::fromLatin1(text);
-}
-
 // The entities of one zone as they are made, each a retained payload under its discovery topic.
 class Entities {
 public:
@@ -25,7 +21,7 @@ public:
     const QString& Topic() const { return topic_; }
     const QString& State() const { return state_; }
     const QString& Command() const { return command_; }
-    QList<std::pair<QString, QJsonObject>> List() const { return list_; }
+    QList<std::pair<QString, QJsonObject>> Take() { return std::move(list_); }
 
     // `fields` with what every entity has: its name, its id and device, and the availability.
     void Add(const char* component, const QString& object, const QString& name,
@@ -38,8 +34,8 @@ public:
         fields.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
         fields.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
         list_.append({QStringLiteral("%1/%2/%3/%4/config")
-                          .arg(Latin1(Fleet::kDiscoveryPrefix), Latin1(component), node_,
-                               Fleet::Zone() + u'_' + object),
+                          .arg(QLatin1String(Fleet::kDiscoveryPrefix), QLatin1String(component),
+                               node_, zoneName_ + u'_' + object),
                       fields});
     }
 
@@ -49,12 +45,13 @@ private:
     QString command_;
     // The computer is the topic's node, so that a broker's access rules can give each shop its
     // own; the zone leads each entity's name under it.
-    QString node_ = QStringLiteral("corvane_%1").arg(Fleet::Host());
-    QString zone_ = QStringLiteral("corvane_%1_%2").arg(Fleet::Host(), Fleet::Zone());
+    QString hostName_ = Fleet::Host();
+    QString zoneName_ = Fleet::Zone();
+    QString node_ = QStringLiteral("corvane_%1").arg(hostName_);
+    QString zone_ = QStringLiteral("corvane_%1_%2").arg(hostName_, zoneName_);
     QJsonObject device_{
         {QStringLiteral("identifiers"), QJsonArray{zone_}},
-        {QStringLiteral("name"),
-         QStringLiteral("Corvane %1 (%2)").arg(Fleet::Zone(), Fleet::Host())},
+        {QStringLiteral("name"), QStringLiteral("Corvane %1 (%2)").arg(zoneName_, hostName_)},
         {QStringLiteral("manufacturer"), QStringLiteral("Corvane, example.org")},
         {QStringLiteral("model"), QStringLiteral("Corvane")},
         {QStringLiteral("sw_version"), Mod_Version::VersionString()},
@@ -67,9 +64,9 @@ void AddValues(Entities& entities) {
     const char* const names[] = {"Message interval", "Music", "Music under a message", "Message"};
     for (std::size_t i = 0; i < Player::kValues.size(); ++i) {
         const Player::ValueKey& value = Player::kValues[i];
-        const QString key = Latin1(value.key);
+        const QString key = QString::fromLatin1(value.key);
         entities.Add(
-            "number", key, Latin1(names[i]),
+            "number", key, QString::fromLatin1(names[i]),
             {{QStringLiteral("command_topic"), entities.Topic() + QStringLiteral("/set")},
              {QStringLiteral("command_template"),
               QStringLiteral("{\"%1\": {{ value | int }}}").arg(key)},
@@ -128,5 +125,5 @@ QList<std::pair<QString, QJsonObject>> Fleet::Discovery(const QString& topic) {
     AddValues(entities);
     AddCommands(entities);
     AddSensors(entities);
-    return entities.List();
+    return entities.Take();
 }

@@ -313,15 +313,9 @@ std::optional<WebRemote::Refusal> WebRemote::RequestRefusal(const QHttpServerReq
     if (request.body().size() > RemoteApi::kMostBodyBytes) {
         return Refusal{Status::PayloadTooLarge, QStringLiteral("the body is too long")};
     }
-    if (!RemoteApi::HostAllowed(request.value("Host"), listening_)) {
-        return Refusal{Status::MisdirectedRequest,
-                       QStringLiteral("this server is not known by that name")};
-    }
     const QHostAddress peer = request.remoteAddress();
-    if (failures_.Refused(peer, NowMs())) {
-        return Refusal{Status::TooManyRequests,
-                       QStringLiteral("too many wrong keys; try again in a minute"),
-                       {{"Retry-After", "60"}}};
+    if (std::optional<Refusal> refusal = AddressRefusal(request.value("Host"), peer)) {
+        return refusal;
     }
     if (request.url().path() != u"/" &&
         !RemoteApi::KeyMatches(RemoteApi::BearerKey(request.value("Authorization")), config_.key)) {
@@ -329,6 +323,21 @@ std::optional<WebRemote::Refusal> WebRemote::RequestRefusal(const QHttpServerReq
         return Refusal{Status::Unauthorized,
                        QStringLiteral("a valid key is needed"),
                        {{"WWW-Authenticate", "Bearer"}}};
+    }
+    return std::nullopt;
+}
+
+// Whether the server is reached by a name of its own, from an address not locked out.
+std::optional<WebRemote::Refusal> WebRemote::AddressRefusal(const QByteArray& host,
+                                                            const QHostAddress& peer) const {
+    if (!RemoteApi::HostAllowed(host, listening_)) {
+        return Refusal{Status::MisdirectedRequest,
+                       QStringLiteral("this server is not known by that name")};
+    }
+    if (failures_.Refused(peer, NowMs())) {
+        return Refusal{Status::TooManyRequests,
+                       QStringLiteral("too many wrong keys; try again in a minute"),
+                       {{"Retry-After", "60"}}};
     }
     return std::nullopt;
 }

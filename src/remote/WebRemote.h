@@ -70,6 +70,7 @@ private:
 
     void Handle(const QHttpServerRequest& request, QTcpSocket* socket);
     std::optional<Refusal> RequestRefusal(const QHttpServerRequest& request);
+    std::optional<Refusal> AddressRefusal(const QByteArray& host, const QHostAddress& peer) const;
     std::optional<Refusal> LiveRefusal(const QByteArray& host, const QString& origin,
                                        const QString& path, const QHostAddress& peer) const;
     bool Upgrade(const QHttpServerRequest& request, QTcpSocket* socket);

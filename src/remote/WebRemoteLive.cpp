@@ -31,13 +31,8 @@ QString StatusText(const Player& player) {
 std::optional<WebRemote::Refusal> WebRemote::LiveRefusal(const QByteArray& host,
                                                          const QString& origin, const QString& path,
                                                          const QHostAddress& peer) const {
-    if (!RemoteApi::HostAllowed(host, listening_)) {
-        return Refusal{Status::MisdirectedRequest,
-                       QStringLiteral("this server is not known by that name")};
-    }
-    if (failures_.Refused(peer, NowMs())) {
-        return Refusal{Status::TooManyRequests,
-                       QStringLiteral("too many wrong keys; try again in a minute")};
+    if (std::optional<Refusal> refusal = AddressRefusal(host, peer)) {
+        return refusal;
     }
     if (path != QLatin1String(kLivePath)) {
         return Refusal{Status::NotFound, QStringLiteral("no such path")};
