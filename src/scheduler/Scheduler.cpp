@@ -103,19 +103,28 @@ bool Scheduler::PlayNextFile(int index) {
     if (day_ != Day::Open) {
         return false;
     }
-    RefreshFileLists();
-    MediaList& list = *lists_[index];
-    if (list.ListCount() == 0) {
+    const QByteArray path = NextFileOf(index);
+    if (path.isEmpty()) {
         return false;
     }
-    list.SetListIndex(list.ListIndex() + 1 >= list.ListCount() ? 0 : list.ListIndex() + 1);
-    const QByteArray path = list.FilePath();
     if (index == kMessages) {
         Queue({path, true});
         return true;
     }
     ForgetCuedMusic();
     return OpenAndPlay(kMusic, path, NewMusicLevel());
+}
+
+// The folders read afresh and the channel's next entry selected, after the last wrapping to the
+// first; its path, or nothing from an empty folder.
+QByteArray Scheduler::NextFileOf(int index) {
+    RefreshFileLists();
+    MediaList& list = *lists_[index];
+    if (list.ListCount() == 0) {
+        return {};
+    }
+    list.SetListIndex(list.ListIndex() + 1 >= list.ListCount() ? 0 : list.ListIndex() + 1);
+    return list.FilePath();
 }
 
 void Scheduler::RefreshFileLists() {

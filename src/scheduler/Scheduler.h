@@ -150,6 +150,7 @@ private:
     Channel::Mode ReadMode(int channel);
     void CountTick(bool messagePlaying);
     bool AfterMessage();
+    QByteArray NextFileOf(int index);
     void OnDeviceStopped(const QString& alias);
     void SetPlaying(int channel, const QByteArray& path);
     bool OpenAndPlay(int index, const QByteArray& path, int level);

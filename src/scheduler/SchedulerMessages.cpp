@@ -18,15 +18,9 @@ bool Scheduler::PlayMessageNow(const QByteArray& path) {
     if (day_ != Day::Open || paused_) {
         return false;
     }
-    QByteArray file = path;
+    const QByteArray file = path.isEmpty() ? NextFileOf(kMessages) : path;
     if (file.isEmpty()) {
-        RefreshFileLists();
-        MediaList& list = *lists_[kMessages];
-        if (list.ListCount() == 0) {
-            return false;
-        }
-        list.SetListIndex((list.ListIndex() + 1) % list.ListCount());
-        file = list.FilePath();
+        return false;
     }
     messageTicks_ = 0;
     songsEnded_ = std::min(songsEnded_, 0);
