@@ -54,8 +54,8 @@ void Scheduler::NextTrack() {
         [this] { SkipDone(); });
 }
 
+// Still skipping while the next file starts, so that it starts down under a message.
 void Scheduler::SkipDone() {
-    music_ = Music::Idle;
     if (message_ == Message::Ducking) {
         OpenMessage();
     } else if (!waiting_.empty() && message_ == Message::Idle) {

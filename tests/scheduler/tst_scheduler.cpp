@@ -218,6 +218,17 @@ private slots:
         QCOMPARE(timeline, r.timeline);
     }
 
+    // Skipped under a message, the next file starts down with it, and rises after it.
+    void nextTrackUnderAMessage() {
+        c->Add("Music/a.mp3"), c->Add("Music/b.mp3"), c->Add("Messages/notice.mp3");
+        c->interval = 1, c->low = 95;
+        c->Tick(2);
+        QStringList timeline = c->Do([&] { c->core.NextTrack(); });
+        timeline += c->Finish("ZEL1");
+        QCOMPARE(timeline,
+                 (QStringList{"ZEL0 91..0 in 30", "ZEL0 b.mp3 at 95", "ZEL0 95..100 in 6"}));
+    }
+
     void fader_data() {
         QTest::addColumn<FaderRow>("r");
         // clang-format off
