@@ -2,12 +2,19 @@
 
 #include <QDir>
 #include <QList>
+#include <QTemporaryDir>
 
 #include "FakeMci.h"
 #include "MediaFixtures.h"
 #include "player/Player.h"
 #include "settings/Mod_INI.h"
 #include "support/ProgramLocation.h"
+
+// The cache and the program folder in `folder`; empty, or why the folder was refused.
+inline QString UseFolder(const QTemporaryDir& folder) {
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(folder.filePath("cache")));
+    return ChooseProgramFolder(folder.path());
+}
 
 // A player loaded and started on a scripted media service, in the test's program folder: two
 // music files, the messages named, the settings file as given, and no play log or outbox left by

@@ -12,7 +12,6 @@
 #include "desktop/Autostart.h"
 #include "desktop/Mod_SystemTray.h"
 #include "settings/Mod_INI.h"
-#include "settings/SettingValue.h"
 #include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
 
@@ -29,7 +28,6 @@ void Clean() {
 
 // clang-format off
 struct SlideRow { int control, start, action, value; std::string messageMode; QStringList sent; };  // control 3: interval; action -1: drag
-struct ValueRow { QString text; double number; int low, high, value; };
 struct LifeRow { QByteArray ini; QByteArray saved; QString readout; int exit; };  // ini "/": a folder
 struct ScheduleRow { int day; QString hours, closed, timed, problem; };  // day: the field typed in, Monday 0
 struct MouseRow { bool minimised; int button; QList<bool> visibleMinimisedPopUp; };  // button 0: Show
@@ -133,35 +131,6 @@ private slots:
         }
         QVERIFY(c->w.Fme_Settings->isHidden() &&
                 !c->w.menuBar()->actions().contains(c->w.Mnu_PopUp->menuAction()));
-    }
-
-    void settingValue_data() {
-        QTest::addColumn<ValueRow>("r");
-        QTest::newRow("blanks and tabs; half to even") << ValueRow{" 4 \t5 . 5 ", 45.5, 0, 100, 46};
-        QTest::newRow("exponent") << ValueRow{"2.5E1", 25, 0, 100, 25};
-        QTest::newRow("D exponent, negative; half to even") << ValueRow{"25d-1", 2.5, 0, 100, 2};
-        QTest::newRow("hexadecimal") << ValueRow{"&h1F", 31, 0, 100, 31};
-        QTest::newRow("octal stops at 8") << ValueRow{"&O178", 15, 0, 100, 15};
-        QTest::newRow("stops at junk; half to even") << ValueRow{"4.5x6", 4.5, 0, 100, 4};
-        QTest::newRow("no number") << ValueRow{"abc", 0, 0, 100, 0};
-        QTest::newRow("16-bit top") << ValueRow{"99999", 99999, -100000, 100000, 32767};
-        QTest::newRow("16-bit bottom") << ValueRow{"- 99999", -99999, -100000, 100000, -32768};
-        QTest::newRow("range") << ValueRow{"601", 601, 0, 600, 600};
-        QTest::newRow("beyond a double") << ValueRow{"-1E999", -HUGE_VAL, -100, 100, -100};
-        QTest::newRow("below a double") << ValueRow{"1E-999", 0, -100, 100, 0};
-    }
-    // The same in a locale whose decimal separator is a comma.
-    void settingValue() {
-        QFETCH(ValueRow, r);
-        for (const char* locale : {"C", "de_DE.UTF-8"}) {
-            if (std::setlocale(LC_NUMERIC, locale) == nullptr) {
-                qWarning("locale %s is missing: scripts/install-deps.sh generates it", locale);
-                continue;
-            }
-            const auto reset = qScopeGuard([] { std::setlocale(LC_NUMERIC, "C"); });
-            QCOMPARE(TextToNumber(r.text), r.number);
-            QCOMPARE(TextToSettingValue(r.text, r.low, r.high), r.value);
-        }
     }
 
     void lifecycle_data() {

@@ -139,10 +139,7 @@ class FleetTest : public QObject {
     QTemporaryDir folder_;
 
 private slots:
-    void initTestCase() {
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder_.filePath("cache")));
-        QCOMPARE(ChooseProgramFolder(folder_.path()), QString());
-    }
+    void initTestCase() { QCOMPARE(UseFolder(folder_), QString()); }
 
     // Bad settings are refused by the web remote's rows; here, that nothing of a refused change is
     // applied.

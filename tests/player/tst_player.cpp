@@ -6,7 +6,6 @@
 #include "PlayerRig.h"
 #include "player/Player.h"
 #include "settings/Mod_INI.h"
-#include "support/ProgramLocation.h"
 
 // clang-format off
 // Changed while the music fades down for a message: the music's level once the message plays,
@@ -38,10 +37,7 @@ class PlayerTest : public QObject {
     QTemporaryDir folder_;
 
 private slots:
-    void initTestCase() {
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder_.filePath("cache")));
-        QCOMPARE(ChooseProgramFolder(folder_.path()), QString());
-    }
+    void initTestCase() { QCOMPARE(UseFolder(folder_), QString()); }
 
     void levelDuringFade_data() {
         QTest::addColumn<FadeRow>("r");

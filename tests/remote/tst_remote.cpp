@@ -16,7 +16,6 @@
 #include "remote/RemoteApi.h"
 #include "remote/WebRemote.h"
 #include "settings/Mod_INI.h"
-#include "support/ProgramLocation.h"
 
 namespace {
 
@@ -95,10 +94,7 @@ class RemoteTest : public QObject {
     QTemporaryDir folder_;
 
 private slots:
-    void initTestCase() {
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder_.filePath("cache")));
-        QCOMPARE(ChooseProgramFolder(folder_.path()), QString());
-    }
+    void initTestCase() { QCOMPARE(UseFolder(folder_), QString()); }
 
     void requests_data() {
         QTest::addColumn<RequestRow>("r");

@@ -261,28 +261,6 @@ private slots:
         QCOMPARE(done, 1);
     }
 
-    // A fade held is not done, nor does it step; released, it goes on; cancelled, it never ends.
-    void faderHeldAndCancelled() {
-        Fader fader;
-        QList<int> levels;
-        int done = 0;
-        fader.ByUnits(
-            3, 0, [&](int level) { levels << level; }, [&] { ++done; });
-        fader.Hold();
-        QTest::qWait(60);
-        QCOMPARE(levels, QList<int>{3});
-        QVERIFY(fader.Running() && fader.Held());
-        fader.Release();
-        QTRY_COMPARE(done, 1);
-        QCOMPARE(levels, (QList<int>{3, 2, 1, 0}));
-        fader.ByUnits(
-            3, 0, [&](int level) { levels << level; }, [&] { ++done; });
-        fader.Cancel();
-        QTest::qWait(60);
-        QCOMPARE(done, 1);
-        QVERIFY(!fader.Running());
-    }
-
     // Folders are read at every start, a missing one as empty; an unreadable level rises fully,
     // a missing message is not ducked for.
     void countAndEmptyFolders() {

@@ -2,12 +2,14 @@
 #include <unistd.h>
 
 #include <QtTest>
+#include <clocale>
 #include <optional>
 
 #include "MediaFixtures.h"
 #include "settings/IniLines.h"
 #include "settings/LikePattern.h"
 #include "settings/Mod_INI.h"
+#include "settings/SettingValue.h"
 
 namespace {
 
@@ -26,6 +28,7 @@ struct LikeRow { QByteArray text, pattern; bool expected; };
 struct LineRow { QByteArray line; Mod_INI::LineKind kind; };
 struct GetRow { QByteArray content; QString key, section, expected; };  // expected "default" when not found
 struct PutRow { QByteArray content; QStringList puts; QByteArray expected; };  // puts: "key=value" into [Settings], in order
+struct ValueRow { QString text; double number; int low, high, value; };
 struct SectionRow { QByteArray content; QByteArrayList read; QByteArrayList lines; QByteArray expected; };  // read: "number:line" of [Schedule]
 // clang-format on
 
@@ -204,6 +207,35 @@ private slots:
         QVERIFY(MediaFixtures::MakeFile(lookalike, "[Settings]\r\n"));
         Mod_INI::PutIniValue(path, "MessageInterval", "7", "Settings");
         QCOMPARE(ReadBytes(path), QByteArray("[Settings]\r\nMessageInterval=7\r\n"));
+    }
+
+    void settingValue_data() {
+        QTest::addColumn<ValueRow>("r");
+        QTest::newRow("blanks and tabs; half to even") << ValueRow{" 4 \t5 . 5 ", 45.5, 0, 100, 46};
+        QTest::newRow("exponent") << ValueRow{"2.5E1", 25, 0, 100, 25};
+        QTest::newRow("D exponent, negative; half to even") << ValueRow{"25d-1", 2.5, 0, 100, 2};
+        QTest::newRow("hexadecimal") << ValueRow{"&h1F", 31, 0, 100, 31};
+        QTest::newRow("octal stops at 8") << ValueRow{"&O178", 15, 0, 100, 15};
+        QTest::newRow("stops at junk; half to even") << ValueRow{"4.5x6", 4.5, 0, 100, 4};
+        QTest::newRow("no number") << ValueRow{"abc", 0, 0, 100, 0};
+        QTest::newRow("16-bit top") << ValueRow{"99999", 99999, -100000, 100000, 32767};
+        QTest::newRow("16-bit bottom") << ValueRow{"- 99999", -99999, -100000, 100000, -32768};
+        QTest::newRow("range") << ValueRow{"601", 601, 0, 600, 600};
+        QTest::newRow("beyond a double") << ValueRow{"-1E999", -HUGE_VAL, -100, 100, -100};
+        QTest::newRow("below a double") << ValueRow{"1E-999", 0, -100, 100, 0};
+    }
+    // The same in a locale whose decimal separator is a comma.
+    void settingValue() {
+        QFETCH(ValueRow, r);
+        for (const char* locale : {"C", "de_DE.UTF-8"}) {
+            if (std::setlocale(LC_NUMERIC, locale) == nullptr) {
+                qWarning("locale %s is missing: scripts/install-deps.sh generates it", locale);
+                continue;
+            }
+            const auto reset = qScopeGuard([] { std::setlocale(LC_NUMERIC, "C"); });
+            QCOMPARE(TextToNumber(r.text), r.number);
+            QCOMPARE(TextToSettingValue(r.text, r.low, r.high), r.value);
+        }
     }
 
     void iniFilePath() {
