@@ -218,7 +218,10 @@ private slots:
         const QList<double> levels = MediaFixtures::ToneLevels(d.Channels()[0], 1000);
         const auto windows =
             std::count_if(levels.begin(), levels.end(), [](double level) { return level > 0.25; });
-        QVERIFY2(std::abs(windows - 300) <= 3, qPrintable(QString::number(windows)));
+        // Not counted under the sanitizers, whose allocator keeps no real time: the mixer goes on
+        // without a strip that is late.
+        QVERIFY2(CORVANE_SANITIZED || std::abs(windows - 300) <= 3,
+                 qPrintable(QString::number(windows)));
     }
 
     // The console's whole use of a device: open, length in frames, play 0 to it, close. Its end
