@@ -644,36 +644,48 @@ private slots:
         // message's first sound is the mark: the pause is heard no later after it was asked
         // for than the message was after it was opened, and 0.3 s.
         const auto loud = [&](double l) { return l > 0.5 * messageFull; };
-        // The start of 100 ms of quiet: a server's dropout of a few ms is not the pause.
-        const auto quietFrom = [&](QList<double>::const_iterator from) {
-            for (; from + 10 < message.end(); ++from)
-                if (std::none_of(from, from + 10, loud))
+        // The start of `windows` of quiet, of the message alone or of everything: a dropout of a
+        // few ms is neither the message's end nor the pause.
+        const auto quietFrom = [&](QList<double>::const_iterator from, qsizetype windows,
+                                   bool everything) {
+            for (; from + windows < message.end(); ++from) {
+                const qsizetype w = from - message.begin();
+                if (std::none_of(from, from + windows, loud) &&
+                    (!everything || std::all_of(music.begin() + w, music.begin() + w + windows,
+                                                [&](double l) { return l < 0.02 * musicFull; })))
                     return from;
+            }
             return message.cend();
         };
         const auto onset = std::find_if(message.cbegin(), message.cend(), loud);
-        const auto held = quietFrom(onset);
+        const auto held = quietFrom(onset, 30, true);
         const auto back = std::find_if(held, message.cend(), loud);
-        const auto ended = quietFrom(back);
+        const auto ended = quietFrom(back, 10, false);
         QVERIFY2(ended != message.end(),
                  qPrintable(QString("the message heard at %1, held at %2, back at %3 of %4 windows")
                                 .arg(onset - message.begin())
                                 .arg(held - message.begin())
                                 .arg(back - message.begin())
                                 .arg(message.size())));
-        const qint64 heldLate = (held - onset) * 10 - (pausedAt - openedAt);
-        qInfo("the pause heard %lld ms later than the message's start", heldLate);
-        QVERIFY2(heldLate <= 300, qPrintable(QString::number(heldLate)));
-        const qsizetype silence = back - held;
-        QVERIFY2(std::abs(silence * 10 - (resumedAt - pausedAt)) <= 150,
-                 qPrintable(QString("silent for %1 ms").arg(silence * 10)));
-        for (auto w = held - message.begin() + 5; w < back - message.begin() - 5; ++w)
+        for (auto w = held - message.begin(); w < back - message.begin() - 5; ++w)
             QVERIFY2(music[w] < 0.02 * musicFull,
                      qPrintable(QString("music %1 ms into the pause").arg(w * 10)));
-        // Of the message, before the pause and after it: all of it, once.
-        const qsizetype before = held - onset, after = ended - back;
-        QVERIFY2(std::abs(before + after - 300) <= 5 && before >= 50 && after >= 50,
-                 qPrintable(QString("%1 + %2 windows of the message").arg(before).arg(after)));
+        const qint64 heldLate = (held - onset) * 10 - (pausedAt - openedAt);
+        const qsizetype before = held - onset, after = ended - back, silence = back - held;
+        qInfo(
+            "the pause heard %lld ms later than the message's start; %lld + %lld windows of the "
+            "message, %lld of silence",
+            heldLate, before, after, silence);
+        QVERIFY(before >= 50 && after >= 50);
+        // In time and whole, of the message: all of it, once. Not under the sanitizers, whose
+        // program keeps no real time.
+        if (!CORVANE_SANITIZED) {
+            QVERIFY2(heldLate <= 300, qPrintable(QString::number(heldLate)));
+            QVERIFY2(std::abs(silence * 10 - (resumedAt - pausedAt)) <= 150,
+                     qPrintable(QString("silent for %1 ms").arg(silence * 10)));
+            QVERIFY2(std::abs(before + after - 300) <= 5,
+                     qPrintable(QString("%1 + %2 windows of the message").arg(before).arg(after)));
+        }
         // The median of half a second, which a dropout of the server's does not move.
         QList<double> under(music.begin() + (back - message.begin()),
                             music.begin() + (back - message.begin()) + 50);
