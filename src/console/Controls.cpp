@@ -75,11 +75,14 @@ void Frm_Messages::BuildHeader(QWidget* client) {
 
 void Frm_Messages::BuildLists(QWidget* client) {
     const int half = kClientSize.width() / 2;
-    Label4 = MakeLabel(client, QStringLiteral("Music Playlist"), QRect(0, 66, half, 30));
-    Label5 = MakeLabel(client, QStringLiteral("Messages"), QRect(half, 66, half, 30));
+    Label4 = MakeLabel(client, QStringLiteral("Music Playlist"), QRect(0, 64, half, 30));
+    Label5 = MakeLabel(client, QStringLiteral("Messages"), QRect(half, 64, half, 30));
+    // The daypart's line sits under the music title; both lists start below it, level.
+    Lbl_Daypart = MakeLabel(client, {}, QRect(5, 94, half - 10, 14));
+    Lbl_Daypart->setFont(ArialFont(8.25));
     for (int i = 0; i < 2; ++i) {
         File1[i] = new FileListBox(player_.List(i), client);
-        File1[i]->setGeometry(i * half + 5, 100, half - 10, 270);
+        File1[i]->setGeometry(i * half + 5, 110, half - 10, 260);
         Lbl_Status[i] = MakeLabel(client, {}, QRect(i * half, 374, half, 34));
     }
     for (QLabel* label : {Label4, Label5, Lbl_Status[0], Lbl_Status[1]}) {

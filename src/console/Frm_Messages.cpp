@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -13,6 +14,7 @@
 
 #include "about/Frm_About.h"
 #include "desktop/Mod_SystemTray.h"
+#include "support/ProgramLocation.h"
 
 QIcon Frm_Messages::ConsoleIcon() {
     // Drawn from the program's scalable icon at the sizes a title bar and a tray ask for; the
@@ -57,6 +59,7 @@ void Frm_Messages::BindPlayer() {
             [this](int channel, const QString& mode) { Lbl_Status[channel]->setText(mode); });
     connect(&player_, &Player::VolumeShown, Pic_Volume, &VolumeMeter::Draw);
     connect(&player_, &Player::ClosedTextChanged, this, &Frm_Messages::ShowClosed);
+    connect(&player_, &Player::DaypartChanged, this, &Frm_Messages::ShowDaypart);
     connect(&player_, &Player::OptionsChanged, this, &Frm_Messages::ShowOptions);
     connect(&player_, &Player::PausedChanged, Mnu_Play_Pause, &QAction::setChecked);
     // Assigning a value runs the control's change handler, which hands the same value back: the
@@ -88,8 +91,30 @@ void Frm_Messages::ShowVolume() {
 
 void Frm_Messages::ShowClosed(const QString& text) {
     Lbl_Closed->setText(text);
-    Mod_SystemTray::TraySetTip(text.isEmpty() ? QStringLiteral("Corvane")
-                                              : QStringLiteral("Corvane\n") + text);
+    ShowTrayTip();
+}
+
+void Frm_Messages::ShowDaypart(const QString& name) {
+    daypart_ = name;
+    QString folder = player_.MusicFolder();
+    // Shorter inside the program's folder, where the music folder normally is.
+    if (const QString inside = QDir(Program().folder).relativeFilePath(folder);
+        inside != u".." && !inside.startsWith(u"../")) {
+        folder = inside;
+    }
+    Lbl_Daypart->setText(name.isEmpty() ? QString() : name + QStringLiteral(" — ") + folder);
+    ShowTrayTip();
+}
+
+void Frm_Messages::ShowTrayTip() {
+    QStringList lines{QStringLiteral("Corvane")};
+    if (!Lbl_Closed->text().isEmpty()) {
+        lines.append(Lbl_Closed->text());
+    }
+    if (!daypart_.isEmpty()) {
+        lines.append(QStringLiteral("Daypart: ") + daypart_);
+    }
+    Mod_SystemTray::TraySetTip(lines.join(u'\n'));
 }
 
 void Frm_Messages::Form_MouseMove(qint16 button, qint16 /*shift*/, float /*x*/, float /*y*/) {

@@ -70,6 +70,7 @@ public:
     void Mnu_File_Output_Click(const QString& name);  // the sound server's name; empty: default
     void Mnu_File_Crossfade_Click(int seconds);       // 0: off
     void Mnu_File_TrimSilence_Click(bool checked);
+    void Mnu_File_Shuffle_Click(bool checked);
     void Mnu_File_Schedule_Click();
     void Mnu_File_Remote_Click();
     // The web remote that File > Remote Control sets up; none: the item is unavailable.
@@ -98,6 +99,7 @@ public:
     QLabel* Label3;
     QLabel* Lbl_Version;
     QLabel* Label4;
+    QLabel* Lbl_Daypart;  // under Label4: "Lunch — Music/Lunch"; empty when no daypart applies
     QLabel* Label5;
     QLabel* Lbl_Closed;  // "Closed until Mon 08:00" outside the opening hours
     std::array<FileListBox*, 2> File1{};
@@ -121,6 +123,7 @@ public:
     QAction* Mnu_File_Remote;
     QMenu* Mnu_File_Crossfade;  // Off, or 1 to Player::kLongestCrossfade seconds
     QAction* Mnu_File_TrimSilence;
+    QAction* Mnu_File_Shuffle;
     QAction* Mnu_File_Schedule;
     QAction* Mnu_File_StartAtLogin;  // checked from the file system each time the menu opens
     QAction* Mnu_File_Sep1;
@@ -156,6 +159,8 @@ private:
     void FillOutputMenu();
     void FillMessageMenu();
     void ShowClosed(const QString& text);
+    void ShowDaypart(const QString& name);
+    void ShowTrayTip();
     void CloseAboutWindow();
     void ProcessPendingEvents();
     void Shutdown();
@@ -167,4 +172,5 @@ private:
     bool shuttingDown_ = false;
     bool shutdownDone_ = false;
     std::optional<qint16> pendingUnloadMode_;
+    QString daypart_;  // as last told, for the tray's tip
 };

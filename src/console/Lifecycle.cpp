@@ -22,6 +22,7 @@ void Frm_Messages::Form_Load() {
     }
     ShowOptions();
     player_.Start(WindowHandle());
+    ShowDaypart(player_.Daypart());
 }
 
 void Frm_Messages::Form_QueryUnload(qint16& cancel, qint16& unloadMode) {

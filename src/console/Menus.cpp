@@ -69,6 +69,8 @@ void Frm_Messages::BuildFileMenu() {
     connect(Mnu_File_Output, &QMenu::aboutToShow, this, &Frm_Messages::FillOutputMenu);
     Mnu_File_TrimSilence = AddCheckable(Mnu_File, QStringLiteral("&Trim Silence"), this,
                                         &Frm_Messages::Mnu_File_TrimSilence_Click);
+    Mnu_File_Shuffle = AddCheckable(Mnu_File, QStringLiteral("Shu&ffle"), this,
+                                    &Frm_Messages::Mnu_File_Shuffle_Click);
     Mnu_File_Schedule = Mnu_File->addAction(QStringLiteral("Sc&hedule..."));
     connect(Mnu_File_Schedule, &QAction::triggered, this, &Frm_Messages::Mnu_File_Schedule_Click);
     Mnu_File_Remote = Mnu_File->addAction(QStringLiteral("&Remote Control..."));
@@ -115,6 +117,7 @@ void Frm_Messages::ShowOptions() {
     Mnu_File_EvenLoudness->setChecked(options.evenLoudness);
     Mnu_File_KeepPlayLog->setChecked(options.keepPlayLog);
     Mnu_File_TrimSilence->setChecked(options.trimSilence);
+    Mnu_File_Shuffle->setChecked(options.shuffle);
     for (QAction* action : Mnu_File_Crossfade->actions()) {
         action->setChecked(action->data().toInt() == options.crossfade);
     }
@@ -167,8 +170,10 @@ void Frm_Messages::Mnu_File_Settings_Click() {
 }
 
 void Frm_Messages::Mnu_File_OpenFolder_Click(int channel) {
-    // The desktop's file manager, so files can be dropped in without a terminal.
-    Mod_StartDoc::StartDoc(player_.List(channel).Path());
+    // The desktop's file manager, so files can be dropped in without a terminal. The music's is
+    // the folder playing now: a daypart's, when one applies.
+    Mod_StartDoc::StartDoc(channel == kMusic ? player_.MusicFolder()
+                                             : player_.List(channel).Path());
 }
 
 void Frm_Messages::Mnu_File_StartAtLogin_Click(bool checked) {
@@ -200,13 +205,25 @@ void Frm_Messages::Mnu_File_Crossfade_Click(int seconds) {
     player_.SetCrossfade(seconds);
 }
 
+void Frm_Messages::Mnu_File_Shuffle_Click(bool checked) {
+    player_.SetShuffle(checked);
+}
+
 void Frm_Messages::Mnu_File_Schedule_Click() {
     const QString ini = Mod_INI::IniFilePath();
-    Frm_Schedule window(Mod_INI::GetIniSection(ini, QString::fromLatin1(Player::kScheduleSection)),
-                        Mod_INI::GetIniSection(ini, QString::fromLatin1(Player::kTimedSection)),
+    const auto read = [&ini](const char* section) {
+        return Mod_INI::GetIniSection(ini, QString::fromLatin1(section));
+    };
+    Frm_Schedule window({.schedule = read(Player::kScheduleSection),
+                         .timed = read(Player::kTimedSection),
+                         .dayparts = read(Player::kDaypartsSection),
+                         .levels = read(Player::kLevelsSection)},
                         player_.LocateMessage(), this);
     if (window.exec() == QDialog::Accepted) {
-        player_.SetSchedule(window.ScheduleLines(), window.TimedLines());
+        player_.SetSchedule({.schedule = window.ScheduleLines(),
+                             .timed = window.TimedLines(),
+                             .dayparts = window.DaypartLines(),
+                             .levels = window.LevelLines()});
     }
 }
 

@@ -98,6 +98,16 @@ void AddCommands(Entities& entities) {
                    QStringLiteral("{{ 'ON' if value_json.paused else 'OFF' }}")},
                   {QStringLiteral("state_on"), QStringLiteral("ON")},
                   {QStringLiteral("state_off"), QStringLiteral("OFF")}});
+    const QString order = QString::fromLatin1(Player::kMusicOrderKey);
+    entities.Add(
+        "switch", QStringLiteral("shuffle"), QStringLiteral("Shuffle"),
+        {{QStringLiteral("command_topic"), entities.Topic() + QStringLiteral("/set")},
+         {QStringLiteral("payload_on"), QStringLiteral("{\"%1\": \"Shuffle\"}").arg(order)},
+         {QStringLiteral("payload_off"), QStringLiteral("{\"%1\": \"Name\"}").arg(order)},
+         {QStringLiteral("state_topic"), entities.State()},
+         {QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(order)},
+         {QStringLiteral("state_on"), QStringLiteral("Shuffle")},
+         {QStringLiteral("state_off"), QStringLiteral("Name")}});
 }
 
 // What plays, and how the last message went.
@@ -106,6 +116,10 @@ void AddSensors(Entities& entities) {
                  {{QStringLiteral("state_topic"), entities.State()},
                   {QStringLiteral("value_template"), QStringLiteral("{{ value_json.music.file }}")},
                   {QStringLiteral("icon"), QStringLiteral("mdi:music")}});
+    entities.Add("sensor", QStringLiteral("daypart"), QStringLiteral("Daypart"),
+                 {{QStringLiteral("state_topic"), entities.State()},
+                  {QStringLiteral("value_template"), QStringLiteral("{{ value_json.daypart }}")},
+                  {QStringLiteral("icon"), QStringLiteral("mdi:clock-outline")}});
     entities.Add(
         "sensor", QStringLiteral("last_message"), QStringLiteral("Last message"),
         {{QStringLiteral("state_topic"), entities.State()},

@@ -6,15 +6,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTime>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
 
 #include "audio/Mod_MCI.h"
 #include "platform/mci/mci.h"
+#include "platform/tags.h"
 #include "settings/Mod_INI.h"
 #include "settings/SettingValue.h"
 #include "support/Mod_Diskinfo.h"
@@ -23,6 +26,7 @@
 namespace {
 
 Q_LOGGING_CATEGORY(lcPlayLog, "corvane.playlog")
+Q_LOGGING_CATEGORY(lcMusic, "corvane.music")
 
 QString Latin1(const char* text) {
     return QString::fromLatin1(text);
@@ -43,7 +47,9 @@ Player::Player(const Clock& clock, QObject* parent)
     : QObject(parent),
       clock_(clock),
       loudness_(std::make_unique<Loudness::Library>(Loudness::Library::DefaultCacheFile())),
-      playLog_(Program().folder + QStringLiteral("/Play Log")) {
+      playLog_(Program().folder + QStringLiteral("/Play Log")),
+      musicRoot_(Program().folder + QStringLiteral("/Music")),
+      shuffle_(Program().folder + u'/' + Program().baseName + QStringLiteral(".shuffle")) {
     for (std::size_t i = 0; i < kValues.size(); ++i) {
         values_[i] = kValues[i].defaultValue;
     }
@@ -57,6 +63,13 @@ Player::Player(const Clock& clock, QObject* parent)
                                    [this] { return values_[kMessageVolume]; },
                                    [this] { return options_.crossfade; },
                                    [this] { return options_.everySongs; },
+                                   [this](const MediaList& list) { return NextShuffled(list); },
+                                   [this](const MediaList& list) {
+                                       if (options_.shuffle) {
+                                           shuffle_.Played(list.Path(), list.FileBytes(),
+                                                           ArtistOf(list.Path(), list.FileBytes()));
+                                       }
+                                   },
                                },
                                lists_[kMusic], lists_[kMessages], this);
     Mod_MCI::MciSetNotify(
@@ -83,38 +96,55 @@ Player::Player(const Clock& clock, QObject* parent)
     connect(scheduler_, &Scheduler::MessageFinished, this, &Player::LogMessage);
     connect(planner_, &DayPlanner::Missed, this, &Player::LogMessage);
     connect(planner_, &DayPlanner::ClosedTextChanged, this, &Player::ClosedTextChanged);
+    connect(planner_, &DayPlanner::DaypartChanged, this, &Player::ApplyDaypart);
+    connect(planner_, &DayPlanner::LevelDue, this, [this](int level, bool fade) {
+        SetValue(kMusicHigh, level, fade ? kLevelLineFade : std::chrono::milliseconds{});
+    });
     // Every file the lists show is measured ahead of its start, while even loudness is on.
     for (MediaList& list : lists_) {
         connect(&list, &MediaList::modelReset, this,
                 [this, &list] { loudness_->Queue(list.FilePaths()); });
     }
+    connect(&lists_[kMusic], &MediaList::modelReset, this, &Player::ReadArtists);
 }
 
 Player::~Player() {
+    stopReading_->store(true);
     Mod_MCI::MciSetNotify({});
     loudness_->Stop();
 }
 
 void Player::Load() {
-    const QString musicFolder = Program().folder + QStringLiteral("/Music");
     const QString messagesFolder = Program().folder + QStringLiteral("/Messages");
-    for (const QString& folder : {musicFolder, messagesFolder}) {
+    for (const QString& folder : {musicRoot_, messagesFolder}) {
         if (!Mod_Diskinfo::PathExists(folder)) {
             Mod_Diskinfo::CreatePath(folder);
         }
     }
     // Seeded from the time of day, so each start picks other starting entries.
     QRandomGenerator random(static_cast<quint32>(QTime::currentTime().msecsSinceStartOfDay()));
-    lists_[kMusic].SetPath(musicFolder);
+    lists_[kMusic].SetPath(musicRoot_);
     lists_[kMessages].SetPath(messagesFolder);
     // Campaign folders rotate on their dates.
     lists_[kMessages].SetCampaigns([this] { return clock_.Now().date(); });
     Schedule::Plan plan = ReadSchedule();
+    const auto on = [](const char* key) { return ReadOption(key, QStringLiteral("0")) == u"1"; };
+    options_.shuffle =
+        ReadOption(kMusicOrderKey, QString()).compare(u"Shuffle", Qt::CaseInsensitive) == 0;
+    bool isNumber = false;
+    const int separation = ReadOption(kArtistSeparationKey, QString()).toInt(&isNumber);
+    options_.artistSeparation =
+        isNumber ? std::clamp(separation, 0, kMostSeparation) : Shuffle::kDefaultSeparation;
+    shuffle_.SetSeparation(options_.artistSeparation);
+    // The first music comes from the daypart in force.
+    const Schedule::Daypart* daypart = Schedule::DaypartAt(plan.dayparts, clock_.Now());
+    ApplyDaypart(daypart ? daypart->name : QString());
     // The lists have told their views they are filled; those views draw before the random pick
     // below selects in them, as after any other change of the lists.
     ProcessPendingEvents();
     for (MediaList& list : lists_) {
-        if (list.ListCount() > 0) {
+        // Shuffled music carries on with its round instead.
+        if (list.ListCount() > 0 && !(&list == &lists_[kMusic] && options_.shuffle)) {
             list.SetListIndex(
                 static_cast<int>(std::floor(random.generateDouble() * list.ListCount())));
         }
@@ -127,7 +157,6 @@ void Player::Load() {
                                  Latin1(kSettingsSection)),
             value.low, value.high);
     }
-    const auto on = [](const char* key) { return ReadOption(key, QStringLiteral("0")) == u"1"; };
     ApplyEvenLoudness(on(kEvenLoudnessKey));
     options_.keepPlayLog = on(kKeepPlayLogKey);
     ApplyTrimSilence(on(kTrimSilenceKey));
@@ -161,6 +190,7 @@ void Player::Shutdown() {
         return;
     }
     saveTimer_.stop();
+    stopReading_->store(true);
     scheduler_->Stop();
     ProcessPendingEvents();
     // Each channel by its name first, then whatever else is open (the music file cued next).
@@ -173,13 +203,17 @@ void Player::Shutdown() {
 }
 
 void Player::Set(Value value, int level) {
+    SetValue(value, level, {});
+}
+
+void Player::SetValue(Value value, int level, std::chrono::milliseconds over) {
     level = std::clamp(level, kValues[value].low, kValues[value].high);
     if (shuttingDown_ || values_[value] == level) {
         return;
     }
     values_[value] = level;
     if (value != kInterval) {
-        scheduler_->LevelsChanged();
+        scheduler_->LevelsChanged(over);
     }
     saveTimer_.start();
     emit ValueChanged(value, level);
@@ -226,6 +260,94 @@ void Player::SetEverySongs(int songs) {
     StoreOption(kEverySongsKey, QString::number(options_.everySongs));
 }
 
+void Player::SetShuffle(bool on) {
+    options_.shuffle = on;
+    ReadArtists();
+    StoreOption(kMusicOrderKey, on ? QStringLiteral("Shuffle") : QStringLiteral("Name"));
+}
+
+// The daypart's folder when it has music, else the music folder itself, with one warning.
+void Player::ApplyDaypart(const QString& name) {
+    QString folder = musicRoot_;
+    if (!name.isEmpty()) {
+        const QString own = musicRoot_ + u'/' + name;
+        if (!MediaList::ReadFolder(own, Latin1(kFilePattern)).isEmpty()) {
+            folder = own;
+            emptyDayparts_.remove(name);
+        } else if (!emptyDayparts_.contains(name)) {
+            emptyDayparts_.insert(name);
+            qCWarning(lcMusic, "the daypart %s has no music in %s: the music folder plays",
+                      qPrintable(name), qPrintable(own));
+        }
+    }
+    const bool changed = daypart_ != name;
+    daypart_ = name;
+    scheduler_->ChangeMusicFolder(folder);
+    if (changed) {
+        emit DaypartChanged(name);
+    }
+}
+
+int Player::NextShuffled(const MediaList& list) {
+    if (!options_.shuffle) {
+        return -1;
+    }
+    QList<QByteArray> names;
+    names.reserve(list.ListCount());
+    for (int i = 0; i < list.ListCount(); ++i) {
+        names.append(list.ListBytes(i));
+    }
+    const QString folder = list.Path();
+    return list.Find(shuffle_.Next(
+        folder, names, [this, &folder](const QByteArray& name) { return ArtistOf(folder, name); }));
+}
+
+// The artist tag once it is read, else what the file's name tells.
+QString Player::ArtistOf(const QString& folder, const QByteArray& name) const {
+    const QString tagged = artists_.value(QFile::encodeName(folder) + '/' + name);
+    return tagged.isEmpty() ? Shuffle::ArtistFromName(QFile::decodeName(name)) : tagged;
+}
+
+// The music's tags are read one folder at a time, away from the event loop, while shuffled.
+void Player::ReadArtists() {
+    if (!options_.shuffle || shuttingDown_) {
+        return;
+    }
+    if (readingArtists_) {
+        artistsAgain_ = true;
+        return;
+    }
+    QList<QByteArray> paths;
+    for (const QByteArray& path : lists_[kMusic].FilePaths()) {
+        if (!artists_.contains(path)) {
+            paths.append(path);
+        }
+    }
+    if (paths.isEmpty()) {
+        return;
+    }
+    readingArtists_ = true;
+    auto* watcher = new QFutureWatcher<QHash<QByteArray, QString>>(this);
+    connect(watcher, &QFutureWatcher<QHash<QByteArray, QString>>::finished, this, [this, watcher] {
+        artists_.insert(watcher->result());
+        watcher->deleteLater();
+        readingArtists_ = false;
+        if (std::exchange(artistsAgain_, false)) {
+            ReadArtists();
+        }
+    });
+    watcher->setFuture(QtConcurrent::run([paths, stop = stopReading_] {
+        QHash<QByteArray, QString> artists;
+        for (const QByteArray& path : paths) {
+            if (stop->load()) {
+                break;
+            }
+            artists.insert(path, Platform::Tags::Read(path).artists.value(0).trimmed());
+        }
+        return artists;
+    }));
+}
+
 void Player::ApplyEvenLoudness(bool on) {
     options_.evenLoudness = on;
     loudness_->SetEnabled(on);
@@ -242,7 +364,7 @@ void Player::ApplyTrimSilence(bool on) {
 }
 
 std::optional<std::pair<qint64, qint64>> Player::Sound(const QByteArray& path) const {
-    const QByteArray folder = QFile::encodeName(QDir::cleanPath(lists_[kMusic].Path())) + '/';
+    const QByteArray folder = QFile::encodeName(QDir::cleanPath(musicRoot_)) + '/';
     if (!options_.trimSilence || !path.startsWith(folder)) {
         return std::nullopt;
     }
@@ -309,6 +431,7 @@ void Player::OnShownChange(QObject* receiver, const std::function<void()>& chang
     connect(this, &Player::ClosedTextChanged, receiver, call);
     connect(this, &Player::MessageLogged, receiver, call);
     connect(this, &Player::ProblemsChanged, receiver, call);
+    connect(this, &Player::DaypartChanged, receiver, call);
 }
 
 void Player::SetProblem(const QString& view, const QString& text) {
@@ -336,10 +459,12 @@ void Player::LogMessage(const Scheduler::MessagePlay& play) {
     playLogFailed_ = !written;
 }
 
-void Player::SetSchedule(const QByteArrayList& scheduleLines, const QByteArrayList& timedLines) {
-    const QString ini = Mod_INI::IniFilePath();
-    Mod_INI::PutIniSection(ini, Latin1(kScheduleSection), scheduleLines);
-    Mod_INI::PutIniSection(ini, Latin1(kTimedSection), timedLines);
+void Player::SetSchedule(const ScheduleText& text) {
+    // One replacement: a program ended halfway leaves the old schedule or the new, never a mix.
+    Mod_INI::PutIniSections(Mod_INI::IniFilePath(), {{Latin1(kScheduleSection), text.schedule},
+                                                     {Latin1(kTimedSection), text.timed},
+                                                     {Latin1(kDaypartsSection), text.dayparts},
+                                                     {Latin1(kLevelsSection), text.levels}});
     planner_->SetPlan(ReadSchedule());
 }
 
@@ -359,8 +484,11 @@ Schedule::Plan Player::ReadSchedule() {
     const QString messages = lists_[kMessages].Path();
     const QString ini = Mod_INI::IniFilePath();
     Schedule::Plan plan =
-        Schedule::Parse(Mod_INI::GetIniSection(ini, Latin1(kScheduleSection)),
-                        Mod_INI::GetIniSection(ini, Latin1(kTimedSection)), LocateMessage());
+        Schedule::Parse({.schedule = Mod_INI::GetIniSection(ini, Latin1(kScheduleSection)),
+                         .timed = Mod_INI::GetIniSection(ini, Latin1(kTimedSection)),
+                         .dayparts = Mod_INI::GetIniSection(ini, Latin1(kDaypartsSection)),
+                         .levels = Mod_INI::GetIniSection(ini, Latin1(kLevelsSection))},
+                        LocateMessage());
     // A timed message plays at its time only, not in the rotation as well.
     QSet<QByteArray> timed;
     for (const Schedule::Timed& entry : plan.timed) {

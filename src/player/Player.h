@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +17,7 @@
 #include "scheduler/MediaList.h"
 #include "scheduler/PlayLog.h"
 #include "scheduler/Scheduler.h"
+#include "scheduler/Shuffle.h"
 
 // The player, without a widget: the music and message lists, the playback core and the day's plan
 // on it, the loudness library and the play log, with the four values and the options the user
@@ -59,16 +64,25 @@ public:
     static constexpr const char* kEverySongsKey = "MessageEverySongs";
     static constexpr const char* kScheduleSection = "Schedule";
     static constexpr const char* kTimedSection = "Timed";
+    static constexpr const char* kDaypartsSection = "Dayparts";
+    static constexpr const char* kLevelsSection = "Levels";
+    static constexpr const char* kMusicOrderKey = "MusicOrder";  // "Name" or "Shuffle"
+    static constexpr const char* kArtistSeparationKey = "ArtistSeparation";
     static constexpr int kLongestCrossfade = 10;
     static constexpr int kMostSongs = 100;
+    static constexpr int kMostSeparation = 50;
+    // A level line's level is reached over this.
+    static constexpr std::chrono::seconds kLevelLineFade{10};
 
     struct Options {
         bool evenLoudness = false;
         bool keepPlayLog = false;
         bool trimSilence = false;
-        int crossfade = 0;   // seconds; 0: gapless
-        int everySongs = 0;  // a message after every that many music files; 0: by the interval
-        QString output;      // the sound server's name for it; empty: the desktop's
+        int crossfade = 0;     // seconds; 0: gapless
+        int everySongs = 0;    // a message after every that many music files; 0: by the interval
+        QString output;        // the sound server's name for it; empty: the desktop's
+        bool shuffle = false;  // the music shuffled rather than in the order of names
+        int artistSeparation = Shuffle::kDefaultSeparation;  // files between one artist's, shuffled
     };
 
     explicit Player(const Clock& clock, QObject* parent = nullptr);
@@ -98,6 +112,8 @@ public:
     void SetCrossfade(int seconds);
     void SetEverySongs(int songs);
     void SetOutput(const QString& name);
+    // From the next music file on.
+    void SetShuffle(bool on);
     struct Output {
         QString name;  // as Options::output keeps it
         QString description;
@@ -131,11 +147,23 @@ public:
     // message logged, a problem.
     void OnShownChange(QObject* receiver, const std::function<void()>& changed) const;
 
-    // The opening hours and timed messages as the settings file has them. The messages named
-    // there leave the rotation.
+    // The daypart whose music plays, by its name in the settings file; empty when none applies.
+    QString Daypart() const { return daypart_; }
+    // Where the music comes from now: the daypart's folder, or the music folder.
+    QString MusicFolder() const { return lists_[kMusic].Path(); }
+
+    // The opening hours, timed messages, dayparts and levels as the settings file has them. The
+    // messages named there leave the rotation.
     Schedule::Plan ReadSchedule();
-    // Stores new opening hours and timed messages, which take effect at once.
-    void SetSchedule(const QByteArrayList& scheduleLines, const QByteArrayList& timedLines);
+    // The four schedule sections' lines, as they are to be written.
+    struct ScheduleText {
+        QByteArrayList schedule = {};
+        QByteArrayList timed = {};
+        QByteArrayList dayparts = {};
+        QByteArrayList levels = {};
+    };
+    // Stores a new schedule, which takes effect at once.
+    void SetSchedule(const ScheduleText& text);
     // Finds a timed message: in the messages folder, or from the program's folder.
     Schedule::Locate LocateMessage() const;
 
@@ -159,8 +187,14 @@ signals:
     // A message's play ended, or a timed one was missed.
     void MessageLogged(const Scheduler::MessagePlay& play);
     void ProblemsChanged();
+    void DaypartChanged(const QString& name);
 
 private:
+    void SetValue(Value value, int level, std::chrono::milliseconds over);
+    void ApplyDaypart(const QString& name);
+    int NextShuffled(const MediaList& list);
+    QString ArtistOf(const QString& folder, const QByteArray& name) const;
+    void ReadArtists();
     void ApplyEvenLoudness(bool on);
     void ApplyTrimSilence(bool on);
     void StoreOption(const char* key, const QString& value);
@@ -181,4 +215,13 @@ private:
     bool playLogFailed_ = false;  // warned of once, until a line is written again
     bool shuttingDown_ = false;
     QMap<QString, QString> viewProblems_;
+    QString musicRoot_;  // the music folder; the dayparts' folders are in it
+    QString daypart_;
+    QSet<QString> emptyDayparts_;  // warned of, until they have music
+    Shuffle shuffle_;
+    // Music files' artists from their tags, by path; read in the background while shuffled.
+    QHash<QByteArray, QString> artists_;
+    bool readingArtists_ = false;
+    bool artistsAgain_ = false;
+    std::shared_ptr<std::atomic<bool>> stopReading_ = std::make_shared<std::atomic<bool>>(false);
 };

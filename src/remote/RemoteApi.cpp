@@ -30,6 +30,9 @@ QJsonObject Channel(const Player& player, int channel) {
             {QStringLiteral("mode"), mode}};
 }
 
+const QLatin1String kShuffle("Shuffle");
+const QLatin1String kNameOrder("Name");
+
 // A sound server's device names are short; anything longer is no name of one.
 constexpr qsizetype kLongestOutputName = 512;
 
@@ -110,6 +113,13 @@ std::optional<QString> ReadSetting(const QString& key, const QJsonValue& value,
         change.output = value.toString();
         return std::nullopt;
     }
+    if (key == QLatin1String(Player::kMusicOrderKey)) {
+        if (value != QJsonValue(kShuffle) && value != QJsonValue(kNameOrder)) {
+            return key + QStringLiteral(" must be \"Shuffle\" or \"Name\"");
+        }
+        change.shuffle = value == QJsonValue(kShuffle);
+        return std::nullopt;
+    }
     return QStringLiteral("no such setting: ") + key;
 }
 
@@ -120,6 +130,7 @@ QJsonObject Status(const Player& player) {
         {QStringLiteral("music"), Channel(player, Player::kMusic)},
         {QStringLiteral("message"), Channel(player, Player::kMessages)},
         {QStringLiteral("paused"), player.Paused()},
+        {QStringLiteral("daypart"), player.Daypart()},
     };
     for (std::size_t i = 0; i < Player::kValues.size(); ++i) {
         status.insert(QLatin1String(Player::kValues[i].key),
@@ -151,6 +162,8 @@ QJsonObject Status(const Player& player) {
     status.insert(QLatin1String(Player::kCrossfadeKey), options.crossfade);
     status.insert(QLatin1String(Player::kEverySongsKey), options.everySongs);
     status.insert(QLatin1String(Player::kOutputDeviceKey), options.output);
+    status.insert(QLatin1String(Player::kMusicOrderKey),
+                  options.shuffle ? QString(kShuffle) : QString(kNameOrder));
     return status;
 }
 
@@ -196,6 +209,9 @@ void Apply(Player& player, const SettingsChange& change) {
     }
     if (change.output) {
         player.SetOutput(*change.output);
+    }
+    if (change.shuffle) {
+        player.SetShuffle(*change.shuffle);
     }
 }
 

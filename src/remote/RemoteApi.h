@@ -31,6 +31,7 @@ struct SettingsChange {
     std::optional<int> crossfade;
     std::optional<int> everySongs;
     std::optional<QString> output;
+    std::optional<bool> shuffle;  // MusicOrder: "Shuffle" or "Name"
 };
 // Reads a JSON object of settings-file names and values. Anything it cannot take (not JSON, an
 // unknown name, a value of the wrong kind or out of its range) gives the reason instead, and

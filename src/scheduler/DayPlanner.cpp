@@ -43,6 +43,8 @@ void DayPlanner::Check() {
     } else if (playback_.Closed()) {
         playback_.Open();
     }
+    CheckDaypart(now);
+    CheckLevel(now);
     CheckTimed(now, open);
     const QString text = open ? QString() : Schedule::ClosedText(now, plan_.hours.NextOpening(now));
     if (text != closedText_) {
@@ -68,6 +70,29 @@ std::optional<qint64> DayPlanner::SecondsToNextTimed() const {
         }
     }
     return next;
+}
+
+void DayPlanner::CheckDaypart(const QDateTime& now) {
+    const Schedule::Daypart* part = Schedule::DaypartAt(plan_.dayparts, now);
+    const QString name = part ? part->name : QString();
+    if (daypart_ != name) {
+        daypart_ = name;
+        emit DaypartChanged(name);
+    }
+}
+
+// A level set by hand holds until another line's minute comes, or the lines change.
+void DayPlanner::CheckLevel(const QDateTime& now) {
+    const std::optional<Schedule::LevelInForce> inForce = Schedule::LevelAt(plan_.levels, now);
+    if (!inForce) {
+        return;
+    }
+    const std::pair line{inForce->since, inForce->level->level};
+    if (level_ != line) {
+        const bool fade = level_.has_value();
+        level_ = line;
+        emit LevelDue(line.second, fade);
+    }
 }
 
 void DayPlanner::CheckTimed(const QDateTime& now, bool open) {

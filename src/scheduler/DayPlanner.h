@@ -22,7 +22,8 @@ public:
 };
 
 // Runs the shop's day on the playback core: closes it outside the opening hours, opens it again
-// at opening and starts each timed message at its minute.
+// at opening and starts each timed message at its minute. It tells when the daypart changes and
+// when a level line's minute comes, for the player to act on.
 //
 // Everything is decided from the wall clock at each check: at each whole minute, and at every
 // tick besides, since a timer may fire late and a clock may step (a time sync, a resume from
@@ -51,11 +52,18 @@ public:
 
 signals:
     void ClosedTextChanged(const QString& text);
+    // The daypart is another: its name, empty when none applies. Told at the first check too.
+    void DaypartChanged(const QString& name);
+    // The music's full level is to be `level`: over a fade when a line's minute came while
+    // running, at once for the line in force at the first check.
+    void LevelDue(int level, bool fade);
     // A timed message that was not played: its time, its file and the outcome Missed.
     void Missed(const Scheduler::MessagePlay& play);
 
 private:
     void CheckTimed(const QDateTime& now, bool open);
+    void CheckDaypart(const QDateTime& now);
+    void CheckLevel(const QDateTime& now);
     void LoadDone();
     void SaveDone() const;
 
@@ -65,5 +73,8 @@ private:
     Schedule::Plan plan_;
     std::map<QByteArray, QDate> done_;  // by the timed line: the last day it was played or missed
     QString closedText_;
+    std::optional<QString> daypart_;
+    // The level line last applied: when its minute came, and its level.
+    std::optional<std::pair<QDateTime, int>> level_;
     QTimer minuteTimer_;
 };

@@ -60,30 +60,39 @@ Wrong NotATime(const QString& text) {
                            : text + QStringLiteral(" is not a time")};
 }
 
+// "08:00-12:30"; an end at or before the start runs past midnight.
+Read<Range> ReadRange(const QString& text) {
+    const QStringList ends = text.split(u'-');
+    if (ends.size() != 2) {
+        return Wrong{text.trimmed() + QStringLiteral(" is not a range of times")};
+    }
+    const QString from = ends[0].trimmed();
+    const QString to = ends[1].trimmed();
+    const std::optional<int> start = ReadTime(from, false);
+    if (!start) {
+        return NotATime(from);
+    }
+    const std::optional<int> end = ReadTime(to, true);
+    if (!end) {
+        return NotATime(to);
+    }
+    if (*start == *end % kMinutesPerDay) {
+        return Wrong{QStringLiteral("the range %1-%2 is empty").arg(from, to)};
+    }
+    return Range{*start, *end == 0 ? kMinutesPerDay : *end};  // "-00:00": to midnight
+}
+
 Read<QList<Range>> ReadRanges(const QString& text) {
     if (text.trimmed().compare(u"closed", Qt::CaseInsensitive) == 0) {
         return QList<Range>{};
     }
     QList<Range> ranges;
     for (const QString& item : text.split(u',')) {
-        const QStringList ends = item.split(u'-');
-        if (ends.size() != 2) {
-            return Wrong{item.trimmed() + QStringLiteral(" is not a range of times")};
+        const Read<Range> range = ReadRange(item);
+        if (const auto* wrong = std::get_if<Wrong>(&range)) {
+            return *wrong;
         }
-        const QString from = ends[0].trimmed();
-        const QString to = ends[1].trimmed();
-        const std::optional<int> start = ReadTime(from, false);
-        if (!start) {
-            return NotATime(from);
-        }
-        const std::optional<int> end = ReadTime(to, true);
-        if (!end) {
-            return NotATime(to);
-        }
-        if (*start == *end % kMinutesPerDay) {
-            return Wrong{QStringLiteral("the range %1-%2 is empty").arg(from, to)};
-        }
-        ranges.append({*start, *end == 0 ? kMinutesPerDay : *end});  // "-00:00": to midnight
+        ranges.append(std::get<Range>(range));
     }
     return ranges;
 }
@@ -139,23 +148,94 @@ Read<DaySet> ReadDays(const QString& text) {
     return days;
 }
 
-// "19:45" or "Mon-Fri 12:00": the time last, the days before it.
+// A key's days or dates, and its time or range of times: the words from the first one with a ':'
+// on ("Mon-Fri 07:00 - 11:00"). Where a time must be and no word has a ':', the last word is taken
+// for it, so that "noon" is a time that is wrong rather than a day.
+std::pair<QString, QString> SplitKey(const QString& key, bool needsTime) {
+    const QString text = key.trimmed();
+    const qsizetype colon = text.indexOf(u':');
+    if (colon < 0 && !needsTime) {
+        return {text, QString()};
+    }
+    qsizetype from = colon < 0 ? text.size() : colon;
+    while (from > 0 && !text[from - 1].isSpace()) {
+        --from;
+    }
+    return {text.left(from).trimmed(), text.mid(from)};
+}
+
+// "19:45" or "Mon-Fri 12:00", as [Timed] and [Levels] have them.
 Read<std::pair<DaySet, int>> ReadTimedKey(const QString& key) {
-    static const QRegularExpression pattern(QStringLiteral("^(.*?)\\s*(\\S+)$"));
-    const QRegularExpressionMatch match = pattern.match(key.trimmed());
-    const QString time = match.captured(2);
+    const auto [dayWords, time] = SplitKey(key, true);
     const std::optional<int> minute = ReadTime(time, false);
     if (!minute) {
-        return NotATime(key.trimmed());
+        return NotATime(time);
     }
-    if (match.captured(1).isEmpty()) {
+    if (dayWords.isEmpty()) {
         return std::pair{kEveryDay, *minute};
     }
-    const Read<DaySet> days = ReadDays(match.captured(1));
+    const Read<DaySet> days = ReadDays(dayWords);
     if (const auto* wrong = std::get_if<Wrong>(&days)) {
         return *wrong;
     }
     return std::pair{std::get<DaySet>(days), *minute};
+}
+
+// "Mon-Fri 07:00-11:00", "Sat,Sun", "11:00-14:00", "2026-12-24 08:00-14:00",
+// "2026-12-01..2026-12-24".
+Read<When> ReadWhen(const QString& key) {
+    const auto [dayWords, time] = SplitKey(key, false);
+    if (dayWords.isEmpty() && time.isEmpty()) {
+        return Wrong{QStringLiteral("it names no days, dates or times")};
+    }
+    When when;
+    if (!dayWords.isEmpty() && dayWords[0].isDigit()) {
+        const Read<QList<std::pair<QDate, QDate>>> dates = ReadDates(dayWords);
+        if (const auto* wrong = std::get_if<Wrong>(&dates)) {
+            return *wrong;
+        }
+        if (std::get<0>(dates).size() != 1) {
+            return Wrong{dayWords + QStringLiteral(" is more than one date or range of dates")};
+        }
+        when.dates = std::get<0>(dates).first();
+    } else if (!dayWords.isEmpty()) {
+        const Read<DaySet> days = ReadDays(dayWords);
+        if (const auto* wrong = std::get_if<Wrong>(&days)) {
+            return *wrong;
+        }
+        when.days = std::get<DaySet>(days);
+    }
+    if (!time.isEmpty()) {
+        const Read<Range> range = ReadRange(time);
+        if (const auto* wrong = std::get_if<Wrong>(&range)) {
+            return *wrong;
+        }
+        when.time = std::get<Range>(range);
+    }
+    return when;
+}
+
+// A subfolder of the music folder; a name that leads out of it is not one.
+Read<QString> ReadFolderName(const QString& text) {
+    const QString name = text.trimmed();
+    if (name.isEmpty()) {
+        return Wrong{QStringLiteral("it names no folder")};
+    }
+    if (name.contains(u'/') || name.contains(u'\\') || name == u"." || name == u"..") {
+        return Wrong{name + QStringLiteral(" is not the name of a folder in the music folder")};
+    }
+    return name;
+}
+
+// "0" to "100".
+Read<int> ReadLevel(const QString& text) {
+    static const QRegularExpression pattern(QStringLiteral("^\\d{1,3}$"));
+    const QString value = text.trimmed();
+    if (!pattern.match(value).hasMatch() || value.toInt() > 100) {
+        return Wrong{value.isEmpty() ? QStringLiteral("a level from 0 to 100 is missing")
+                                     : value + QStringLiteral(" is not a level from 0 to 100")};
+    }
+    return value.toInt();
 }
 
 template <typename T>
@@ -166,12 +246,34 @@ std::optional<QString> Problem(const Read<T>& read) {
     return std::nullopt;
 }
 
-bool Covers(const Range& range, int minute, bool fromTheDayBefore) {
+bool RangeCovers(const Range& range, int minute, bool fromTheDayBefore) {
     const bool pastMidnight = range.end <= range.start;
     if (fromTheDayBefore) {
         return pastMidnight && minute < range.end;
     }
     return minute >= range.start && (pastMidnight || minute < range.end);
+}
+
+// The minute of the day on the wall clock.
+int MinuteOf(const QDateTime& at) {
+    return at.time().hour() * 60 + at.time().minute();
+}
+
+// Each "KEY=VALUE" line of a section to `apply`, which keeps it and gives nothing, or tells what
+// is wrong with it; a line it cannot take is left out with a fault.
+template <typename Apply>
+void ReadSection(const Lines& lines, QList<Fault>& faults, Apply apply) {
+    for (const auto& [number, line] : lines) {
+        const qsizetype equals = line.indexOf('=');
+        const std::optional<QString> wrong =
+            equals < 0
+                ? std::optional(QStringLiteral("it has no \"=\""))
+                : apply(number, line.trimmed(), QString::fromUtf8(line.left(equals)).trimmed(),
+                        QString::fromUtf8(line.mid(equals + 1)).trimmed());
+        if (wrong) {
+            faults.append({number, line.trimmed(), *wrong});
+        }
+    }
 }
 
 }  // namespace
@@ -189,7 +291,7 @@ bool Hours::ClosedDate(QDate date) const {
 
 bool Hours::IsOpen(const QDateTime& at) const {
     const QDate date = at.date();
-    const int minute = at.time().hour() * 60 + at.time().minute();
+    const int minute = MinuteOf(at);
     // Today's hours, and the part of yesterday's that runs past midnight.
     for (const int back : {0, 1}) {
         const QDate day = date.addDays(-back);
@@ -204,7 +306,7 @@ bool Hours::IsOpen(const QDateTime& at) const {
             continue;
         }
         if (std::any_of(ranges->begin(), ranges->end(),
-                        [&](const Range& r) { return Covers(r, minute, back == 1); })) {
+                        [&](const Range& r) { return RangeCovers(r, minute, back == 1); })) {
             return true;
         }
     }
@@ -232,59 +334,122 @@ std::optional<QDateTime> Hours::NextOpening(const QDateTime& at) const {
     return std::nullopt;
 }
 
-Plan Parse(const QList<std::pair<int, QByteArray>>& scheduleLines,
-           const QList<std::pair<int, QByteArray>>& timedLines, const Locate& locate) {
+bool When::Covers(const QDateTime& at) const {
+    const int minute = MinuteOf(at);
+    // Its day today, or the part of yesterday's range that runs past midnight.
+    for (const int back : {0, 1}) {
+        const QDate day = at.date().addDays(-back);
+        const bool itsDay = dates ? dates->first <= day && day <= dates->second
+                                  : (days & (1U << (day.dayOfWeek() - 1))) != 0;
+        if (itsDay && (time ? RangeCovers(*time, minute, back == 1) : back == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Plan Parse(const Sections& sections, const Locate& locate) {
     Plan plan;
-    for (const auto& [number, line] : scheduleLines) {
-        const qsizetype equals = line.indexOf('=');
-        const QString key = QString::fromUtf8(line.left(equals)).trimmed();
-        const QString value = QString::fromUtf8(line.mid(equals + 1)).trimmed();
-        std::optional<QString> wrong;
-        if (equals < 0) {
-            wrong = QStringLiteral("it has no \"=\"");
-        } else if (key.compare(u"Closed", Qt::CaseInsensitive) == 0) {
-            const Read<QList<std::pair<QDate, QDate>>> dates = ReadDates(value);
-            wrong = Problem(dates);
-            if (!wrong) {
-                plan.hours.closed += std::get<0>(dates);
-            }
-        } else if (const int day = DayIndex(key); day < 0) {
-            wrong = key + QStringLiteral(" is not a day");
-        } else {
-            const Read<QList<Range>> ranges = ReadRanges(value);
-            wrong = Problem(ranges);
-            if (!wrong) {
-                plan.hours.days[day] = std::get<0>(ranges);
-            }
-        }
-        if (wrong) {
-            plan.faults.append({number, line.trimmed(), *wrong});
-        }
-    }
-    for (const auto& [number, line] : timedLines) {
-        const qsizetype equals = line.indexOf('=');
-        const QString file = QString::fromUtf8(line.mid(equals + 1)).trimmed();
-        const Read<std::pair<DaySet, int>> key =
-            ReadTimedKey(QString::fromUtf8(line.left(std::max<qsizetype>(equals, 0))));
-        std::optional<QString> wrong =
-            equals < 0 ? std::optional(QStringLiteral("it has no \"=\"")) : Problem(key);
-        QString path;
-        if (!wrong && file.isEmpty()) {
-            wrong = QStringLiteral("it names no file");
-        } else if (!wrong) {
-            path = locate ? locate(file) : file;
-            if (path.isEmpty()) {
-                wrong = QStringLiteral("there is no file %1").arg(file);
-            }
-        }
-        if (wrong) {
-            plan.faults.append({number, line.trimmed(), *wrong});
-            continue;
-        }
-        const auto [days, minute] = std::get<0>(key);
-        plan.timed.append({days, minute, file, path, line.trimmed(), number});
-    }
+    ReadSection(sections.schedule, plan.faults,
+                [&](int, const QByteArray&, const QString& key,
+                    const QString& value) -> std::optional<QString> {
+                    if (key.compare(u"Closed", Qt::CaseInsensitive) == 0) {
+                        const Read<QList<std::pair<QDate, QDate>>> dates = ReadDates(value);
+                        if (const std::optional<QString> wrong = Problem(dates)) {
+                            return wrong;
+                        }
+                        plan.hours.closed += std::get<0>(dates);
+                        return std::nullopt;
+                    }
+                    const int day = DayIndex(key);
+                    if (day < 0) {
+                        return key + QStringLiteral(" is not a day");
+                    }
+                    const Read<QList<Range>> ranges = ReadRanges(value);
+                    if (const std::optional<QString> wrong = Problem(ranges)) {
+                        return wrong;
+                    }
+                    plan.hours.days[day] = std::get<0>(ranges);
+                    return std::nullopt;
+                });
+    ReadSection(sections.timed, plan.faults,
+                [&](int number, const QByteArray& line, const QString& key,
+                    const QString& file) -> std::optional<QString> {
+                    const Read<std::pair<DaySet, int>> read = ReadTimedKey(key);
+                    if (const std::optional<QString> wrong = Problem(read)) {
+                        return wrong;
+                    }
+                    if (file.isEmpty()) {
+                        return QStringLiteral("it names no file");
+                    }
+                    const QString path = locate ? locate(file) : file;
+                    if (path.isEmpty()) {
+                        return QStringLiteral("there is no file %1").arg(file);
+                    }
+                    const auto [days, minute] = std::get<0>(read);
+                    plan.timed.append({days, minute, file, path, line, number});
+                    return std::nullopt;
+                });
+    ReadSection(sections.dayparts, plan.faults,
+                [&](int number, const QByteArray&, const QString& key,
+                    const QString& value) -> std::optional<QString> {
+                    const Read<When> when = ReadWhen(key);
+                    const Read<QString> name = ReadFolderName(value);
+                    if (const std::optional<QString> wrong = Problem(when)) {
+                        return wrong;
+                    }
+                    if (const std::optional<QString> wrong = Problem(name)) {
+                        return wrong;
+                    }
+                    plan.dayparts.append({std::get<When>(when), std::get<QString>(name), number});
+                    return std::nullopt;
+                });
+    ReadSection(sections.levels, plan.faults,
+                [&](int number, const QByteArray&, const QString& key,
+                    const QString& value) -> std::optional<QString> {
+                    const Read<std::pair<DaySet, int>> read = ReadTimedKey(key);
+                    const Read<int> level = ReadLevel(value);
+                    if (const std::optional<QString> wrong = Problem(read)) {
+                        return wrong;
+                    }
+                    if (const std::optional<QString> wrong = Problem(level)) {
+                        return wrong;
+                    }
+                    const auto [days, minute] = std::get<0>(read);
+                    plan.levels.append({days, minute, std::get<int>(level), number});
+                    return std::nullopt;
+                });
     return plan;
+}
+
+const Daypart* DaypartAt(const QList<Daypart>& dayparts, const QDateTime& at) {
+    const Daypart* found = nullptr;
+    for (const Daypart& daypart : dayparts) {
+        // A later line takes over from an equal one, but an undated one not from a dated one.
+        if (daypart.when.Covers(at) && (!found || daypart.when.dates || !found->when.dates)) {
+            found = &daypart;
+        }
+    }
+    return found;
+}
+
+std::optional<LevelInForce> LevelAt(const QList<Level>& levels, const QDateTime& at) {
+    // Every line has come within a week, on the same weekday a week ago if not since: a line on
+    // Mondays only is in force on Monday morning before its minute.
+    for (int back = 0; back <= 7; ++back) {
+        const QDate day = at.date().addDays(-back);
+        const Level* found = nullptr;
+        for (const Level& level : levels) {
+            if (level.RunsOn(day) && (back > 0 || level.minute <= MinuteOf(at)) &&
+                (!found || level.minute >= found->minute)) {
+                found = &level;
+            }
+        }
+        if (found) {
+            return LevelInForce{found, At(day, found->minute, at.timeZone())};
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> CheckRanges(const QString& text) {
@@ -297,6 +462,22 @@ std::optional<QString> CheckDates(const QString& text) {
 
 std::optional<QString> CheckTimedKey(const QString& key) {
     return Problem(ReadTimedKey(key));
+}
+
+std::optional<QString> CheckDaypartKey(const QString& key) {
+    return Problem(ReadWhen(key));
+}
+
+std::optional<QString> CheckDaypartName(const QString& name) {
+    return Problem(ReadFolderName(name));
+}
+
+std::optional<QString> CheckLevelKey(const QString& key) {
+    return Problem(ReadTimedKey(key));
+}
+
+std::optional<QString> CheckLevel(const QString& value) {
+    return Problem(ReadLevel(value));
 }
 
 QString ClosedText(const QDateTime& now, const std::optional<QDateTime>& opening) {

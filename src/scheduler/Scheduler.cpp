@@ -24,6 +24,8 @@ Scheduler::Scheduler(Inputs inputs, MediaList& music, MediaList& messages, QObje
     connect(&cueTimer_, &QTimer::timeout, this, &Scheduler::CueNextMusic);
     songEndTimer_.setSingleShot(true);
     connect(&songEndTimer_, &QTimer::timeout, this, &Scheduler::SongEnding);
+    runOnTimer_.setSingleShot(true);
+    connect(&runOnTimer_, &QTimer::timeout, this, &Scheduler::RunOnOver);
 }
 
 void Scheduler::OnNotice(const QString& alias, Mod_MCI::MciNotice notice) {
@@ -123,7 +125,11 @@ QByteArray Scheduler::NextFileOf(int index) {
     if (list.ListCount() == 0) {
         return {};
     }
-    list.SetListIndex(list.ListIndex() + 1 >= list.ListCount() ? 0 : list.ListIndex() + 1);
+    if (index == kMusic) {
+        list.SetListIndex(NextMusicIndex());
+    } else {
+        list.SetListIndex(list.ListIndex() + 1 >= list.ListCount() ? 0 : list.ListIndex() + 1);
+    }
     return list.FilePath();
 }
 

@@ -39,6 +39,10 @@ public:
     static constexpr int kCueAheadMilliseconds = 5000;
     static const QString kCuedMusicAlias;
     static constexpr std::chrono::milliseconds kNextTrackFade{300};
+    // When the music changes folder, the file playing ends at most this long after the change,
+    // fading out over the last kFolderChangeFade.
+    static constexpr std::chrono::seconds kLongestRunOn{180};
+    static constexpr std::chrono::seconds kFolderChangeFade{2};
 
     // The values the user sets, read afresh at every use.
     struct Inputs {
@@ -50,6 +54,11 @@ public:
         // A message after every that many music files instead of by the interval; 0 or none:
         // by the interval.
         std::function<int()> everySongs;
+        // The index of the music file to follow the one selected in the list; none: the next
+        // name, after the last the first.
+        std::function<int(const MediaList&)> nextMusic = {};
+        // A music file began to play; it is the one selected in the list.
+        std::function<void(const MediaList&)> musicStarted = {};
     };
 
     // How a message's play ended; a timed message not played at its time is missed.
@@ -106,14 +115,20 @@ public:
     bool PlayMessageNow(const QByteArray& path = {});
     // The next music file, after a short fade of the one playing.
     void NextTrack();
+    // The music comes from `folder` from the next file on, the first of its order. The file
+    // playing plays to its end, or to `longestRunOn` from now; a file cued to follow it is cued
+    // again from the new folder.
+    void ChangeMusicFolder(const QString& folder,
+                           std::chrono::milliseconds longestRunOn = kLongestRunOn);
     // Music and message hold where they are, a fade included, and carry on from there; nothing is
     // counted or started meanwhile.
     void Pause();
     void Resume();
     bool Paused() const { return paused_; }
-    // The levels were set anew: they are heard at once. A fade running ends at the new level when
-    // it heads to the one that changed, rather than jumping back to the old one at its next step.
-    void LevelsChanged();
+    // The levels were set anew: they are heard at once, or the full level is reached over `over`
+    // when the music is up. A fade running ends at the new level when it heads to the one that
+    // changed, rather than jumping back to the old one at its next step.
+    void LevelsChanged(std::chrono::milliseconds over = {});
     // The file playing (or paused) on a channel; empty when none.
     QByteArray Playing(int channel) const { return playing_[channel]; }
     // How far into its file a channel is, in milliseconds; -1 when it cannot be told.
@@ -157,7 +172,10 @@ private:
 
     // The music channel (SchedulerMusic.cpp).
     int NewMusicLevel() const;
+    void Skip(std::chrono::milliseconds fade);
     void SkipDone();
+    int NextMusicIndex() const;
+    void RunOnOver();
     void CueBeforeTheEnd(qint64 playedMs = 0);
     void CueNextMusic();
     void OnMusicAdvanced(bool crossfading);
@@ -202,6 +220,9 @@ private:
     QTimer cueTimer_;
     QTimer songEndTimer_;
     QByteArray cuedName_;  // the music file cued, as its list has it
+    // The end of a file left from the folder before: its time left while paused.
+    QTimer runOnTimer_;
+    std::optional<std::chrono::milliseconds> runOnLeft_;
 
     std::deque<Waiting> waiting_;
     QByteArray starting_;                // the message that starts once the music is down

@@ -5,7 +5,7 @@
 // What the day and the user do to everything at once: the levels set anew, pause, closing time
 // and the end.
 
-void Scheduler::LevelsChanged() {
+void Scheduler::LevelsChanged(std::chrono::milliseconds over) {
     if (day_ != Day::Open) {
         return;
     }
@@ -15,7 +15,12 @@ void Scheduler::LevelsChanged() {
         fader_.Retarget(MusicDown() ? inputs_.musicLow() : inputs_.musicHigh());
     } else if (!fader_.Running()) {
         const bool down = MusicDown() || messageHeld;
-        channels_[kMusic].SetVolume(down ? inputs_.musicLow() : inputs_.musicHigh());
+        if (!down && !paused_ && over >= Fader::kStep && music_ != Music::Idle) {
+            fader_.Over(channels_[kMusic].Volume(), inputs_.musicHigh(), over,
+                        [this](int level) { SetMusicLevel(level); }, {});
+        } else {
+            channels_[kMusic].SetVolume(down ? inputs_.musicLow() : inputs_.musicHigh());
+        }
     }
     if (messageHeld) {
         channels_[kMessages].SetVolume(inputs_.messageLevel());
@@ -32,6 +37,10 @@ void Scheduler::Pause() {
     }
     paused_ = true;
     fader_.Hold();
+    if (runOnTimer_.isActive()) {
+        runOnLeft_ = runOnTimer_.remainingTimeAsDuration();
+        runOnTimer_.stop();
+    }
     // Cued again from where the music is when it carries on.
     ForgetCuedMusic();
     songEndTimer_.stop();
@@ -54,6 +63,9 @@ void Scheduler::Resume() {
             channels_[channel].Resume();
         }
         fader_.Release();
+        if (runOnLeft_) {
+            runOnTimer_.start(*std::exchange(runOnLeft_, std::nullopt));
+        }
         if (ReadMode(kMusic) == Channel::Mode::Playing) {
             CueBeforeTheEnd(std::max<qint64>(0, channels_[kMusic].PositionMs()));
         } else if (music_ != Music::Skipping) {
@@ -69,6 +81,8 @@ void Scheduler::Resume() {
 void Scheduler::StopSongTimers() {
     ForgetCuedMusic();
     songEndTimer_.stop();
+    runOnTimer_.stop();
+    runOnLeft_.reset();
 }
 
 void Scheduler::Close(std::chrono::milliseconds fade) {
@@ -143,6 +157,7 @@ void Scheduler::Stop() {
     // No command more: what is open is closed by the caller.
     cueTimer_.stop();
     songEndTimer_.stop();
+    runOnTimer_.stop();
     waiting_.clear();
     starting_.clear();
     message_ = Message::Idle;

@@ -38,6 +38,10 @@ int Scheduler::NewMusicLevel() const {
 }
 
 void Scheduler::NextTrack() {
+    Skip(kNextTrackFade);
+}
+
+void Scheduler::Skip(std::chrono::milliseconds fade) {
     if (day_ != Day::Open || paused_ || music_ == Music::Skipping) {
         return;
     }
@@ -50,8 +54,52 @@ void Scheduler::NextTrack() {
     music_ = Music::Skipping;
     // Takes the fader from a duck under way: the next file starts down, and the message at once.
     fader_.Over(
-        channels_[kMusic].Volume(), 0, kNextTrackFade, [this](int level) { SetMusicLevel(level); },
+        channels_[kMusic].Volume(), 0, fade, [this](int level) { SetMusicLevel(level); },
         [this] { SkipDone(); });
+}
+
+void Scheduler::ChangeMusicFolder(const QString& folder, std::chrono::milliseconds longestRunOn) {
+    MediaList& list = *lists_[kMusic];
+    if (list.Path() == folder) {
+        return;
+    }
+    list.SetPath(folder);
+    runOnTimer_.stop();
+    runOnLeft_.reset();
+    if (day_ != Day::Open || (music_ != Music::Playing && music_ != Music::Crossfading)) {
+        return;
+    }
+    if (!cuedName_.isEmpty()) {
+        ForgetCuedMusic();
+        CueNextMusic();
+    }
+    // A file of unknown length, such as a stream, would run on for ever.
+    const qint64 lengthMs = channels_[kMusic].LengthMs();
+    const qint64 positionMs = channels_[kMusic].PositionMs();
+    if (lengthMs <= 0 || positionMs < 0 || lengthMs - positionMs > longestRunOn.count()) {
+        const auto left = std::max(std::chrono::milliseconds{0}, longestRunOn - kFolderChangeFade);
+        if (paused_) {
+            runOnLeft_ = left;
+        } else {
+            runOnTimer_.start(left);
+        }
+    }
+}
+
+void Scheduler::RunOnOver() {
+    runOnLeft_.reset();
+    Skip(kFolderChangeFade);
+}
+
+int Scheduler::NextMusicIndex() const {
+    const MediaList& list = *lists_[kMusic];
+    if (inputs_.nextMusic) {
+        const int index = inputs_.nextMusic(list);
+        if (index >= 0 && index < list.ListCount()) {
+            return index;
+        }
+    }
+    return list.ListIndex() + 1 >= list.ListCount() ? 0 : list.ListIndex() + 1;
 }
 
 // Still skipping while the next file starts, so that it starts down under a message.
@@ -77,7 +125,7 @@ void Scheduler::CueNextMusic() {
     if (list.ListCount() == 0) {
         return;
     }
-    const QByteArray name = list.ListBytes((list.ListIndex() + 1) % list.ListCount());
+    const QByteArray name = list.ListBytes(NextMusicIndex());
     const QByteArray path = QFile::encodeName(list.Path()) + '/' + name;
     if (cued_.Open(parentWindow_, path).isEmpty() &&
         cued_.Follow(channels_[kMusic], CrossfadeMilliseconds())) {
@@ -144,6 +192,11 @@ void Scheduler::ForgetCuedMusic() {
 
 // A music file began: the one before it has ended, which may be the one a message follows.
 void Scheduler::MusicStarted() {
+    runOnTimer_.stop();
+    runOnLeft_.reset();
+    if (inputs_.musicStarted) {
+        inputs_.musicStarted(*lists_[kMusic]);
+    }
     if (EverySongs() == 0 || songsEnded_ < 0) {
         songsEnded_ = 0;
         if (message_ == Message::Due && waiting_.empty()) {

@@ -123,12 +123,24 @@ QList<std::pair<int, QByteArray>> GetIniSection(const QString& fileName, const Q
 
 void PutIniSection(const QString& fileName, const QString& section,
                    const QList<QByteArray>& lines) {
+    PutIniSections(fileName, {{section, lines}});
+}
+
+void PutIniSections(const QString& fileName,
+                    const QList<std::pair<QString, QList<QByteArray>>>& sections) {
     const QString path = ResolveFileName(fileName);
     const std::optional<std::optional<QByteArray>> old = ReadForRewrite(path);
-    if (!old || (!old->has_value() && lines.isEmpty())) {
-        return;  // unreadable; or nothing to keep, and no file to make for it
+    if (!old) {
+        return;  // unreadable
     }
-    Replace(path, WithSection(old->value_or(QByteArray()), section, lines), *old);
+    QByteArray out = old->value_or(QByteArray());
+    for (const auto& [section, lines] : sections) {
+        out = WithSection(out, section, lines);
+    }
+    // No file is made to hold nothing.
+    if (old->has_value() || !out.isEmpty()) {
+        Replace(path, out, *old);
+    }
 }
 
 QString IniFilePath() {

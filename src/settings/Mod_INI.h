@@ -34,6 +34,11 @@ QList<std::pair<int, QByteArray>> GetIniSection(const QString& fileName, const Q
 // the rest of the file stays byte for byte. Atomic as PutIniValues is.
 void PutIniSection(const QString& fileName, const QString& section, const QList<QByteArray>& lines);
 
+// Replaces several sections as PutIniSection would one after the other, with the same resulting
+// bytes, in one replacement of the file: sections that belong together are never left half new.
+void PutIniSections(const QString& fileName,
+                    const QList<std::pair<QString, QList<QByteArray>>>& sections);
+
 // The default settings file: beside the executable, named after it, with ".ini".
 QString IniFilePath();
 

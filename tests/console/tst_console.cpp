@@ -29,8 +29,9 @@ void Clean() {
 // clang-format off
 struct SlideRow { int control, start, action, value; std::string messageMode; QStringList sent; };  // control 3: interval; action -1: drag
 struct LifeRow { QByteArray ini; QByteArray saved; QString readout; int exit; };  // ini "/": a folder
-struct ScheduleRow { int day; QString hours, closed, timed, problem; };  // day: the field typed in, Monday 0
+struct ScheduleRow { int day; QString hours, closed, timed, problem, dayparts = {}, levels = {}; };  // day: the field typed in, Monday 0
 struct MouseRow { bool minimised; int button; QList<bool> visibleMinimisedPopUp; };  // button 0: Show
+struct DaypartRow { QString closed, name, folder, shown, tip; };  // folder: from the program folder
 struct OutputRow { QString chosen; std::vector<Platform::Mci::OutputChoice> connected; QStringList shown; QString checked, pick, told; };  // told: the name the service gets
 // clang-format on
 
@@ -202,13 +203,15 @@ private slots:
         const QString ini = Mod_INI::IniFilePath();
         const QByteArray settings = "[Settings]\r\nMessageInterval=1\r\nMusicVolumeLow=95\r\n";
         const QByteArray options =
-            "[Options]\r\nKeepPlayLog=1\r\nOutputDevice=usb-speakers\r\nCrossfade=3\r\nTrimSilence="
+            "[Options]\r\nMusicOrder=shuffle\r\nKeepPlayLog=1\r\nOutputDevice=usb-"
+            "speakers\r\nCrossfade=3\r\nTrimSilence="
             "1\r\n";
         QVERIFY(MediaFixtures::MakeFile(ini, settings + options));
         c->w.Form_Load();
         QCOMPARE(c->fake->outputs, std::vector<std::string>{"usb-speakers"});
         QVERIFY(c->w.Mnu_File_KeepPlayLog->isChecked() && c->w.Mnu_File_TrimSilence->isChecked() &&
-                !c->w.Mnu_File_EvenLoudness->isChecked() && !c->player.Loudness().Enabled());
+                c->w.Mnu_File_Shuffle->isChecked() && !c->w.Mnu_File_EvenLoudness->isChecked() &&
+                !c->player.Loudness().Enabled());
         const QList<QAction*> crossfades = c->w.Mnu_File_Crossfade->actions();
         QCOMPARE(std::count_if(crossfades.begin(), crossfades.end(),
                                [](QAction* a) { return a->isChecked() && a->text() == "3 s"; }),
@@ -236,6 +239,11 @@ private slots:
         crossfades.first()->trigger();  // off
         QVERIFY(MediaFixtures::ReadFile(ini).contains("\r\nCrossfade=0\r\n") &&
                 crossfades.first()->isChecked());
+        c->w.Mnu_File_Shuffle->trigger();
+        QVERIFY(!c->player.Opts().shuffle &&
+                MediaFixtures::ReadFile(ini).contains("[Options]\r\nMusicOrder=Name\r\n"));
+        c->player.SetShuffle(true);
+        QVERIFY(c->w.Mnu_File_Shuffle->isChecked());
     }
 
     void outputs_data() {
@@ -269,6 +277,29 @@ private slots:
         QCOMPARE(listed(true), QStringList{r.pick});
     }
 
+    void daypart_data() {
+        QTest::addColumn<DaypartRow>("r");
+        const QString outside = home_.filePath("Evening");
+        // clang-format off
+        QTest::newRow("in the program folder") << DaypartRow{"", "Lunch", "Music/Lunch", "Lunch — Music/Lunch", "Corvane\nDaypart: Lunch"};
+        QTest::newRow("elsewhere: the whole path") << DaypartRow{"", "Evening", outside, "Evening — " + outside, "Corvane\nDaypart: Evening"};
+        QTest::newRow("closed as well") << DaypartRow{"Closed until Mon 08:00", "Lunch", "Music/Lunch", "Lunch — Music/Lunch", "Corvane\nClosed until Mon 08:00\nDaypart: Lunch"};
+        QTest::newRow("none: the music folder") << DaypartRow{"", "", "Music", "", "Corvane"};
+        // clang-format on
+    }
+    // Under the music list, the daypart and the folder it plays; in the tray's tip, its name.
+    void daypart() {
+        QFETCH(DaypartRow, r);
+        c->w.Form_Load();
+        QCOMPARE(c->w.Lbl_Daypart->text(), QString());
+        emit c->player.DaypartChanged("Morning");
+        emit c->player.ClosedTextChanged(r.closed);
+        c->player.List(Player::kMusic).SetPath(QDir(Program().folder).filePath(r.folder));
+        emit c->player.DaypartChanged(r.name);
+        QCOMPARE(c->w.Lbl_Daypart->text(), r.shown);
+        QCOMPARE(Mod_SystemTray::Record().tip, r.tip);
+    }
+
     void mouse_data() {
         QTest::addColumn<MouseRow>("r");
         QTest::newRow("left shows a hidden window") << MouseRow{false, 1, {true, false, false}};
@@ -288,10 +319,12 @@ private slots:
     void scheduleWindow_data() {
         QTest::addColumn<ScheduleRow>("r");
         // clang-format off
-        QTest::newRow("all well") << ScheduleRow{0, "08:00-12:30, 14:00-19:00", "2026-12-24..2026-12-26", "Mon-Fri 12:00=a.mp3", ""};
+        QTest::newRow("all well") << ScheduleRow{0, "08:00-12:30, 14:00-19:00", "2026-12-24..2026-12-26", "Mon-Fri 12:00=a.mp3", "", "Mon-Fri 07:00-11:00=Morning\n 2026-12-24 08:00-14:00=Christmas Eve ", "Mon-Sat 07:00=60\n\n19:00=70"};
         QTest::newRow("no such hour, on the last day") << ScheduleRow{6, "25:00-26:00", "", "", "Sunday: 25:00 is not a time"};
         QTest::newRow("bad date") << ScheduleRow{0, "closed", "2026-02-30", "", "Closed: 2026-02-30 is not a date"};
         QTest::newRow("missing file") << ScheduleRow{0, "", "", "12:00=a.mp3\n\n13:00=b.mp3", "Timed messages, line 2: there is no file b.mp3"};
+        QTest::newRow("daypart out of the music folder") << ScheduleRow{0, "", "", "", "Dayparts, line 2: ../Other is not the name of a folder in the music folder", "Mon-Fri 07:00-11:00=Morning\n\nSat=../Other", "19:00=70"};
+        QTest::newRow("level above 100") << ScheduleRow{0, "", "", "", "Levels, line 1: 150 is not a level from 0 to 100", "Sat,Sun=Weekend", "19:00=150\nMon 07:00=x"};
         // clang-format on
     }
     // The window shows the file's lines, faults too; OK stays off while one field is wrong, and
@@ -301,24 +334,39 @@ private slots:
         const Schedule::Locate locate = [](const QString& f) {
             return f == "a.mp3" ? f : QString();
         };
-        Frm_Schedule window(Numbered({"sat = 09:00-14:00", "Closed=2026-13-01"}),
-                            Numbered({"19:45=a.mp3"}), locate);
-        QCOMPARE(window.Txt_Day[5]->text(), QString("09:00-14:00"));
+        Frm_Schedule window({.schedule = Numbered({"sat = 09:00-14:00", "Closed=2026-13-01"}),
+                             .timed = Numbered({"19:45=a.mp3"}),
+                             .dayparts = {{3, " Sat=Weekend"}},
+                             .levels = {{5, "Sat=x"}}},
+                            locate);
+        QCOMPARE(window.Txt_Day[5]->text() + window.Txt_Dayparts->toPlainText(),
+                 QString("09:00-14:00Sat=Weekend"));
         QVERIFY(!window.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
         window.Txt_Day[r.day]->setText(r.hours);
         window.Txt_Closed->setText(r.closed);
         window.Txt_Timed->setPlainText(r.timed);
+        window.Txt_Dayparts->setPlainText(r.dayparts);
+        window.Txt_Levels->setPlainText(r.levels);
         QCOMPARE(window.Lbl_Problem->text(), r.problem);
         QCOMPARE(window.Buttons->button(QDialogButtonBox::Ok)->isEnabled(), r.problem.isEmpty());
         if (!r.problem.isEmpty())
             return;
-        const Schedule::Plan plan = Schedule::Parse(Numbered(window.ScheduleLines()),
-                                                    Numbered(window.TimedLines()), locate);
+        const Schedule::Plan plan = Schedule::Parse({.schedule = Numbered(window.ScheduleLines()),
+                                                     .timed = Numbered(window.TimedLines()),
+                                                     .dayparts = Numbered(window.DaypartLines()),
+                                                     .levels = Numbered(window.LevelLines())},
+                                                    locate);
         QCOMPARE(plan.faults.size(), 0);
         QCOMPARE(plan.hours.days[0]->size(), 2);
         QCOMPARE(plan.hours.days[5]->first().start, 9 * 60);
         QCOMPARE(plan.hours.closed.size(), 1);
         QCOMPARE(plan.timed.size(), 1);
+        QCOMPARE(plan.dayparts.size(), 2);
+        QCOMPARE(plan.dayparts[1].name, QString("Christmas Eve"));
+        QCOMPARE(plan.dayparts[1].when.dates->first, QDate(2026, 12, 24));
+        QCOMPARE(plan.dayparts[0].when.time->end, 11 * 60);
+        QCOMPARE((QList<int>{plan.levels[0].level, plan.levels[1].minute}),
+                 (QList<int>{60, 19 * 60}));
     }
 
     // What the remote-control window holds is what the program reads back from the file: a

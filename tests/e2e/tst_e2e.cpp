@@ -139,6 +139,7 @@ std::vector<float> Floats(const QByteArray& samples) {
 struct SaveRow { QByteArray stored, saved; QStringList playing; rlim_t fileSizeLimit = RLIM_INFINITY; bool closed = false; };  // stored "-": no settings file, no media; closed: as by a window manager
 struct LineRow { QStringList arguments; int exit; QString output; };  // output: a pattern the printed text matches
 struct ClockRow { const char* start; int recordMs, quietBeforeMs, soundBeforeMs, quietAfterMs; };  // quietAfterMs -1: sound to the end
+struct DaypartRow { QByteArray sections; int hzAfter; double levelAfter; };  // after 11:00, the tone of that folder at that share of the level before
 // clang-format on
 
 class EndToEndTest : public QObject {
@@ -271,6 +272,32 @@ private:
                    QProcess::execute("dpkg-deb", {"-x", build + '/' + debs[0], root.path()}) == 0;
         }();
         return unpacked ? root.path() : QString();
+    }
+
+    // The program's wall clock starts at `start` ("2026-12-07 10:59:52"); its timers' monotonic
+    // clock stays true. False when the case is skipped.
+    bool FakeClock(const QString& start) {
+        if (CORVANE_SANITIZED) {
+            QTest::qSkip(
+                "the sanitizers' runtime must load first, so libfaketime cannot be "
+                "preloaded",
+                __FILE__, __LINE__);
+            return false;
+        }
+        // The library itself rather than its launcher, which would stand between the test and
+        // the program's signals.
+        QString library;
+        for (const QFileInfo& dir : QDir("/usr/lib").entryInfoList(QDir::Dirs))
+            if (QFileInfo::exists(dir.filePath() + "/faketime/libfaketime.so.1"))
+                library = dir.filePath() + "/faketime/libfaketime.so.1";
+        if (library.isEmpty()) {
+            QTest::qSkip("faketime is not installed (scripts/install-deps.sh)", __FILE__, __LINE__);
+            return false;
+        }
+        environment_ = {{"LD_PRELOAD", library},
+                        {"FAKETIME", '@' + start},
+                        {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}};
+        return true;
     }
 
     static void ServerRows() {
@@ -480,21 +507,9 @@ private slots:
     // music is heard from the opening and not before, and fades out at the closing.
     void opensAndClosesByTheClock() {
         QFETCH(ClockRow, r);
-        if (CORVANE_SANITIZED) {
-            QSKIP("the sanitizers' runtime must load first, so libfaketime cannot be preloaded");
-        }
-        // The library itself rather than its launcher, which would stand between the test and
-        // the program's signals; the timers' monotonic clock stays true.
-        QString library;
-        for (const QFileInfo& dir : QDir("/usr/lib").entryInfoList(QDir::Dirs))
-            if (QFileInfo::exists(dir.filePath() + "/faketime/libfaketime.so.1"))
-                library = dir.filePath() + "/faketime/libfaketime.so.1";
-        if (library.isEmpty())
-            QSKIP("faketime is not installed (scripts/install-deps.sh)");
+        if (!FakeClock(QString("2026-12-07 ") + r.start))
+            return;
         AddMedia("MessageInterval=0\r\n[Schedule]\r\nMonday=08:00-20:00\r\n");
-        environment_ = {{"LD_PRELOAD", library},
-                        {"FAKETIME", QString("@2026-12-07 ") + r.start},
-                        {"FAKETIME_DONT_FAKE_MONOTONIC", "1"}};
         const std::vector<float> samples = Floats(RecordProgram(r.recordMs));
         // Sound in 10 ms blocks: whether each holds any.
         QList<int> sounding;
@@ -509,6 +524,66 @@ private slots:
         const int last = sounding.last();
         QVERIFY2(r.quietAfterMs < 0 ? last >= r.recordMs - 1000 : last < r.quietAfterMs,
                  qPrintable(QString("last sound at %1 ms").arg(last)));
+    }
+
+    void musicByTheClock_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<DaypartRow>("r");
+        const QByteArray lunch =
+            "[Dayparts]\r\nMon-Fri 07:00-11:00=Morning\r\n11:00-14:00=Lunch\r\n";
+        for (const char* server : {"pulseaudio", "pipewire"}) {
+            const QString name = server == QString("pipewire") ? ":PipeWire" : ":PulseAudio";
+            // clang-format off
+            QTest::newRow(qPrintable("the next daypart at the track change" + name)) << server << DaypartRow{lunch, 800, 1.0};
+            QTest::newRow(qPrintable("a dated line beats a weekday's" + name)) << server << DaypartRow{lunch + "2026-12-07 11:00-12:00=Christmas\r\n", 1200, 1.0};
+            QTest::newRow(qPrintable("a level line heard" + name)) << server << DaypartRow{lunch + "[Levels]\r\n07:00=100\r\n11:00=40\r\n", 800, 0.4};
+            // clang-format on
+        }
+    }
+    // Under a clock set to 8 s before 11:00 on a Monday: the morning's file (400 Hz, one file,
+    // cued again to follow itself before 11:00) plays to its end, and the lunch folder's file
+    // follows at once, without a millisecond's silence; a level line fades the music over 10 s.
+    void musicByTheClock() {
+        QFETCH(DaypartRow, r);
+        if (!UseServer() || !FakeClock("2026-12-07 10:59:52"))
+            return;
+        AddMedia("MessageInterval=0\r\n" + r.sections, false);
+        QVERIFY(QDir(Path("Music")).mkpath("Morning") && QDir(Path("Music")).mkpath("Lunch") &&
+                QDir(Path("Music")).mkpath("Christmas"));
+        QVERIFY(MediaFixtures::MakeWav(Path("Music/Morning/m.wav"), 10000, 400) &&
+                MediaFixtures::MakeWav(Path("Music/Lunch/l.wav"), 15000, 800) &&
+                MediaFixtures::MakeWav(Path("Music/Christmas/c.wav"), 15000, 1200) &&
+                MediaFixtures::MakeWav(Path("Music/root.wav"), 15000, 600));
+        const std::vector<float> samples = Floats(RecordProgram(22000));
+        const QList<double> before = MediaFixtures::ToneLevels(samples, 400, 2);
+        const QList<double> after = MediaFixtures::ToneLevels(samples, r.hzAfter, 2);
+        QVERIFY2(before.size() > 2150, "the sink is recorded");
+        // Windows of 10 ms: the morning's tone until its end, well after 11:00 (800).
+        const double full = *std::max_element(before.begin() + 300, before.begin() + 800);
+        const auto heard = [](const QList<double>& levels, qsizetype from, qsizetype to) {
+            return *std::max_element(levels.begin() + from, levels.begin() + to);
+        };
+        QVERIFY2(full > 0.1 && heard(after, 300, 800) < 0.05 * full, "the morning's tone plays");
+        const qsizetype change =
+            std::find_if(after.begin() + 800, after.end(), [&](double l) { return l > full / 2; }) -
+            after.begin();
+        QVERIFY2(change > 900 && change < 1200,
+                 qPrintable(QString("the next folder's tone from window %1").arg(change)));
+        QVERIFY2(heard(before, change + 10, change + 200) < 0.05 * full,
+                 "the morning's file is over");
+        const double last = heard(after, 2050, 2150);
+        QVERIFY2(std::abs(last / full - r.levelAfter) < 0.1,
+                 qPrintable(QString("at %1 of the level before").arg(last / full)));
+        // No silence of a millisecond from the first sound on, the change included.
+        const auto first = std::find_if(samples.begin(), samples.end(),
+                                        [](float x) { return std::abs(x) > 1e-3F; });
+        int quiet = 0;
+        for (auto x = first; x < samples.begin() + 2 * 44100 * 21; x += 2) {
+            quiet = std::abs(*x) < 1e-4F ? quiet + 1 : 0;
+            QVERIFY2(
+                quiet < 44,
+                qPrintable(QString("silent at %1 s").arg(double(x - samples.begin()) / 88200)));
+        }
     }
 
     // A tone at -30 LUFS and one at -10 play at one level, as recorded from the sound server, once

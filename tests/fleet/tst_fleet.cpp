@@ -14,6 +14,7 @@
 #include "PlayerRig.h"
 #include "fleet/Fleet.h"
 #include "player/Player.h"
+#include "remote/RemoteApi.h"
 #include "support/ProgramLocation.h"
 
 namespace {
@@ -271,6 +272,13 @@ private slots:
                 for (const auto& read : reads.globalMatch(config[field].toString()))
                     QVERIFY2(state.contains(read.captured(1)),
                              qPrintable(where + ": " + read.captured(1)));
+            // A switch that sets a setting sends what the settings take.
+            if (config["command_topic"].toString().endsWith("/set"))
+                for (const char* payload : {"payload_on", "payload_off"})
+                    QVERIFY2(std::holds_alternative<RemoteApi::SettingsChange>(
+                                 RemoteApi::DecodeSettings(config[payload].toString().toUtf8())) ||
+                                 !config.contains(payload),
+                             qPrintable(where));
             if (parts[1] == "number") {
                 QString change = config["command_template"].toString();
                 change.replace("{{ value | int }}", "7");

@@ -11,6 +11,11 @@
 // Changed while the music fades down for a message: the music's level once the message plays,
 // the lowest level sent on the way, and the level it comes back up to.
 struct FadeRow { Player::Value value; int level; int during, lowest, after; };
+// Shuffled, with the music folder holding these files besides a.mp3 and b.mp3 (no artist): the
+// plays seen, the player started again after `restartAfter` of them (0: not), and whether no
+// artist may come twice within two plays.
+struct ShuffleRow { QStringList files; int plays, restartAfter; bool apart; };
+struct DaypartRow { QByteArray lines; bool hasMusic; QString daypart, folder; };  // folder: of the program's
 // clang-format on
 
 struct Rig : PlayerRig {
@@ -65,6 +70,84 @@ private slots:
         QTRY_VERIFY(rig.player.Playback().Fading());
         QTRY_VERIFY(!rig.player.Playback().Fading());
         QCOMPARE(rig.fake->devices["ZEL0"].volume, r.after);
+    }
+
+    void shuffled_data() {
+        QTest::addColumn<ShuffleRow>("r");
+        const QStringList three{"A - 1.mp3", "A - 2.mp3", "B - 1.mp3",
+                                "B - 2.mp3", "C - 1.mp3", "C - 2.mp3"};
+        // clang-format off
+        QTest::newRow("three artists apart") << ShuffleRow{three, 24, 0, true};
+        QTest::newRow("one artist: every file still once") << ShuffleRow{{"A - 1.mp3", "A - 2.mp3", "A - 3.mp3"}, 15, 0, false};
+        QTest::newRow("a restart carries on the round") << ShuffleRow{three, 16, 3, true};
+        // clang-format on
+    }
+    // Each round plays every file of the folder once; artists come apart where the folder allows
+    // it; a restart goes on with the round, and a new round never starts with the last file.
+    void shuffled() {
+        QFETCH(ShuffleRow, r);
+        const QDir music(Program().folder + "/Music");
+        QFile::remove(Program().folder + '/' + Program().baseName + ".shuffle");
+        QVERIFY(music.mkpath("."));
+        for (const QString& file : r.files)
+            QVERIFY(MediaFixtures::MakeFile(music.filePath(file), "x"));
+        const auto clean = qScopeGuard([&] {
+            for (const QString& file : r.files)
+                QFile::remove(music.filePath(file));
+        });
+        const QByteArray ini = "[Settings]\nMessageInterval=0\n[Options]\nMusicOrder=Shuffle\n";
+        QStringList played;
+        for (int part : {r.restartAfter, r.plays - r.restartAfter}) {
+            if (part == 0)
+                continue;
+            Rig rig(ini);
+            for (played << QString::fromStdString(rig.Opened("ZEL0")).remove('"'); --part > 0;) {
+                rig.fake->Finish("ZEL0");
+                rig.player.Tick();  // files start one pass of the folder a tick at most
+                QTRY_COMPARE(rig.fake->devices["ZEL0"].mode, std::string("playing"));
+                played << QString::fromStdString(rig.Opened("ZEL0")).remove('"');
+            }
+        }
+        QStringList all = r.files + QStringList{"a.mp3", "b.mp3"};
+        all.sort();
+        const qsizetype count = all.size();
+        for (qsizetype round = 0; round + count <= played.size(); round += count) {
+            QStringList one = played.mid(round, count);
+            one.sort();
+            QCOMPARE(one, all);
+            QVERIFY(round == 0 || played[round] != played[round - 1]);
+        }
+        for (qsizetype i = 1; r.apart && i < played.size(); ++i)
+            for (qsizetype back = 1; back <= 2 && back <= i; ++back)
+                QVERIFY2(Shuffle::ArtistFromName(played[i]).isEmpty() ||
+                             Shuffle::ArtistFromName(played[i]) !=
+                                 Shuffle::ArtistFromName(played[i - back]),
+                         qPrintable(played.join(", ")));
+    }
+
+    void daypart_data() {
+        QTest::addColumn<DaypartRow>("r");
+        // clang-format off
+        QTest::newRow("its folder plays") << DaypartRow{"Mon-Sun=All day", true, "All day", "Music/All day"};
+        QTest::newRow("an empty folder: the music folder") << DaypartRow{"Mon-Sun=All day", false, "All day", "Music"};
+        QTest::newRow("none applies") << DaypartRow{"2000-01-01=All day", true, "", "Music"};
+        // clang-format on
+    }
+    // The daypart in force at start-up chooses the music's folder; the files directly in the music
+    // folder play when none applies or its folder has no music.
+    void daypart() {
+        QFETCH(DaypartRow, r);
+        const QString folder = Program().folder + "/Music/All day";
+        QDir(folder).removeRecursively();
+        QVERIFY(QDir().mkpath(folder));
+        if (r.hasMusic)
+            QVERIFY(MediaFixtures::MakeFile(folder + "/tune.mp3", "x"));
+        Rig rig("[Settings]\nMessageInterval=0\n[Dayparts]\n" + r.lines + "\n");
+        QCOMPARE(rig.player.Daypart(), r.daypart);
+        QCOMPARE(rig.player.MusicFolder(), Program().folder + '/' + r.folder);
+        QCOMPARE(rig.player.Playing(Player::kMusic).startsWith(QFile::encodeName(folder)),
+                 r.folder.endsWith("All day"));
+        QDir(folder).removeRecursively();
     }
 
     // Next Track fades the music out before the next file; a message asked for plays with the

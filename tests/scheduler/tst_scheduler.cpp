@@ -83,6 +83,8 @@ struct PauseRow { QString trigger; Scheduler::Message in; std::function<QStringL
 struct NextRow { int finishes; QString removed; QStringList unplayable; QStringList next; };
 struct ReportRow { bool on; std::function<void()> end; QList<Outcome> reported; qint64 lengthMs; };  // end: how the message stops; none: it cannot be opened
 struct LineRow { QByteArray path; qint64 lengthMs; Outcome outcome; int offsetSeconds; QByteArray line; };
+struct FolderRow { int lengthFrames; bool cued, pause, fadesOut; QStringList started; QByteArray cuedFile; };  // a file of that length (40 ms frames) plays when the folder changes
+struct LevelMoveRow { bool underMessage, paused; int retargetTo, from, to; bool fades; };  // the full level is set from 100 to 60, to be reached over 300 ms
 struct FaderRow { int from, to; int overMs; int retargetAfter, retargetTo; QList<int> levels; };  // overMs 0: by units
 // clang-format on
 
@@ -516,6 +518,102 @@ private slots:
                               "ZEL0 a.mp3 at 95", "ZEL1 notice.mp3 at 80"}));
     }
 
+    // A new folder: the file playing plays to its end and the new folder's first file follows;
+    // one cued is cued again from the new folder. A file that would run on past the longest
+    // run-on fades out over the folder change's fade to end then; paused, that time waits.
+    void musicFolderChange_data() {
+        QTest::addColumn<FolderRow>("r");
+        // clang-format off
+        QTest::newRow("to its end") << FolderRow{50, false, false, false, {"ZEL0 a.mp3 at 100"}, {}};
+        QTest::newRow("cued again") << FolderRow{50, true, false, false, {"ZEL0 a.mp3 at 100"}, "Lunch/a.mp3"};
+        QTest::newRow("runs on too long") << FolderRow{1'000'000, false, false, true, {"ZEL0 a.mp3 at 100"}, {}};
+        QTest::newRow("paused meanwhile") << FolderRow{1'000'000, false, true, true, {"ZEL0 pause", "ZEL1 pause", "ZEL0 resume", "ZEL1 resume", "ZEL0 a.mp3 at 100"}, {}};
+        // clang-format on
+    }
+    void musicFolderChange() {
+        QFETCH(FolderRow, r);
+        QVERIFY(QDir(c->Path("Music")).mkdir("Lunch"));
+        for (const char* name :
+             {"Music/x.mp3", "Music/y.mp3", "Music/Lunch/b.mp3", "Music/Lunch/a.mp3"})
+            c->Add(name);
+        c->music.SetListIndex(-1);
+        c->fake->onCommand = [&](const std::string& command) {
+            if (command.find("Alias ZEL0 ") != std::string::npos)
+                c->fake->devices["ZEL0"].lengthFrames = r.lengthFrames;
+        };
+        QCOMPARE(c->Tick(), QStringList{"ZEL0 x.mp3 at 100"});
+        if (r.cued)
+            QTRY_VERIFY(c->fake->devices.count("ZEL0Next") == 1);
+        // Run on for 0.5 s at most, then the fade.
+        const auto longest = Scheduler::kFolderChangeFade + std::chrono::milliseconds(500);
+        QStringList timeline = c->Do([&] {
+            c->core.ChangeMusicFolder(c->Path("Music/Lunch"), longest);
+            if (r.pause)
+                c->core.Pause(), QTest::qWait(800), c->core.Resume();
+            QTest::qWait(600);
+        });
+        if (!r.fadesOut)
+            timeline += c->Finish("ZEL0");
+        QCOMPARE(timeline.filter(QRegularExpression("mp3|pause|resume")), r.started);
+        const auto silenced = std::find(c->fake->commands.begin(), c->fake->commands.end(),
+                                        "setaudio ZEL0 Volume to 0");
+        QCOMPARE(silenced != c->fake->commands.end(), r.fadesOut);
+        const bool cued = std::any_of(
+            c->fake->commands.begin(), c->fake->commands.end(), [&](const std::string& command) {
+                return command.find("Alias ZEL0Next") != std::string::npos &&
+                       QByteArray::fromStdString(command).contains(r.cuedFile);
+            });
+        QVERIFY(r.cuedFile.isEmpty() || cued);
+    }
+
+    // A new full level reached over a length: the music moves to it while up; under a message,
+    // or paused, it stays and the rise goes to the new level. Moved by hand meanwhile, the move
+    // ends at the hand's level.
+    void levelOverALength_data() {
+        QTest::addColumn<LevelMoveRow>("r");
+        // clang-format off
+        QTest::newRow("music up") << LevelMoveRow{false, false, -1, 100, 60, true};
+        QTest::newRow("moved by hand") << LevelMoveRow{false, false, 80, 100, 80, true};
+        QTest::newRow("under a message") << LevelMoveRow{true, false, -1, 10, 60, true};
+        QTest::newRow("paused") << LevelMoveRow{false, true, -1, 100, 60, false};
+        // clang-format on
+    }
+    void levelOverALength() {
+        QFETCH(LevelMoveRow, r);
+        c->Add("Music/tune.mp3"), c->Add("Messages/notice.mp3");
+        c->Tick();
+        if (r.underMessage)
+            c->Do([&] { c->core.PlayMessageNow(); });
+        const std::size_t before = c->fake->commands.size();
+        c->Do([&] {
+            if (r.paused)
+                c->core.Pause();
+            c->high = 60;
+            c->core.LevelsChanged(std::chrono::milliseconds(300));
+            if (r.retargetTo >= 0) {
+                QTest::qWait(100);
+                c->high = r.retargetTo;
+                c->core.LevelsChanged();
+            }
+            if (r.paused)
+                c->core.Resume();
+        });
+        if (r.underMessage)
+            c->Finish("ZEL1");
+        // The music's levels, in steps from one to the other or at once.
+        QList<int> levels;
+        static const QRegularExpression set(R"(^setaudio ZEL0 Volume to (\d+)$)");
+        for (std::size_t i = before; i < c->fake->commands.size(); ++i)
+            if (const auto m = set.match(QString::fromStdString(c->fake->commands[i]));
+                m.hasMatch())
+                levels << m.captured(1).toInt() / 10;
+        QVERIFY(!levels.isEmpty());
+        QCOMPARE(levels.last(), r.to);
+        QCOMPARE(levels.size() >= 20, r.fades);
+        for (qsizetype i = 1; i < levels.size(); ++i)
+            QVERIFY((levels[i] - levels[i - 1]) * (r.to - r.from) >= 0);
+    }
+
     // Closing time fades both channels out and closes every device, the message cut short; nothing
     // starts or counts until the opening, where the music starts at once at its full level.
     void closeAndOpen() {
@@ -544,11 +642,12 @@ private slots:
 };
 
 int RunScheduleTests(int argc, char** argv);  // tst_schedule.cpp
+int RunShuffleTests(int argc, char** argv);   // tst_shuffle.cpp
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     SchedulerTest core;
     const int failed = QTest::qExec(&core, argc, argv);
-    return failed + RunScheduleTests(argc, argv);
+    return failed + RunScheduleTests(argc, argv) + RunShuffleTests(argc, argv);
 }
 #include "tst_scheduler.moc"

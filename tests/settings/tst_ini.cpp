@@ -29,7 +29,7 @@ struct LineRow { QByteArray line; Mod_INI::LineKind kind; };
 struct GetRow { QByteArray content; QString key, section, expected; };  // expected "default" when not found
 struct PutRow { QByteArray content; QStringList puts; QByteArray expected; };  // puts: "key=value" into [Settings], in order
 struct ValueRow { QString text; double number; int low, high, value; };
-struct SectionRow { QByteArray content; QByteArrayList read; QByteArrayList lines; QByteArray expected; };  // read: "number:line" of [Schedule]
+struct SectionRow { QByteArray content; QByteArrayList read; QByteArrayList lines; QByteArray expected; QByteArrayList timed = {}; };  // read: "number:line" of [Schedule]; timed: [Timed]'s, written after
 // clang-format on
 
 class IniTest : public QObject {
@@ -146,18 +146,26 @@ private slots:
         QTest::newRow("a second header goes with its lines") << SectionRow{"[Schedule]\r\nA=1\r\n[X]\r\nY=2\r\n[Schedule]\r\nB=3\r\n", {"2:A=1", "6:B=3"}, {"C=4"}, "[Schedule]\r\nC=4\r\n[X]\r\nY=2\r\n"};
         QTest::newRow("emptied") << SectionRow{"[Schedule]\r\nA=1\r\n", {"2:A=1"}, {}, "[Schedule]\r\n"};
         QTest::newRow("no file, nothing to write") << SectionRow{kNoFile, {}, {}, kNoFile};
+        QTest::newRow("two sections, comments of each kept") << SectionRow{"[Timed]\r\n' keep\r\n12:00=a.mp3\r\n[Schedule]\r\nREM hours\r\nA=1", {"6:A=1"}, {"Sunday=closed"}, "[Timed]\r\n13:00=b.mp3\r\n' keep\r\n[Schedule]\r\nSunday=closed\r\nREM hours\r\n", {"13:00=b.mp3"}};
+        QTest::newRow("no file, the first section empty") << SectionRow{kNoFile, {}, {}, "[Timed]\r\n13:00=b.mp3\r\n", {"13:00=b.mp3"}};
         // clang-format on
     }
-    // A section read as its lines stand, and written back whole, the rest of the file untouched.
+    // A section read as its lines stand, and written back whole, the rest of the file untouched;
+    // two sections one after the other, and both in one step, give the same bytes.
     void section() {
         QFETCH(SectionRow, r);
-        QVERIFY(r.content == kNoFile || MediaFixtures::MakeFile(IniPath(), r.content));
+        const QString together = dir_->filePath("together.ini");
+        for (const QString& path : {IniPath(), together})
+            QVERIFY(r.content == kNoFile || MediaFixtures::MakeFile(path, r.content));
         QByteArrayList read;
         for (const auto& [number, line] : Mod_INI::GetIniSection(IniPath(), "Schedule"))
             read << QByteArray::number(number) + ':' + line;
         QCOMPARE(read, r.read);
         Mod_INI::PutIniSection(IniPath(), "Schedule", r.lines);
-        QCOMPARE(QFile::exists(IniPath()) ? ReadBytes(IniPath()) : kNoFile, r.expected);
+        Mod_INI::PutIniSection(IniPath(), "Timed", r.timed);
+        Mod_INI::PutIniSections(together, {{"Schedule", r.lines}, {"Timed", r.timed}});
+        QCOMPARE(ReadBytes(IniPath()), r.expected);
+        QCOMPARE(ReadBytes(together), r.expected);
     }
 
     // A folder in the file's place can be neither read nor replaced, and nothing is made beside it.
