@@ -106,6 +106,7 @@ Player::Player(const Clock& clock, QObject* parent)
                 [this, &list] { loudness_->Queue(list.FilePaths()); });
     }
     connect(&lists_[kMusic], &MediaList::modelReset, this, &Player::ReadArtists);
+    artistReader_.setMaxThreadCount(1);
 }
 
 Player::~Player() {
@@ -181,6 +182,12 @@ void Player::Start(qint32 parentWindow) {
 void Player::Tick() {
     if (!shuttingDown_) {
         planner_->Check();
+        // A daypart's folder emptied meanwhile gives way to the music folder, and one filled takes
+        // over from it.
+        if (!daypart_.isEmpty() &&
+            (lists_[kMusic].ListCount() == 0 || lists_[kMusic].Path() == musicRoot_)) {
+            ApplyDaypart(daypart_);
+        }
         scheduler_->Tick();
     }
 }
@@ -292,12 +299,15 @@ int Player::NextShuffled(const MediaList& list) {
     if (!options_.shuffle) {
         return -1;
     }
-    QList<QByteArray> names;
-    names.reserve(list.ListCount());
-    for (int i = 0; i < list.ListCount(); ++i) {
-        names.append(list.ListBytes(i));
-    }
+    // One that failed stays out of the deck until it plays, or it would be drawn again at once.
     const QString folder = list.Path();
+    const QByteArray prefix = QFile::encodeName(folder) + '/';
+    QList<QByteArray> names;
+    for (int i = 0; i < list.ListCount(); ++i) {
+        if (!scheduler_->Unplayable(prefix + list.ListBytes(i))) {
+            names.append(list.ListBytes(i));
+        }
+    }
     return list.Find(shuffle_.Next(
         folder, names, [this, &folder](const QByteArray& name) { return ArtistOf(folder, name); }));
 }
@@ -336,7 +346,7 @@ void Player::ReadArtists() {
             ReadArtists();
         }
     });
-    watcher->setFuture(QtConcurrent::run([paths, stop = stopReading_] {
+    watcher->setFuture(QtConcurrent::run(&artistReader_, [paths, stop = stopReading_] {
         QHash<QByteArray, QString> artists;
         for (const QByteArray& path : paths) {
             if (stop->load()) {

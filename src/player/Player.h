@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QObject>
 #include <QSet>
+#include <QThreadPool>
 #include <QTimer>
 #include <array>
 #include <atomic>
@@ -221,6 +222,7 @@ private:
     Shuffle shuffle_;
     // Music files' artists from their tags, by path; read in the background while shuffled.
     QHash<QByteArray, QString> artists_;
+    QThreadPool artistReader_;  // of one thread: a large folder takes long, and others wait not
     bool readingArtists_ = false;
     bool artistsAgain_ = false;
     std::shared_ptr<std::atomic<bool>> stopReading_ = std::make_shared<std::atomic<bool>>(false);

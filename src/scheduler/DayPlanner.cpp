@@ -37,14 +37,15 @@ void DayPlanner::Check() {
     if (!now.isValid()) {
         return;  // a clock not yet set says nothing about the day
     }
+    // Before an opening, so that the music starts from the daypart's folder at the level in force.
+    CheckDaypart(now);
+    CheckLevel(now);
     const bool open = plan_.hours.IsOpen(now);
     if (!open) {
         playback_.Close(kClosingFade);
     } else if (playback_.Closed()) {
         playback_.Open();
     }
-    CheckDaypart(now);
-    CheckLevel(now);
     CheckTimed(now, open);
     const QString text = open ? QString() : Schedule::ClosedText(now, plan_.hours.NextOpening(now));
     if (text != closedText_) {

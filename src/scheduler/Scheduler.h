@@ -131,6 +131,8 @@ public:
     void LevelsChanged(std::chrono::milliseconds over = {});
     // The file playing (or paused) on a channel; empty when none.
     QByteArray Playing(int channel) const { return playing_[channel]; }
+    // A file that failed to play, until it plays.
+    bool Unplayable(const QByteArray& path) const { return unplayable_.count(path) != 0; }
     // How far into its file a channel is, in milliseconds; -1 when it cannot be told.
     qint64 PositionMs(int channel) const;
     // Ticks until the rotation's next message; none when the interval does not time it.

@@ -15,8 +15,10 @@ void Scheduler::LevelsChanged(std::chrono::milliseconds over) {
         fader_.Retarget(MusicDown() ? inputs_.musicLow() : inputs_.musicHigh());
     } else if (!fader_.Running()) {
         const bool down = MusicDown() || messageHeld;
-        if (!down && !paused_ && over >= Fader::kStep && music_ != Music::Idle) {
-            fader_.Over(channels_[kMusic].Volume(), inputs_.musicHigh(), over,
+        // From a level that cannot be read, at once: a fade from it would dip.
+        const int from = channels_[kMusic].Volume();
+        if (!down && !paused_ && over >= Fader::kStep && music_ != Music::Idle && from >= 0) {
+            fader_.Over(from, inputs_.musicHigh(), over,
                         [this](int level) { SetMusicLevel(level); }, {});
         } else {
             channels_[kMusic].SetVolume(down ? inputs_.musicLow() : inputs_.musicHigh());

@@ -69,10 +69,8 @@ void Scheduler::ChangeMusicFolder(const QString& folder, std::chrono::millisecon
     if (day_ != Day::Open || (music_ != Music::Playing && music_ != Music::Crossfading)) {
         return;
     }
-    if (!cuedName_.isEmpty()) {
-        ForgetCuedMusic();
-        CueNextMusic();
-    }
+    const bool cued = !cuedName_.isEmpty();
+    ForgetCuedMusic();
     // A file of unknown length, such as a stream, would run on for ever.
     const qint64 lengthMs = channels_[kMusic].LengthMs();
     const qint64 positionMs = channels_[kMusic].PositionMs();
@@ -83,6 +81,10 @@ void Scheduler::ChangeMusicFolder(const QString& folder, std::chrono::millisecon
         } else {
             runOnTimer_.start(left);
         }
+    } else if (cued) {
+        CueNextMusic();
+    } else if (!paused_) {
+        CueBeforeTheEnd(std::max<qint64>(0, positionMs));
     }
 }
 
@@ -116,8 +118,10 @@ void Scheduler::SkipDone() {
 
 // The next file of the list, opened and cued to follow the music playing. One that cannot be
 // opened is left to the end of the music, which starts the files after it as always.
+// A file that runs on into a new folder is ended by its fade, not by a crossfade after its time.
 void Scheduler::CueNextMusic() {
-    if (day_ != Day::Open || !cuedName_.isEmpty() || !channels_[kMusic].Playing()) {
+    if (day_ != Day::Open || !cuedName_.isEmpty() || !channels_[kMusic].Playing() ||
+        runOnTimer_.isActive() || runOnLeft_) {
         return;
     }
     RefreshFileLists();
