@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,7 +7,6 @@
 #include <optional>
 
 #include "MediaFixtures.h"
-#include "settings/IniLines.h"
 #include "settings/LikePattern.h"
 #include "settings/Mod_INI.h"
 #include "settings/SettingValue.h"
@@ -25,7 +25,6 @@ QByteArray ReadBytes(const QString& path) {
 // A missing file is written as kNoFile in `content`.
 // clang-format off
 struct LikeRow { QByteArray text, pattern; bool expected; };
-struct LineRow { QByteArray line; Mod_INI::LineKind kind; };
 struct GetRow { QByteArray content; QString key, section, expected; };  // expected "default" when not found
 struct PutRow { QByteArray content; QStringList puts; QByteArray expected; };  // puts: "key=value" into [Settings], in order
 struct ValueRow { QString text; double number; int low, high, value; };
@@ -64,23 +63,6 @@ private slots:
         QCOMPARE(Mod_INI::LikeMatch(r.text, r.pattern), r.expected);
     }
 
-    // "[Settings]" as a header and "rEmote=1" as a comment are read through GetIniValue's rows.
-    void classifyLine_data() {
-        QTest::addColumn<LineRow>("r");
-        using enum Mod_INI::LineKind;
-        // clang-format off
-        QTest::newRow("too short for REM") << LineRow{"re", Other};
-        QTest::newRow("REM not at the start") << LineRow{" REM", Other};
-        QTest::newRow("quote") << LineRow{"'[Settings]", Comment};
-        QTest::newRow("bracket alone") << LineRow{"[", Header};
-        QTest::newRow("indented header") << LineRow{" [Settings]", Other};
-        // clang-format on
-    }
-    void classifyLine() {
-        QFETCH(LineRow, r);
-        QCOMPARE(int(Mod_INI::ClassifyLine(r.line)), int(r.kind));
-    }
-
     void getIniValue_data() {
         QTest::addColumn<GetRow>("r");
         // clang-format off
@@ -91,7 +73,11 @@ private slots:
         QTest::newRow("key above the first header") << GetRow{"A=1\r\n[Settings]\r\nB=2\r\n", "A", "Settings", "default"};
         QTest::newRow("section ends at the next header") << GetRow{"[Settings]\r\nB=2\r\n[Other]\r\nA=1\r\n", "A", "Settings", "default"};
         QTest::newRow("lower-case header") << GetRow{"[settings]\r\nA=1\r\n", "A", "Settings", "default"};
-        QTest::newRow("bracket alone") << GetRow{"[\r\nA=1\r\n", "A", "Settings", "default"};
+        QTest::newRow("a line shorter than REM") << GetRow{"[Settings]\r\nr=\r\n", "r", "Settings", ""};
+        QTest::newRow("REM not at the start") << GetRow{"[Settings]\r\n REM=1\r\n", " REM", "Settings", "1"};
+        QTest::newRow("a quote starts a comment") << GetRow{"[Settings]\r\n'A=1\r\n", "'A", "Settings", "default"};
+        QTest::newRow("bracket alone is a header") << GetRow{"[Settings]\r\n[\r\nA=1\r\n", "A", "Settings", "default"};
+        QTest::newRow("indented header is none") << GetRow{"[Settings]\r\n [Other]\r\nA=1\r\n", "A", "Settings", "1"};
         QTest::newRow("whole file, above the first header") << GetRow{"A=1\r\n[Other]\r\nB=2\r\n", "A", "", "1"};
         QTest::newRow("whole file, any section") << GetRow{"A=1\r\n[Other]\r\nB=2\r\n", "B", "", "2"};
         QTest::newRow("rEmote=1 is a comment") << GetRow{"[Settings]\r\nrEmote=1\r\n", "rEmote", "Settings", "default"};
@@ -184,17 +170,13 @@ private slots:
         constexpr uid_t kNobody = 65534;
         const bool root = ::geteuid() == 0;
         QVERIFY(!root || ::chown(QFile::encodeName(IniPath()).constData(), kNobody, kNobody) == 0);
-        const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner |
-                              QFileDevice::ReadGroup | QFileDevice::ExeGroup |
-                              QFileDevice::ReadOther | QFileDevice::ExeOther;
-        QVERIFY(QFile::setPermissions(dir_->path(), readOnly));
-        const auto writable = qScopeGuard(
-            [&] { QFile::setPermissions(dir_->path(), readOnly | QFileDevice::WriteOwner); });
+        const QByteArray folder = QFile::encodeName(dir_->path());
+        QVERIFY(::chmod(folder.constData(), 0555) == 0);
+        const auto writable = qScopeGuard([&] { ::chmod(folder.constData(), 0755); });
         const pid_t child = ::fork();
         if (child == 0) {
-            if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+            if (root && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
                 ::_exit(2);
-            }
             Mod_INI::PutIniValue(IniPath(), "MessageInterval", "600", "Settings");
             ::_exit(0);
         }
