@@ -9,7 +9,8 @@ milliseconds from the boundary: when the first tone last played at half its leve
 the second was first heard at half its level; where the first tone's level fell below 90 % and
 below 5 % of its level before the boundary (a fade); the longest silence (both channels within
 100 of 32767) after the first sound; and where the level of the tone playing fell below 97 % and
-reached its lowest (a change of level).
+reached its lowest (a change of level). A dropout after the boundary counts as a fall: read the
+figures from a quiet machine, or keep the recording (KEEP_RECORDING) and look.
 """
 import argparse
 import array
