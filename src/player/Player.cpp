@@ -6,18 +6,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTime>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
 
 #include "audio/Mod_MCI.h"
 #include "platform/mci/mci.h"
-#include "platform/tags.h"
 #include "settings/Mod_INI.h"
 #include "settings/SettingValue.h"
 #include "support/Mod_Diskinfo.h"
@@ -26,7 +23,6 @@
 namespace {
 
 Q_LOGGING_CATEGORY(lcPlayLog, "corvane.playlog")
-Q_LOGGING_CATEGORY(lcMusic, "corvane.music")
 
 QString Latin1(const char* text) {
     return QString::fromLatin1(text);
@@ -56,22 +52,7 @@ Player::Player(const Clock& clock, QObject* parent)
     for (MediaList& list : lists_) {
         list.SetPattern(Latin1(kFilePattern));
     }
-    scheduler_ = new Scheduler(Scheduler::Inputs{
-                                   [this] { return values_[kInterval]; },
-                                   [this] { return values_[kMusicHigh]; },
-                                   [this] { return values_[kMusicLow]; },
-                                   [this] { return values_[kMessageVolume]; },
-                                   [this] { return options_.crossfade; },
-                                   [this] { return options_.everySongs; },
-                                   [this](const MediaList& list) { return NextShuffled(list); },
-                                   [this](const MediaList& list) {
-                                       if (options_.shuffle) {
-                                           shuffle_.Played(list.Path(), list.FileBytes(),
-                                                           ArtistOf(list.Path(), list.FileBytes()));
-                                       }
-                                   },
-                               },
-                               lists_[kMusic], lists_[kMessages], this);
+    scheduler_ = new Scheduler(CoreInputs(), lists_[kMusic], lists_[kMessages], this);
     Mod_MCI::MciSetNotify(
         [scheduler = scheduler_](const QString& alias, Mod_MCI::MciNotice notice) {
             scheduler->OnNotice(alias, notice);
@@ -79,6 +60,26 @@ Player::Player(const Clock& clock, QObject* parent)
     planner_ = new DayPlanner(
         clock_, *scheduler_,
         Program().folder + u'/' + Program().baseName + QStringLiteral(".timed"), this);
+    ConnectParts();
+    artistReader_.setMaxThreadCount(1);
+}
+
+// The values and options the core reads afresh at every use, and how the music's order is kept.
+Scheduler::Inputs Player::CoreInputs() {
+    return {
+        [this] { return values_[kInterval]; },
+        [this] { return values_[kMusicHigh]; },
+        [this] { return values_[kMusicLow]; },
+        [this] { return values_[kMessageVolume]; },
+        [this] { return options_.crossfade; },
+        [this] { return options_.everySongs; },
+        [this](const MediaList& list) { return NextShuffled(list); },
+        [this](const MediaList& list) { MusicStarted(list); },
+    };
+}
+
+// What the core, the day's plan, the lists and the save timer tell the player.
+void Player::ConnectParts() {
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(kSaveDelayMilliseconds);
     connect(&saveTimer_, &QTimer::timeout, this, &Player::SaveValues);
@@ -106,7 +107,6 @@ Player::Player(const Clock& clock, QObject* parent)
                 [this, &list] { loudness_->Queue(list.FilePaths()); });
     }
     connect(&lists_[kMusic], &MediaList::modelReset, this, &Player::ReadArtists);
-    artistReader_.setMaxThreadCount(1);
 }
 
 Player::~Player() {
@@ -267,97 +267,6 @@ void Player::SetEverySongs(int songs) {
     StoreOption(kEverySongsKey, QString::number(options_.everySongs));
 }
 
-void Player::SetShuffle(bool on) {
-    options_.shuffle = on;
-    ReadArtists();
-    StoreOption(kMusicOrderKey, on ? QStringLiteral("Shuffle") : QStringLiteral("Name"));
-}
-
-// The daypart's folder when it has music, else the music folder itself, with one warning.
-void Player::ApplyDaypart(const QString& name) {
-    QString folder = musicRoot_;
-    if (!name.isEmpty()) {
-        const QString own = musicRoot_ + u'/' + name;
-        if (!MediaList::ReadFolder(own, Latin1(kFilePattern)).isEmpty()) {
-            folder = own;
-            emptyDayparts_.remove(name);
-        } else if (!emptyDayparts_.contains(name)) {
-            emptyDayparts_.insert(name);
-            qCWarning(lcMusic, "the daypart %s has no music in %s: the music folder plays",
-                      qPrintable(name), qPrintable(own));
-        }
-    }
-    const bool changed = daypart_ != name;
-    daypart_ = name;
-    scheduler_->ChangeMusicFolder(folder);
-    if (changed) {
-        emit DaypartChanged(name);
-    }
-}
-
-int Player::NextShuffled(const MediaList& list) {
-    if (!options_.shuffle) {
-        return -1;
-    }
-    // One that failed stays out of the deck until it plays, or it would be drawn again at once.
-    const QString folder = list.Path();
-    const QByteArray prefix = QFile::encodeName(folder) + '/';
-    QList<QByteArray> names;
-    for (int i = 0; i < list.ListCount(); ++i) {
-        if (!scheduler_->Unplayable(prefix + list.ListBytes(i))) {
-            names.append(list.ListBytes(i));
-        }
-    }
-    return list.Find(shuffle_.Next(
-        folder, names, [this, &folder](const QByteArray& name) { return ArtistOf(folder, name); }));
-}
-
-// The artist tag once it is read, else what the file's name tells.
-QString Player::ArtistOf(const QString& folder, const QByteArray& name) const {
-    const QString tagged = artists_.value(QFile::encodeName(folder) + '/' + name);
-    return tagged.isEmpty() ? Shuffle::ArtistFromName(QFile::decodeName(name)) : tagged;
-}
-
-// The music's tags are read one folder at a time, away from the event loop, while shuffled.
-void Player::ReadArtists() {
-    if (!options_.shuffle || shuttingDown_) {
-        return;
-    }
-    if (readingArtists_) {
-        artistsAgain_ = true;
-        return;
-    }
-    QList<QByteArray> paths;
-    for (const QByteArray& path : lists_[kMusic].FilePaths()) {
-        if (!artists_.contains(path)) {
-            paths.append(path);
-        }
-    }
-    if (paths.isEmpty()) {
-        return;
-    }
-    readingArtists_ = true;
-    auto* watcher = new QFutureWatcher<QHash<QByteArray, QString>>(this);
-    connect(watcher, &QFutureWatcher<QHash<QByteArray, QString>>::finished, this, [this, watcher] {
-        artists_.insert(watcher->result());
-        watcher->deleteLater();
-        readingArtists_ = false;
-        if (std::exchange(artistsAgain_, false)) {
-            ReadArtists();
-        }
-    });
-    watcher->setFuture(QtConcurrent::run(&artistReader_, [paths, stop = stopReading_] {
-        QHash<QByteArray, QString> artists;
-        for (const QByteArray& path : paths) {
-            if (stop->load()) {
-                break;
-            }
-            artists.insert(path, Platform::Tags::Read(path).artists.value(0).trimmed());
-        }
-        return artists;
-    }));
-}
-
 void Player::ApplyEvenLoudness(bool on) {
     options_.evenLoudness = on;
     loudness_->SetEnabled(on);
@@ -467,49 +376,4 @@ void Player::LogMessage(const Scheduler::MessagePlay& play) {
         qCWarning(lcPlayLog, "cannot write to the play log %s", qPrintable(playLog_.FileFor(play)));
     }
     playLogFailed_ = !written;
-}
-
-void Player::SetSchedule(const ScheduleText& text) {
-    // One replacement: a program ended halfway leaves the old schedule or the new, never a mix.
-    Mod_INI::PutIniSections(Mod_INI::IniFilePath(), {{Latin1(kScheduleSection), text.schedule},
-                                                     {Latin1(kTimedSection), text.timed},
-                                                     {Latin1(kDaypartsSection), text.dayparts},
-                                                     {Latin1(kLevelsSection), text.levels}});
-    planner_->SetPlan(ReadSchedule());
-}
-
-Schedule::Locate Player::LocateMessage() const {
-    return [messages = lists_[kMessages].Path()](const QString& file) {
-        for (const QString& folder : {messages, Program().folder}) {
-            const QFileInfo found(QDir(folder), file);
-            if (found.isFile()) {
-                return found.absoluteFilePath();
-            }
-        }
-        return QString();
-    };
-}
-
-Schedule::Plan Player::ReadSchedule() {
-    const QString messages = lists_[kMessages].Path();
-    const QString ini = Mod_INI::IniFilePath();
-    Schedule::Plan plan =
-        Schedule::Parse({.schedule = Mod_INI::GetIniSection(ini, Latin1(kScheduleSection)),
-                         .timed = Mod_INI::GetIniSection(ini, Latin1(kTimedSection)),
-                         .dayparts = Mod_INI::GetIniSection(ini, Latin1(kDaypartsSection)),
-                         .levels = Mod_INI::GetIniSection(ini, Latin1(kLevelsSection))},
-                        LocateMessage());
-    // A timed message plays at its time only, not in the rotation as well.
-    QSet<QByteArray> timed;
-    for (const Schedule::Timed& entry : plan.timed) {
-        const QString inside = QDir(messages).relativeFilePath(entry.path);
-        if (!inside.startsWith(QStringLiteral(".."))) {
-            timed.insert(QFile::encodeName(inside));
-        }
-    }
-    MediaList& list = lists_[kMessages];
-    const QByteArray selected = list.FileBytes();
-    list.SetExcluded(std::move(timed));
-    list.SetListIndex(list.Find(selected));
-    return plan;
 }

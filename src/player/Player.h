@@ -191,6 +191,9 @@ signals:
     void DaypartChanged(const QString& name);
 
 private:
+    Scheduler::Inputs CoreInputs();
+    void ConnectParts();
+    void MusicStarted(const MediaList& list);
     void SetValue(Value value, int level, std::chrono::milliseconds over);
     void ApplyDaypart(const QString& name);
     int NextShuffled(const MediaList& list);

@@ -246,19 +246,6 @@ std::optional<QString> Problem(const Read<T>& read) {
     return std::nullopt;
 }
 
-bool RangeCovers(const Range& range, int minute, bool fromTheDayBefore) {
-    const bool pastMidnight = range.end <= range.start;
-    if (fromTheDayBefore) {
-        return pastMidnight && minute < range.end;
-    }
-    return minute >= range.start && (pastMidnight || minute < range.end);
-}
-
-// The minute of the day on the wall clock.
-int MinuteOf(const QDateTime& at) {
-    return at.time().hour() * 60 + at.time().minute();
-}
-
 // Each "KEY=VALUE" line of a section to `apply`, which keeps it and gives nothing, or tells what
 // is wrong with it; a line it cannot take is left out with a fault.
 template <typename Apply>
@@ -276,119 +263,58 @@ void ReadSection(const Lines& lines, QList<Fault>& faults, Apply apply) {
     }
 }
 
-}  // namespace
-
-bool Hours::AlwaysOpen() const {
-    return closed.isEmpty() &&
-           std::all_of(days.begin(), days.end(), [](const auto& day) { return !day.has_value(); });
-}
-
-bool Hours::ClosedDate(QDate date) const {
-    return std::any_of(closed.begin(), closed.end(), [date](const std::pair<QDate, QDate>& range) {
-        return range.first <= date && date <= range.second;
-    });
-}
-
-bool Hours::IsOpen(const QDateTime& at) const {
-    const QDate date = at.date();
-    const int minute = MinuteOf(at);
-    // Today's hours, and the part of yesterday's that runs past midnight.
-    for (const int back : {0, 1}) {
-        const QDate day = date.addDays(-back);
-        if (ClosedDate(day)) {
-            continue;
+// A [Schedule] line: a day's hours, or the dates it is closed.
+std::optional<QString> TakeHours(Hours& hours, const QString& key, const QString& value) {
+    if (key.compare(u"Closed", Qt::CaseInsensitive) == 0) {
+        const Read<QList<std::pair<QDate, QDate>>> dates = ReadDates(value);
+        if (const std::optional<QString> wrong = Problem(dates)) {
+            return wrong;
         }
-        const std::optional<QList<Range>>& ranges = days[day.dayOfWeek() - 1];
-        if (!ranges) {
-            if (back == 0) {
-                return true;
-            }
-            continue;
-        }
-        if (std::any_of(ranges->begin(), ranges->end(),
-                        [&](const Range& r) { return RangeCovers(r, minute, back == 1); })) {
-            return true;
-        }
+        hours.closed += std::get<0>(dates);
+        return std::nullopt;
     }
-    return false;
-}
-
-std::optional<QDateTime> Hours::NextOpening(const QDateTime& at) const {
-    // It can only open at a range's start, or at midnight of a day open all day.
-    for (int ahead = 0; ahead <= 366; ++ahead) {
-        const QDate day = at.date().addDays(ahead);
-        QList<int> starts{0};
-        if (const std::optional<QList<Range>>& ranges = days[day.dayOfWeek() - 1]) {
-            for (const Range& range : *ranges) {
-                starts.append(range.start);
-            }
-        }
-        std::sort(starts.begin(), starts.end());
-        for (const int start : starts) {
-            const QDateTime when = At(day, start, at.timeZone());
-            if (when > at && IsOpen(when)) {
-                return when;
-            }
-        }
+    const int day = DayIndex(key);
+    if (day < 0) {
+        return key + QStringLiteral(" is not a day");
     }
+    const Read<QList<Range>> ranges = ReadRanges(value);
+    if (const std::optional<QString> wrong = Problem(ranges)) {
+        return wrong;
+    }
+    hours.days[day] = std::get<0>(ranges);
     return std::nullopt;
 }
 
-bool When::Covers(const QDateTime& at) const {
-    const int minute = MinuteOf(at);
-    // Its day today, or the part of yesterday's range that runs past midnight.
-    for (const int back : {0, 1}) {
-        const QDate day = at.date().addDays(-back);
-        const bool itsDay = dates ? dates->first <= day && day <= dates->second
-                                  : (days & (1U << (day.dayOfWeek() - 1))) != 0;
-        if (itsDay && (time ? RangeCovers(*time, minute, back == 1) : back == 0)) {
-            return true;
-        }
+// A [Timed] line, once its file is found.
+std::optional<QString> TakeTimed(QList<Timed>& timed, const Locate& locate, int number,
+                                 const QByteArray& line, const QString& key, const QString& file) {
+    const Read<std::pair<DaySet, int>> read = ReadTimedKey(key);
+    if (const std::optional<QString> wrong = Problem(read)) {
+        return wrong;
     }
-    return false;
+    if (file.isEmpty()) {
+        return QStringLiteral("it names no file");
+    }
+    const QString path = locate ? locate(file) : file;
+    if (path.isEmpty()) {
+        return QStringLiteral("there is no file %1").arg(file);
+    }
+    const auto [days, minute] = std::get<0>(read);
+    timed.append({days, minute, file, path, line, number});
+    return std::nullopt;
 }
+
+}  // namespace
 
 Plan Parse(const Sections& sections, const Locate& locate) {
     Plan plan;
     ReadSection(sections.schedule, plan.faults,
-                [&](int, const QByteArray&, const QString& key,
-                    const QString& value) -> std::optional<QString> {
-                    if (key.compare(u"Closed", Qt::CaseInsensitive) == 0) {
-                        const Read<QList<std::pair<QDate, QDate>>> dates = ReadDates(value);
-                        if (const std::optional<QString> wrong = Problem(dates)) {
-                            return wrong;
-                        }
-                        plan.hours.closed += std::get<0>(dates);
-                        return std::nullopt;
-                    }
-                    const int day = DayIndex(key);
-                    if (day < 0) {
-                        return key + QStringLiteral(" is not a day");
-                    }
-                    const Read<QList<Range>> ranges = ReadRanges(value);
-                    if (const std::optional<QString> wrong = Problem(ranges)) {
-                        return wrong;
-                    }
-                    plan.hours.days[day] = std::get<0>(ranges);
-                    return std::nullopt;
+                [&](int, const QByteArray&, const QString& key, const QString& value) {
+                    return TakeHours(plan.hours, key, value);
                 });
     ReadSection(sections.timed, plan.faults,
-                [&](int number, const QByteArray& line, const QString& key,
-                    const QString& file) -> std::optional<QString> {
-                    const Read<std::pair<DaySet, int>> read = ReadTimedKey(key);
-                    if (const std::optional<QString> wrong = Problem(read)) {
-                        return wrong;
-                    }
-                    if (file.isEmpty()) {
-                        return QStringLiteral("it names no file");
-                    }
-                    const QString path = locate ? locate(file) : file;
-                    if (path.isEmpty()) {
-                        return QStringLiteral("there is no file %1").arg(file);
-                    }
-                    const auto [days, minute] = std::get<0>(read);
-                    plan.timed.append({days, minute, file, path, line, number});
-                    return std::nullopt;
+                [&](int number, const QByteArray& line, const QString& key, const QString& file) {
+                    return TakeTimed(plan.timed, locate, number, line, key, file);
                 });
     ReadSection(sections.dayparts, plan.faults,
                 [&](int number, const QByteArray&, const QString& key,
@@ -422,36 +348,6 @@ Plan Parse(const Sections& sections, const Locate& locate) {
     return plan;
 }
 
-const Daypart* DaypartAt(const QList<Daypart>& dayparts, const QDateTime& at) {
-    const Daypart* found = nullptr;
-    for (const Daypart& daypart : dayparts) {
-        // A later line takes over from an equal one, but an undated one not from a dated one.
-        if (daypart.when.Covers(at) && (!found || daypart.when.dates || !found->when.dates)) {
-            found = &daypart;
-        }
-    }
-    return found;
-}
-
-std::optional<LevelInForce> LevelAt(const QList<Level>& levels, const QDateTime& at) {
-    // Every line has come within a week, on the same weekday a week ago if not since: a line on
-    // Mondays only is in force on Monday morning before its minute.
-    for (int back = 0; back <= 7; ++back) {
-        const QDate day = at.date().addDays(-back);
-        const Level* found = nullptr;
-        for (const Level& level : levels) {
-            if (level.RunsOn(day) && (back > 0 || level.minute <= MinuteOf(at)) &&
-                (!found || level.minute >= found->minute)) {
-                found = &level;
-            }
-        }
-        if (found) {
-            return LevelInForce{found, At(day, found->minute, at.timeZone())};
-        }
-    }
-    return std::nullopt;
-}
-
 std::optional<QString> CheckRanges(const QString& text) {
     return Problem(ReadRanges(text));
 }
@@ -480,53 +376,10 @@ std::optional<QString> CheckLevel(const QString& value) {
     return Problem(ReadLevel(value));
 }
 
-QString ClosedText(const QDateTime& now, const std::optional<QDateTime>& opening) {
-    if (!opening) {
-        return QStringLiteral("Closed");
-    }
-    const QLocale c = QLocale::c();
-    const bool far = now.date().daysTo(opening->date()) >= 7;
-    return QStringLiteral("Closed until ") +
-           c.toString(*opening,
-                      far ? QStringLiteral("ddd yyyy-MM-dd HH:mm") : QStringLiteral("ddd HH:mm"));
-}
-
 QString Fault::Warning() const {
     return QStringLiteral("settings line %1 \"%2\" is left out: %3")
         .arg(lineNumber)
         .arg(QString::fromUtf8(line), why);
-}
-
-QDateTime At(QDate date, int minute, const QTimeZone& zone) {
-    const QTime time(minute / 60, minute % 60);
-    const qint64 wall = QDateTime(date, time, QTimeZone::utc()).toSecsSinceEpoch();
-    const auto wallOf = [&zone](qint64 instant) {
-        const QDateTime local = QDateTime::fromSecsSinceEpoch(instant, zone);
-        return QDateTime(local.date(), local.time(), QTimeZone::utc()).toSecsSinceEpoch();
-    };
-    const auto offsetAt = [&zone](qint64 instant) {
-        return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(instant, QTimeZone::utc()));
-    };
-    // The offsets in force half a day either side; at most one change lies between.
-    const int before = offsetAt(wall - 12 * 3600);
-    const int after = offsetAt(wall + 12 * 3600);
-    std::optional<qint64> first;
-    for (const int offset : {before, after}) {
-        if (wallOf(wall - offset) == wall) {
-            first = std::min(first.value_or(wall - offset), wall - offset);
-        }
-    }
-    if (!first) {
-        // Skipped: the first instant whose wall clock has passed it is when the clocks jump.
-        qint64 low = wall - std::max(before, after);
-        qint64 high = wall - std::min(before, after);
-        while (high - low > 1) {
-            const qint64 middle = low + (high - low) / 2;
-            (wallOf(middle) >= wall ? high : low) = middle;
-        }
-        first = high;
-    }
-    return QDateTime::fromSecsSinceEpoch(*first, zone);
 }
 
 }  // namespace Schedule

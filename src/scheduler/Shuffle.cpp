@@ -87,6 +87,23 @@ bool CanKeepApart(std::vector<int> left, const std::vector<int>& blocked, int fr
     return true;
 }
 
+// One of `files` at random, each as likely as its weight; its index among the files drawn from.
+template <typename Weight>
+int PickWeighted(QRandomGenerator& random, const std::vector<int>& files, Weight weight) {
+    qint64 total = 0;
+    for (const int file : files) {
+        total += weight(file);
+    }
+    qint64 at = static_cast<qint64>(random.bounded(static_cast<quint64>(total)));
+    for (const int file : files) {
+        at -= weight(file);
+        if (at < 0) {
+            return file;
+        }
+    }
+    return files.back();
+}
+
 }  // namespace
 
 Shuffle::Shuffle(QString stateFile, quint32 seed)
@@ -120,7 +137,16 @@ QByteArray Shuffle::Next(const QString& folder, const QList<QByteArray>& names,
     return deck.next;
 }
 
-QByteArray Shuffle::Draw(Deck& deck, const ArtistOf& artistOf) {
+// The files the round may still draw from, with what the draw must know of their artists.
+struct Shuffle::Round {
+    QList<QByteArray> files;
+    std::vector<int> artistOfFile;  // each file's artist as a number, -1 for none
+    std::vector<int> filesLeft;     // by artist
+    std::vector<int> since;  // plays since each artist's last; separation_ when more, or never
+    int free = 0;            // files of no artist
+};
+
+QList<QByteArray> Shuffle::RoundFiles(Deck& deck) {
     const QSet<QByteArray> present(deck.names.cbegin(), deck.names.cend());
     deck.played.removeIf([&](const QByteArray& name) { return !present.contains(name); });
     const QSet<QByteArray> done(deck.played.cbegin(), deck.played.cend());
@@ -137,107 +163,100 @@ QByteArray Shuffle::Draw(Deck& deck, const ArtistOf& artistOf) {
     if (deck.played.isEmpty() && left.size() > 1 && !deck.recent.isEmpty()) {
         left.removeOne(deck.recent.last().name);  // the round does not begin with what just ended
     }
+    return left;
+}
 
-    // The artists of the last `separation_` plays, the latest first.
-    QStringList latest;
-    for (qsizetype i = deck.recent.size() - 1; i >= 0 && latest.size() < separation_; --i) {
-        latest.append(ArtistKey(deck.recent[i].artist));
-    }
-    // Each file's artist as a number, -1 for none; with the files each has left.
+Shuffle::Round Shuffle::Gather(Deck& deck, const ArtistOf& artistOf) const {
+    Round round;
+    round.files = RoundFiles(deck);
     QHash<QString, int> numbers;
-    std::vector<int> artistOfFile;
-    std::vector<int> filesLeft;
-    int free = 0;
-    for (const QByteArray& name : left) {
+    for (const QByteArray& name : round.files) {
         const QString key = ArtistKey(artistOf(name));
         int number = -1;
         if (key.isEmpty()) {
-            ++free;
+            ++round.free;
         } else {
-            number = numbers.value(key, static_cast<int>(filesLeft.size()));
-            if (number == static_cast<int>(filesLeft.size())) {
+            number = numbers.value(key, static_cast<int>(round.filesLeft.size()));
+            if (number == static_cast<int>(round.filesLeft.size())) {
                 numbers.insert(key, number);
-                filesLeft.push_back(0);
+                round.filesLeft.push_back(0);
             }
-            ++filesLeft[number];
+            ++round.filesLeft[number];
         }
-        artistOfFile.push_back(number);
+        round.artistOfFile.push_back(number);
     }
-    // How many files have played since each artist's last; separation_ when more, or never.
-    std::vector<int> since(filesLeft.size(), separation_);
-    for (int i = static_cast<int>(latest.size()) - 1; i >= 0; --i) {
-        if (const auto number = numbers.find(latest[i]); number != numbers.end()) {
-            since[*number] = i;
+    // An artist's latest play among the last `separation_` counts.
+    round.since.assign(round.filesLeft.size(), separation_);
+    for (qsizetype i = 0; i < separation_ && i < deck.recent.size(); ++i) {
+        const QString key = ArtistKey(deck.recent[deck.recent.size() - 1 - i].artist);
+        if (const auto number = numbers.find(key); number != numbers.end()) {
+            round.since[*number] = std::min(round.since[*number], static_cast<int>(i));
         }
     }
-    const auto pickWeighted = [&](const std::vector<int>& files, auto weight) {
-        qint64 total = 0;
-        for (const int file : files) {
-            total += weight(file);
-        }
-        qint64 at = static_cast<qint64>(random_.bounded(static_cast<quint64>(total)));
-        for (const int file : files) {
-            at -= weight(file);
-            if (at < 0) {
-                return left[file];
-            }
-        }
-        return left[files.back()];
-    };
+    return round;
+}
 
+QByteArray Shuffle::Draw(Deck& deck, const ArtistOf& artistOf) {
+    const Round round = Gather(deck, artistOf);
     std::vector<int> keeping;  // files whose artist has been apart long enough
-    for (int file = 0; file < static_cast<int>(left.size()); ++file) {
-        if (artistOfFile[file] < 0 || since[artistOfFile[file]] >= separation_) {
+    for (int file = 0; file < static_cast<int>(round.files.size()); ++file) {
+        if (round.artistOfFile[file] < 0 || round.since[round.artistOfFile[file]] >= separation_) {
             keeping.push_back(file);
         }
     }
-    if (keeping.empty()) {
-        // No file keeps the rule: the artist heard longest ago, any of its files.
-        int longest = 0;
-        for (const int artist : artistOfFile) {
-            longest = std::max(longest, since[artist]);
-        }
-        std::vector<int> oldest;
-        for (int file = 0; file < static_cast<int>(left.size()); ++file) {
-            if (since[artistOfFile[file]] == longest) {
-                oldest.push_back(file);
-            }
-        }
-        return pickWeighted(oldest, [](int) { return 1; });
-    }
+    return keeping.empty() ? PickOldest(round) : PickKeepingApart(round, keeping);
+}
 
-    // A file at random, but not one after which the rest of the round can no longer keep its
-    // artists apart, when another allows it.
+// No file keeps the rule: the artist heard longest ago, any of its files. Every file then has an
+// artist, as a file of none always keeps it.
+QByteArray Shuffle::PickOldest(const Round& round) {
+    int longest = 0;
+    for (const int artist : round.artistOfFile) {
+        longest = std::max(longest, round.since[artist]);
+    }
+    std::vector<int> oldest;
+    for (int file = 0; file < static_cast<int>(round.files.size()); ++file) {
+        if (round.since[round.artistOfFile[file]] == longest) {
+            oldest.push_back(file);
+        }
+    }
+    return round.files[PickWeighted(random_, oldest, [](int) { return 1; })];
+}
+
+// A file at random, but not one after which the rest of the round can no longer keep its artists
+// apart, when another allows it.
+QByteArray Shuffle::PickKeepingApart(const Round& round, const std::vector<int>& keeping) {
+    const size_t artists = round.filesLeft.size();
+    std::vector<int> blockedNow(artists, 0);  // the plays each artist must still wait
+    for (size_t artist = 0; artist < artists; ++artist) {
+        blockedNow[artist] = std::max(separation_ - round.since[artist] - 1, 0);
+    }
     std::vector<int> pool = keeping;
-    std::vector<std::optional<bool>> keepsApart(filesLeft.size() + 1);  // by artist, then none
+    std::vector<std::optional<bool>> keepsApart(artists + 1);  // by artist, then none
     while (!pool.empty()) {
         const int file = pool[random_.bounded(static_cast<int>(pool.size()))];
-        const int artist = artistOfFile[file];
-        std::optional<bool>& known =
-            keepsApart[artist < 0 ? filesLeft.size() : static_cast<size_t>(artist)];
+        const int artist = round.artistOfFile[file];
+        std::optional<bool>& known = keepsApart[artist < 0 ? artists : static_cast<size_t>(artist)];
         if (!known) {
-            std::vector<int> after = filesLeft;
-            std::vector<int> blocked(filesLeft.size(), 0);
-            for (size_t other = 0; other < filesLeft.size(); ++other) {
-                blocked[other] = std::max(separation_ - since[other] - 1, 0);
-            }
+            std::vector<int> after = round.filesLeft;
+            std::vector<int> blocked = blockedNow;
             if (artist >= 0) {
                 --after[artist];
                 blocked[artist] = separation_;
             }
-            known =
-                CanKeepApart(std::move(after), blocked, free - (artist < 0 ? 1 : 0), separation_);
+            known = CanKeepApart(std::move(after), blocked, round.free - (artist < 0 ? 1 : 0),
+                                 separation_);
         }
         if (*known) {
-            return left[file];
+            return round.files[file];
         }
-        std::erase_if(pool, [&](int other) { return artistOfFile[other] == artist; });
+        std::erase_if(pool, [&](int other) { return round.artistOfFile[other] == artist; });
     }
     // The round cannot keep them apart to its end: the artists with the most files left first,
     // so that as few as possible end up together.
-    return pickWeighted(keeping, [&](int file) {
-        return artistOfFile[file] < 0 ? 1 : filesLeft[artistOfFile[file]];
-    });
+    return round.files[PickWeighted(random_, keeping, [&](int file) {
+        return round.artistOfFile[file] < 0 ? 1 : round.filesLeft[round.artistOfFile[file]];
+    })];
 }
 
 void Shuffle::Played(const QString& folder, const QByteArray& name, const QString& artist) {

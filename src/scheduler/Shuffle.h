@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 #include <QString>
 #include <functional>
+#include <vector>
 
 // The order music plays in when it is shuffled. Each folder is a deck: every file plays once in a
 // round, in an order drawn at random, before any plays again, and a new round never starts with
@@ -52,7 +53,14 @@ private:
     // Enough for the widest separation the settings offer.
     static constexpr int kRecentPlays = 50;
 
+    struct Round;
+
+    // The files left in the round; a round that is over begins anew.
+    static QList<QByteArray> RoundFiles(Deck& deck);
+    Round Gather(Deck& deck, const ArtistOf& artistOf) const;
     QByteArray Draw(Deck& deck, const ArtistOf& artistOf);
+    QByteArray PickOldest(const Round& round);
+    QByteArray PickKeepingApart(const Round& round, const std::vector<int>& keeping);
     void Load();
     void Save() const;
 
