@@ -45,6 +45,10 @@ struct Range {
 // Days of the week as bits, Monday the lowest.
 using DaySet = unsigned;
 inline constexpr DaySet kEveryDay = 0x7f;
+// Whether `days` holds the day of the week `day` falls on.
+inline bool Holds(DaySet days, const QDate& day) {
+    return (days & (1U << (day.dayOfWeek() - 1))) != 0;
+}
 
 struct Hours {
     // Monday first. Nothing: open all day; an empty list: closed.
@@ -67,7 +71,7 @@ struct Timed {
     QString path;        // where it was found
     QByteArray line;     // the whole line, trimmed: what it is known by across restarts
     int lineNumber = 0;  // in the settings file
-    bool RunsOn(const QDate& day) const { return (days & (1U << (day.dayOfWeek() - 1))) != 0; }
+    bool RunsOn(const QDate& day) const { return Holds(days, day); }
 };
 
 // When a daypart line applies: on some days of the week or on dates, and all day or in a range of
@@ -92,7 +96,7 @@ struct Level {
     int minute = 0;
     int level = 0;  // 0..100
     int lineNumber = 0;
-    bool RunsOn(const QDate& day) const { return (days & (1U << (day.dayOfWeek() - 1))) != 0; }
+    bool RunsOn(const QDate& day) const { return Holds(days, day); }
 };
 
 // A line left out, and why.

@@ -85,8 +85,7 @@ bool When::Covers(const QDateTime& at) const {
     // Its day today, or the part of yesterday's range that runs past midnight.
     for (const int back : {0, 1}) {
         const QDate day = at.date().addDays(-back);
-        const bool itsDay = dates ? dates->first <= day && day <= dates->second
-                                  : (days & (1U << (day.dayOfWeek() - 1))) != 0;
+        const bool itsDay = dates ? dates->first <= day && day <= dates->second : Holds(days, day);
         if (itsDay && (time ? RangeCovers(*time, minute, back == 1) : back == 0)) {
             return true;
         }
