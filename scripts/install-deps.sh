@@ -24,7 +24,7 @@ packages=(
     playerctl curl
     qt6-httpserver-dev qt6-websockets-dev
     chromium chromium-driver python3-selenium
-    libmosquitto-dev mosquitto mosquitto-clients libssl-dev
+    libmosquitto-dev mosquitto mosquitto-clients libssl-dev icecast2
 )
 
 missing=()

@@ -14,9 +14,11 @@
 #include "platform/mci/commandline.h"
 #include "platform/mci/decoder.h"
 #include "platform/mci/gstdevices.h"
+#include "platform/mci/playlist.h"
 
 using namespace Platform::Mci;
 namespace Files = Platform::Files;
+namespace Playlist = Platform::Mci::Playlist;
 
 namespace {
 
@@ -111,6 +113,8 @@ struct VolumeRow { QString command; double left, right; };  // each side's level
 struct CrossfadeRow { QString between; int overlapMs; };  // between: a command after the cue, or ""
 struct TrimRow { QStringList commands; QString last; double heardMs; };  // last: the alias playing last
 struct OffLoopRow { QString file, notice; double heardSamples; };  // heardSamples: of one channel
+struct StreamRow { bool pls; QByteArray text, stream; };  // stream: empty for none
+struct PlaylistFileRow { QString name; QByteArray text; qsizetype size; QByteArray stream; };  // text: padded to size bytes, none for no file
 // clang-format on
 
 class PlatformTest : public QObject {
@@ -186,6 +190,78 @@ private slots:
         Command command;
         QCOMPARE(ParseCommand(r.text.toStdString(), command), MciError(kNoError));
         QCOMPARE(Fields(command), Fields(r.parsed));
+    }
+
+    void streamOf_data() {
+        QTest::addColumn<StreamRow>("r");
+        constexpr qsizetype kLongestAddress = 2048;
+        const QByteArray none, page = "http://radio.example/";
+        const QByteArray longest = page + QByteArray(kLongestAddress - page.size(), 'x');
+        // clang-format off
+        QTest::newRow("comments, BOM, CRLF, blanks") << StreamRow{false, "\xEF\xBB\xBF#EXTM3U\r\n\r\n#EXTINF:-1,Radio\r\n \thttp://radio.example/live \r\nhttp://b.example\r\n", "http://radio.example/live"};
+        QTest::newRow("CR alone, scheme in capitals") << StreamRow{false, "#EXTM3U\rHTTPS://radio.example:8000?id=1\r", "HTTPS://radio.example:8000?id=1"};
+        QTest::newRow("first entry a file") << StreamRow{false, "#EXTM3U\nmusic/a.mp3\nhttp://radio.example/\n", none};
+        QTest::newRow("comments alone") << StreamRow{false, "#EXTM3U\n\n#http://radio.example/\n", none};
+        QTest::newRow("longest address") << StreamRow{false, longest, longest};
+        QTest::newRow("address too long") << StreamRow{false, longest + 'x', none};
+        QTest::newRow("ftp") << StreamRow{false, "ftp://radio.example/", none};
+        QTest::newRow("no host") << StreamRow{false, "http://", none};
+        QTest::newRow("empty host before query") << StreamRow{false, "http://?live", none};
+        QTest::newRow("space inside") << StreamRow{false, "http://radio.example/my live", none};
+        QTest::newRow("control character") << StreamRow{false, "http://radio.example/\x01live", none};
+        QTest::newRow("delete character") << StreamRow{false, "http://radio.example/\x7f", none};
+        QTest::newRow("pls: lowest number wins, any order, any case") << StreamRow{true, "[Playlist]\r\nFile10=http://ten.example\r\nNumberOfEntries=2\r\n file2 = \thttp://two.example/a\t\r\n", "http://two.example/a"};
+        QTest::newRow("pls: malformed numbers ignored") << StreamRow{true, "[playlist]\nFile=http://a.example\nFilex=http://b.example\nFile-1=http://c.example\nFile0=http://d.example\nFile99999999999999999999999=http://e.example\nFile3=http://f.example\n", "http://f.example"};
+        QTest::newRow("pls: lowest entry a file") << StreamRow{true, "[playlist]\nFile2=http://two.example\nFile1=a.mp3\n", none};
+        QTest::newRow("pls: other sections ignored") << StreamRow{true, "File1=http://a.example\n[other]\nFile1=http://b.example\n[PLAYLIST]\nFile7=http://c.example\n", "http://c.example"};
+        QTest::newRow("pls: no section") << StreamRow{true, "File1=http://a.example\n", none};
+        QTest::newRow("pls read as m3u") << StreamRow{false, "[playlist]\nFile1=http://a.example\n", none};
+        // clang-format on
+    }
+    void streamOf() {
+        QFETCH(StreamRow, r);
+        const std::optional<std::string> stream = Playlist::StreamOf(r.text.toStdString(), r.pls);
+        QCOMPARE(stream.has_value(), !r.stream.isEmpty());
+        QCOMPARE(QByteArray::fromStdString(stream.value_or("")), r.stream);
+    }
+
+    void readStream_data() {
+        QTest::addColumn<PlaylistFileRow>("r");
+        const qsizetype largest = Playlist::kLargest;
+        const QByteArray m3u = "http://radio.example/\n", pls = "[playlist]\nFile1=" + m3u;
+        const QByteArray stream = m3u.trimmed(), none;
+        QTest::newRow("largest") << PlaylistFileRow{"largest.M3U8", m3u, largest, stream};
+        QTest::newRow("too large") << PlaylistFileRow{"large.m3u", m3u, largest + 1, none};
+        QTest::newRow("pls") << PlaylistFileRow{"station.PLS", pls, 0, stream};
+        QTest::newRow("pls text read as m3u") << PlaylistFileRow{"station.m3u", pls, 0, none};
+        QTest::newRow("missing") << PlaylistFileRow{"missing.m3u", none, 0, none};
+    }
+    // Padded by a comment after the entry, so that only their size can refuse the large files.
+    void readStream() {
+        QFETCH(PlaylistFileRow, r);
+        const QString name = "playlists/" + r.name;
+        const QByteArray padding =
+            r.size > 0 ? '#' + QByteArray(r.size - r.text.size() - 1, 'x') : QByteArray();
+        QVERIFY(r.text.isNull() || dir_.Make({{name, r.text + padding}}));
+        const auto stream = Playlist::ReadStream(dir_.filePath(name).toStdString());
+        QCOMPARE(stream.has_value(), !r.stream.isEmpty());
+        QCOMPARE(QByteArray::fromStdString(stream.value_or("")), r.stream);
+    }
+
+    void isPlaylist_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("playlist");
+        QTest::newRow("m3u, upper case") << "/music/Radio.M3U" << true;
+        QTest::newRow("m3u8") << "radio.m3u8" << true;
+        QTest::newRow("pls, mixed case") << "radio.pLs" << true;
+        QTest::newRow("playlist name in the folder") << "/music/radio.m3u/a.mp3" << false;
+        QTest::newRow("kept copy") << "radio.pls.bak" << false;
+        QTest::newRow("no dot") << "radiom3u" << false;
+    }
+    void isPlaylist() {
+        QFETCH(QString, path);
+        QFETCH(bool, playlist);
+        QCOMPARE(Playlist::IsPlaylist(path.toStdString()), playlist);
     }
 
     void playToEnd_data() {
@@ -581,5 +657,11 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(PlatformTest)
+int RunWatchTests(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    PlatformTest platform;
+    return QTest::qExec(&platform, argc, argv) + RunWatchTests(argc, argv);
+}
 #include "tst_platform.moc"

@@ -49,7 +49,11 @@ GstPadProbeReturn Device::OnHeld(GstPad* /*pad*/, GstPadProbeInfo* /*info*/, gpo
 
 GstPadProbeReturn Device::OnSourceEvent(GstPad* /*pad*/, GstPadProbeInfo* info, gpointer self) {
     auto* device = static_cast<Device*>(self);
-    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) == GST_EVENT_TAG && device->live_) {
+        device->NoteTags(event);
+    }
+    if (GST_EVENT_TYPE(event) != GST_EVENT_EOS) {
         return GST_PAD_PROBE_OK;
     }
     if (Strip* strip = device->feeding_.load()) {
@@ -117,6 +121,9 @@ bool Device::Build(const std::string& uri, double gain) {
     g_signal_connect(decoder, "pad-added", G_CALLBACK(&Device::OnPadAdded), this);
     g_signal_connect(decoder, "no-more-pads", G_CALLBACK(&Device::OnNoMorePads), this);
     g_signal_connect(decoder, "deep-element-added", G_CALLBACK(&Decoder::OnElementAdded), nullptr);
+    if (live_) {
+        WatchStream();
+    }
     Hold();
     gst_pad_add_probe(out_, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &Device::OnSourceEvent, this,
                       nullptr);
@@ -151,7 +158,7 @@ void Device::Seek(gint64 fromNs, gint64 stopNs) {
 bool Device::Attach(GstClockTime at) {
     letGo_ = false;
     auto strip = std::make_unique<Strip>(output_);
-    if (!strip->Build(at, Level(), Balance())) {
+    if (!strip->Build(at, Level(), Balance(), live_)) {
         return false;
     }
     joinedPad_ = strip->Join(out_);
@@ -159,6 +166,7 @@ bool Device::Attach(GstClockTime at) {
         return false;
     }
     strip->Start();
+    attachedAt_ = g_get_monotonic_time();
     feeding_ = strip.get();
     strip_ = std::move(strip);
     startAt_ = at;

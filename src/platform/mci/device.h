@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/mci/commandline.h"
@@ -124,6 +125,17 @@ public:
     void SetEnvelope(GstClockTime at, GstClockTime length, bool rise);
     void ClearEnvelope(GstClockTime at);
 
+    // A live stream from the network rather than a file: it has no end of its own, its level is
+    // not measured, and no sample for a while means it has stopped. Before Build.
+    void MakeLive() { live_ = true; }
+    bool Live() const { return live_; }
+    // The monotonic time (microseconds) its last sample passed.
+    gint64 LastSampleAt() const { return lastSample_.load(); }
+    // The monotonic time (microseconds) it last began to play.
+    gint64 AttachedAt() const { return attachedAt_; }
+    // What the stream says it plays now; empty until it says.
+    std::string Title() const;
+
     // Whether `object` is one of this device's elements or inside one.
     bool Owns(GstObject* object) const;
     gint64 QueryDuration() const;
@@ -133,6 +145,11 @@ private:
     static GstPadProbeReturn OnSourceEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static void OnPadAdded(GstElement* decoder, GstPad* pad, gpointer self);
     static void OnNoMorePads(GstElement* decoder, gpointer self);
+    // The stream's (devicestream.cpp).
+    static void OnSourceSetup(GstElement* decoder, GstElement* source, gpointer self);
+    static GstPadProbeReturn OnSample(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    void WatchStream();
+    void NoteTags(GstEvent* event);
     void Hold();
     // Lets go of the strip it feeds, held again.
     void Release(Strip* strip);
@@ -171,6 +188,12 @@ private:
     std::atomic<bool> empty_{false};
     std::atomic<bool> linked_{false};  // an audio stream reached the converter
     std::atomic<bool> letGo_{false};
+
+    bool live_ = false;
+    std::atomic<gint64> lastSample_{0};
+    gint64 attachedAt_ = 0;
+    mutable std::mutex titleLock_;  // the title, set by the stream's thread
+    std::string title_;
 };
 
 }  // namespace Platform::Mci

@@ -93,6 +93,15 @@ public:
 
     void SetTrimLookup(TrimLookup trim) { trim_ = std::move(trim); }
 
+    // A stream that has not sent a sample for this long, or none since it was opened, has
+    // stopped: it fails, and its owner plays something else.
+    static constexpr std::chrono::seconds kStreamPatience{5};
+
+    void MeasureQuiet(bool on) override;
+    std::optional<std::chrono::milliseconds> Quiet() override;
+    void RestartOutput() override;
+    std::string StreamTitle(const std::string& alias) override;
+
     std::size_t OpenDeviceCount() const { return devices_.size(); }
 
     // A sink that plays in real time without a sound device, for tests and benchmarks.
@@ -142,6 +151,13 @@ private:
     void TakeOver(Device& leader);
     DevicePtr TakeAlias(Device& device);
     void FinishHeardEnds();
+
+    // Streams (streams.cpp).
+    std::optional<std::string> StreamOf(const std::string& playlist) const;
+    void WatchStreams();
+    void CheckStreams();
+    // A stream stopped, for `why`: told once, until it plays again.
+    void StreamDown(const Device& device, const std::string& why);
 
     // The output and what it tells (outputkeeper.cpp).
     MciError StartOutput();
@@ -195,6 +211,10 @@ private:
     QObject timerContext_;                  // ends this service's timers with it
     QTimer endTimer_;                       // due when the next end that is still to be heard is
     QTimer openingTimer_;                   // due when the next opening's time is up
+    QTimer streamTimer_;                    // while streams are open, to tell a stall
+    std::set<std::string> streamsDown_;     // streams told to have stopped, by their playlist
+    QuietMeter meter_;
+    gint64 measuredSince_ = 0;  // the steady time (ns) the mix began to be measured
 };
 
 }  // namespace Platform::Mci

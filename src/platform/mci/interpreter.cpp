@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/mci/decoder.h"
 #include "platform/mci/gstdevices.h"
+#include "platform/mci/playlist.h"
 
 // The commands: what each verb does to a device.
 namespace Platform::Mci {
@@ -46,6 +47,9 @@ GstDevices::GstDevices(SinkFactory sinkFactory, std::chrono::milliseconds readyW
     outputsTimer_.setInterval(kOutputsLook);
     QObject::connect(&outputsTimer_, &QTimer::timeout, &timerContext_,
                      [this] { FollowOutputs(false); });
+    constexpr auto kStreamLook = std::chrono::milliseconds(250);
+    streamTimer_.setInterval(kStreamLook);
+    QObject::connect(&streamTimer_, &QTimer::timeout, &timerContext_, [this] { CheckStreams(); });
 }
 
 GstDevices::~GstDevices() {
@@ -160,10 +164,17 @@ MciError GstDevices::Open(const Command& command) {
     if (!S_ISREG(info.st_mode)) {
         return kErrCannotPlay;
     }
-    const std::unique_ptr<gchar, void (*)(gpointer)> uri(
-        gst_filename_to_uri(command.device.c_str(), nullptr), g_free);
-    if (uri == nullptr) {
-        return kErrFileNotFound;
+    // A playlist plays the stream it names; what it names is checked before anything connects.
+    const bool stream = Playlist::IsPlaylist(command.device);
+    std::string uri;
+    if (stream) {
+        uri = StreamOf(command.device).value_or(std::string());
+    } else if (gchar* local = gst_filename_to_uri(command.device.c_str(), nullptr)) {
+        uri = local;
+        g_free(local);
+    }
+    if (uri.empty()) {
+        return stream ? kErrCannotPlay : kErrFileNotFound;
     }
     if (const MciError e = StartOutput(); e != kNoError) {
         AwaitOutput(command.alias);
@@ -174,17 +185,22 @@ MciError GstDevices::Open(const Command& command) {
     const std::string real =
         Files::LongPathName(QByteArray::fromStdString(command.device)).toStdString();
     Opening opening{.id = nextId_++,
-                    .uri = uri.get(),
+                    .uri = uri,
                     .gain = gain_ ? std::clamp(gain_(real), 0.0, kMaxFileGain) : 1.0,
-                    .sound = trim_ ? trim_(real) : std::nullopt,
-                    .deadline = QDeadlineTimer(readyWithin_)};
+                    .sound = trim_ && !stream ? trim_(real) : std::nullopt,
+                    .deadline = QDeadlineTimer(stream ? kStreamPatience : readyWithin_)};
     auto made = std::make_unique<Device>(*output_, opening.id, command.alias, command.device);
     Device& device = *made;
     devices_.emplace(key, std::move(made));
+    if (stream) {
+        device.MakeLive();
+        WatchStreams();
+    }
     // Ready to play means its first sample is held. A file that is not, within the wait on the
     // loop, goes on getting ready from the loop, and plays once it is if it is told to meanwhile;
-    // one that fails on the way leaves nothing behind.
-    if (WaitUntilReady(opening, device)) {
+    // one that fails on the way leaves nothing behind. A stream is never waited for: it connects
+    // and fills its buffer while the loop goes on.
+    if (stream ? Advance(opening, device) : WaitUntilReady(opening, device)) {
         return kNoError;
     }
     if (device.Failed()) {
@@ -271,7 +287,8 @@ MciError GstDevices::Play(Device& device, std::optional<std::int64_t> from,
     const bool toEnd = !to || *to >= std::max<std::int64_t>(length, 0);
     const gint64 startNs = from ? start * unit + trim : positionNs;
     device.Detach();
-    if (device.NeedsSeekTo(startNs) || !toEnd) {
+    // A stream goes on from where it was held: it cannot be sought.
+    if (!device.Live() && (device.NeedsSeekTo(startNs) || !toEnd)) {
         device.Seek(startNs, toEnd ? device.TrimEnd() : *to * unit + trim);
         if (!WaitUntilPrerolled(device)) {
             if (device.Failed()) {

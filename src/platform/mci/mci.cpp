@@ -108,6 +108,28 @@ std::vector<OutputChoice> Outputs() {
     return service != nullptr ? service->Outputs() : std::vector<OutputChoice>{};
 }
 
+void MeasureQuiet(bool on) {
+    if (Service* service = CurrentService()) {
+        service->MeasureQuiet(on);
+    }
+}
+
+std::optional<std::chrono::milliseconds> Quiet() {
+    Service* service = CurrentService();
+    return service != nullptr ? service->Quiet() : std::nullopt;
+}
+
+void RestartOutput() {
+    if (Service* service = CurrentService()) {
+        service->RestartOutput();
+    }
+}
+
+std::string StreamTitle(const std::string& alias) {
+    Service* service = CurrentService();
+    return service != nullptr ? service->StreamTitle(alias) : std::string();
+}
+
 MciError mciSendString(std::string_view command, char* returnString, unsigned returnLength,
                        std::intptr_t /*callbackWindow*/) {
     Service* service = CurrentService();

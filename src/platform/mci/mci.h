@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +54,17 @@ public:
     virtual MciError SelectOutput(const std::string& /*name*/) { return kErrUnsupportedFunction; }
     // The outputs there are now, by description: the sound server's, as they come and go.
     virtual std::vector<OutputChoice> Outputs();
+    // Dead air: whether what is mixed is measured, and how long it has been quiet, every tenth
+    // of a second of it, since it last had sound or since measuring began; none while not
+    // measured.
+    virtual void MeasureQuiet(bool /*on*/) {}
+    virtual std::optional<std::chrono::milliseconds> Quiet() { return std::nullopt; }
+    // Builds the output anew, as when the sound server comes back: every device fails, so that
+    // its owner starts it again.
+    virtual void RestartOutput() {}
+    // What a stream says it plays now (the station's title tag); empty for a file, or until it
+    // says.
+    virtual std::string StreamTitle(const std::string& /*alias*/) { return {}; }
 };
 
 // Installs the service used by mciSendString from now on, and returns the one it replaces.
@@ -63,6 +76,11 @@ Service* CurrentService();
 MciError SelectOutput(const std::string& name);
 // The installed service's outputs; none without a service.
 std::vector<OutputChoice> Outputs();
+// The installed service's, as above; nothing without a service.
+void MeasureQuiet(bool on);
+std::optional<std::chrono::milliseconds> Quiet();
+void RestartOutput();
+std::string StreamTitle(const std::string& alias);
 
 // Sends one command. The reply, cut to fit, is written NUL-terminated into `returnString` when it
 // is given with a `returnLength` of at least 1. `callbackWindow` is accepted and unused: notices go

@@ -78,9 +78,14 @@ void GstDevices::AdvanceOpenings() {
         } else if (opening.missingElement) {
             PostNotice(device->Alias(), Notice::Failed);
         } else if (!device->Failed() && opening.deadline.hasExpired()) {
-            qCWarning(lcMedia, "%s: %s: not ready to play within %lld ms (%s)",
-                      device->Alias().c_str(), device->File().c_str(),
-                      static_cast<long long>(readyWithin_.count()), device->Progress().c_str());
+            if (device->Live()) {
+                StreamDown(*device,
+                           "no sound within " + std::to_string(kStreamPatience.count()) + " s");
+            } else {
+                qCWarning(lcMedia, "%s: %s: not ready to play within %lld ms (%s)",
+                          device->Alias().c_str(), device->File().c_str(),
+                          static_cast<long long>(readyWithin_.count()), device->Progress().c_str());
+            }
             Fail(*device, nullptr);
         } else if (!device->Failed()) {
             openings_.push_back(std::move(opening));

@@ -103,7 +103,8 @@ GstElement* MakeMixFormat() {
 
 }  // namespace
 
-std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std::string& device) {
+std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std::string& device,
+                                      QuietMeter* meter) {
     GstElement* sink = nullptr;
     if (sinkFactory) {
         sink = sinkFactory();
@@ -120,6 +121,7 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     output->pipeline_ = gst_pipeline_new("output");
     output->bus_ = gst_element_get_bus(output->pipeline_);
     output->sink_ = sink;
+    output->meter_ = meter;
     gst_bin_add(GST_BIN(output->pipeline_), sink);  // the pipeline's now; ours is dropped below
     gst_object_unref(sink);
     if (!output->BuildMix()) {
@@ -187,10 +189,19 @@ void Output::WatchMixed() {
     gst_pad_add_probe(
         mixed, GST_PAD_PROBE_TYPE_BUFFER,
         [](GstPad* /*pad*/, GstPadProbeInfo* info, gpointer self) {
-            const GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+            GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+            auto* output = static_cast<Output*>(self);
             if (GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_DURATION_IS_VALID(buffer)) {
-                static_cast<Output*>(self)->NoteMixed(GST_BUFFER_PTS(buffer) +
-                                                      GST_BUFFER_DURATION(buffer));
+                output->NoteMixed(GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer));
+            }
+            if (output->meter_ != nullptr && output->meter_->On()) {
+                GstMapInfo map{};
+                if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+                    output->meter_->Add(
+                        {reinterpret_cast<const float*>(map.data), map.size / sizeof(float)},
+                        SteadyNs());
+                    gst_buffer_unmap(buffer, &map);
+                }
             }
             return GST_PAD_PROBE_OK;
         },

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/mci/quiet.h"
+
 namespace Platform::Mci {
 
 // How long the mixer waits for an input's next buffer before it mixes without it: a busy
@@ -48,9 +50,11 @@ public:
     // factory, it plays to the sound server's `device`, or to the desktop's output when empty.
     // It starts playing on a thread of its own, for a sound server may take seconds to take a new
     // stream: Started() once it plays, and a "corvane" event "output" on the bus, with "playing"
-    // true or false, once that thread is done.
+    // true or false, once that thread is done. The mix is measured into `meter`, when given,
+    // while that is on.
     static std::unique_ptr<Output> Start(const SinkFactory& sinkFactory,
-                                         const std::string& device = {});
+                                         const std::string& device = {},
+                                         QuietMeter* meter = nullptr);
     ~Output();
     bool Started() const { return started_.load(); }
     // Stops it for good, at once also while it is still starting.
@@ -110,6 +114,7 @@ private:
     GstElement* sink_ = nullptr;
     GstBus* bus_ = nullptr;
     GstClock* clock_ = nullptr;
+    QuietMeter* meter_ = nullptr;
     std::atomic<GstClockTime> latency_{0};
     std::thread starting_;
     std::atomic<bool> started_{false};

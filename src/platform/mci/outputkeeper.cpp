@@ -10,14 +10,19 @@ namespace Platform::Mci {
 
 namespace {
 
-void LogError(const std::string& alias, const std::string& file, GstMessage* message) {
+std::string ErrorText(GstMessage* message) {
     GError* error = nullptr;
     gchar* details = nullptr;
     gst_message_parse_error(message, &error, &details);
-    qCWarning(lcMedia, "%s: %s: %s (%s)", alias.c_str(), file.c_str(),
-              error != nullptr ? error->message : "", details != nullptr ? details : "");
+    std::string text = std::string(error != nullptr ? error->message : "") + " (" +
+                       (details != nullptr ? details : "") + ")";
     g_clear_error(&error);
     g_free(details);
+    return text;
+}
+
+void LogError(const std::string& alias, const std::string& file, GstMessage* message) {
+    qCWarning(lcMedia, "%s: %s: %s", alias.c_str(), file.c_str(), ErrorText(message).c_str());
 }
 
 }  // namespace
@@ -28,7 +33,7 @@ MciError GstDevices::StartOutput() {
     }
     const std::string device =
         outputs_ != nullptr && outputs_->Has(chosenOutput_) ? chosenOutput_ : std::string();
-    output_ = Output::Start(sinkFactory_, device);
+    output_ = Output::Start(sinkFactory_, device, &meter_);
     outputDevice_ = device;
     if (output_ == nullptr) {
         if (!outputLost_) {
@@ -132,6 +137,9 @@ void GstDevices::OnEvent(const GstStructure* event) {
     if (name == "held" && !openings_.empty()) {
         AdvanceOpenings();
     } else if (name == "no-audio") {
+        if (device->Live()) {
+            StreamDown(*device, "it sends no sound");
+        }
         Fail(*device, nullptr);
     } else if (name == "dropped") {
         qCWarning(lcMedia, "%s: %s is gone; not played", device->Alias().c_str(),
@@ -140,8 +148,14 @@ void GstDevices::OnEvent(const GstStructure* event) {
     }
 }
 
+// A stream's errors are told once until it plays again: the same station may fail the same way
+// at every turn.
 void GstDevices::Fail(Device& device, GstMessage* error) {
-    if (error != nullptr) {
+    if (error != nullptr && device.Live()) {
+        if (!device.Failed()) {
+            StreamDown(device, ErrorText(error));
+        }
+    } else if (error != nullptr) {
         LogError(device.Alias(), device.File(), error);
     }
     if (device.Failed()) {

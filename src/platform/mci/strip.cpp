@@ -55,7 +55,8 @@ Strip::~Strip() {
     RemoveAll(output_.Pipeline(), elements_);
 }
 
-bool Strip::Build(GstClockTime at, double level, float balance) {
+bool Strip::Build(GstClockTime at, double level, float balance, bool live) {
+    live_ = live;
     const char* factories[kSlots] = {"concat", "identity", "audiobuffersplit",
                                      "volume", "volume",   "audiopanorama"};
     for (std::size_t i = 0; i < kSlots; ++i) {
@@ -149,8 +150,14 @@ GstPadProbeReturn Strip::OnMixed(GstPad* /*pad*/, GstPadProbeInfo* info, gpointe
     if ((GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) != 0) {
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
+        // A stream that caught up after a stall plays on from where the mix is, with some room
+        // for the network's next delay, rather than have everything it sends dropped as late.
+        constexpr GstClockTime kFirst = 10 * GST_MSECOND;
+        constexpr GstClockTime kAfterStall = 500 * GST_MSECOND;
         if (!std::exchange(strip->seenMixed_, true)) {
-            strip->StartNotBeforeMixed(pts);
+            strip->StartNotBeforeMixed(pts, kFirst);
+        } else if (strip->live_) {
+            strip->StartNotBeforeMixed(pts, kAfterStall);
         }
         if (strip->shift_ != 0 && GST_CLOCK_TIME_IS_VALID(pts)) {
             buffer = gst_buffer_make_writable(buffer);
@@ -170,14 +177,14 @@ GstPadProbeReturn Strip::OnMixed(GstPad* /*pad*/, GstPadProbeInfo* info, gpointe
 // A first buffer that comes after the mix has passed its time (a slow decoder, a busy machine)
 // would have its start cut off by the mixer: the whole strip plays later instead, its data
 // shifted, and its owner is told.
-void Strip::StartNotBeforeMixed(GstClockTime pts) {
-    constexpr GstClockTime kMargin = 10 * GST_MSECOND;
+void Strip::StartNotBeforeMixed(GstClockTime pts, GstClockTime margin) {
     const GstClockTime mixed = output_.Mixed();
     if (!GST_CLOCK_TIME_IS_VALID(pts) || pts + offset_ >= mixed) {
         return;
     }
-    shift_ = mixed + kMargin - (pts + offset_);
-    offset_ += shift_;
+    const GstClockTime later = mixed + margin - (pts + offset_);
+    shift_ += later;
+    offset_ += later;
     PostEvent(elements_[kLevel], "moved", "strip", id_, offset_);
 }
 

@@ -27,8 +27,9 @@ public:
     Strip& operator=(const Strip&) = delete;
 
     // Makes its elements, the held sample to be mixed at running time `at`; false when an element
-    // is missing or the mixer refuses it.
-    bool Build(GstClockTime at, double level, float balance);
+    // is missing or the mixer refuses it. `live`: it plays a stream, whose data may come late at
+    // any time, not only at its start.
+    bool Build(GstClockTime at, double level, float balance, bool live = false);
     void Start();
     // Leaves the mixer at once: what is still queued for it is dropped, and nothing that comes
     // after is pushed into a pad that is gone.
@@ -65,7 +66,7 @@ public:
 private:
     static GstPadProbeReturn OnJoined(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static GstPadProbeReturn OnMixed(GstPad* pad, GstPadProbeInfo* info, gpointer self);
-    void StartNotBeforeMixed(GstClockTime pts);
+    void StartNotBeforeMixed(GstClockTime pts, GstClockTime margin);
     GstClockTime EnvelopeFrom(GstClockTime at);
 
     Output& output_;
@@ -87,6 +88,7 @@ private:
     bool switching_ = false;
     std::atomic<GstClockTime> lastEnd_{0};
     bool seenMixed_ = false;
+    bool live_ = false;
 
     std::mutex cueLock_;  // the follower, touched by the ending source's thread
     Device* follower_ = nullptr;

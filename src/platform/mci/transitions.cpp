@@ -165,7 +165,10 @@ void GstDevices::FinishHeardEnds() {
             continue;
         }
         const GstClockTime heardAt = device->EndAt() + output_->Latency();
-        if (heardAt <= now) {
+        if (heardAt <= now && device->Live()) {
+            StreamDown(*device, "the station ended it");  // a stream has no end of its own
+            Fail(*device, nullptr);
+        } else if (heardAt <= now) {
             device->DetachAt(Heard());
             device->SetMode(Device::Mode::Stopped);
             PostNotice(device->Alias(), Notice::Ended);
