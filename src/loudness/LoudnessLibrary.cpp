@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/mci/playlist.h"
 #include "support/SafeWrite.h"
 
 namespace Loudness {
@@ -106,7 +107,8 @@ void Library::Queue(const QList<QByteArray>& paths) {
 }
 
 void Library::QueueLocked(const QByteArray& path) {
-    if (queued_.insert(path).second) {
+    // A playlist names a live stream: there is nothing of it to measure ahead.
+    if (!Platform::Mci::Playlist::IsPlaylist(path.toStdString()) && queued_.insert(path).second) {
         queue_.push_back(path);
     }
 }
@@ -114,6 +116,13 @@ void Library::QueueLocked(const QByteArray& path) {
 double Library::Gain(const QByteArray& path) {
     if (!Enabled()) {
         return 1.0;  // without even a look at the file
+    }
+    if (Platform::Mci::Playlist::IsPlaylist(path.toStdString())) {
+        const std::lock_guard lock(mutex_);
+        if (streamsTold_.insert(path).second) {
+            qCInfo(lcLoudness, "%s: a stream is not measured; it plays at 0 dB", path.constData());
+        }
+        return 1.0;
     }
     const std::optional<Identity> identity = Identify(path);
     {

@@ -83,6 +83,7 @@ private:
     std::map<QByteArray, Entry> entries_;
     std::deque<QByteArray> queue_;
     std::set<QByteArray> queued_;
+    std::set<QByteArray> streamsTold_;  // streams said to play unmeasured
     bool enabled_ = false;
     bool trimming_ = false;
     bool stopping_ = false;

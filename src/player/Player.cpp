@@ -49,9 +49,8 @@ Player::Player(const Clock& clock, QObject* parent)
     for (std::size_t i = 0; i < kValues.size(); ++i) {
         values_[i] = kValues[i].defaultValue;
     }
-    for (MediaList& list : lists_) {
-        list.SetPattern(Latin1(kFilePattern));
-    }
+    lists_[kMusic].SetPattern(Latin1(kMusicPattern));
+    lists_[kMessages].SetPattern(Latin1(kFilePattern));
     scheduler_ = new Scheduler(CoreInputs(), lists_[kMusic], lists_[kMessages], this);
     Mod_MCI::MciSetNotify(
         [scheduler = scheduler_](const QString& alias, Mod_MCI::MciNotice notice) {
@@ -167,6 +166,7 @@ void Player::Load() {
     options_.everySongs =
         std::clamp(ReadOption(kEverySongsKey, QStringLiteral("0")).toInt(), 0, kMostSongs);
     options_.output = ReadOption(kOutputDeviceKey, QString());
+    ReadSilenceAlarm();
     // The media service is installed before the player loads.
     ApplyOutput();
     // Outside the hours nothing starts.
@@ -189,6 +189,7 @@ void Player::Tick() {
             ApplyDaypart(daypart_);
         }
         scheduler_->Tick();
+        Watch();
     }
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "loudness/LoudnessLibrary.h"
+#include "player/SilenceWatch.h"
 #include "scheduler/DayPlanner.h"
 #include "scheduler/MediaList.h"
 #include "scheduler/PlayLog.h"
@@ -35,6 +36,9 @@ public:
     // ripping tools give today.
     static constexpr const char* kFilePattern =
         "*.mp3;*.wav;*.mid;*.ogg;*.oga;*.opus;*.flac;*.m4a;*.aac";
+    // Music also plays internet radio: a playlist naming a stream. Never as a message.
+    static constexpr const char* kMusicPattern =
+        "*.mp3;*.wav;*.mid;*.ogg;*.oga;*.opus;*.flac;*.m4a;*.aac;*.m3u;*.m3u8;*.pls";
 
     // The four values, by their index in kValues.
     enum Value { kInterval = 0, kMusicHigh = 1, kMusicLow = 2, kMessageVolume = 3 };
@@ -69,6 +73,8 @@ public:
     static constexpr const char* kLevelsSection = "Levels";
     static constexpr const char* kMusicOrderKey = "MusicOrder";  // "Name" or "Shuffle"
     static constexpr const char* kArtistSeparationKey = "ArtistSeparation";
+    static constexpr const char* kSilenceAlarmKey = "SilenceAlarmSeconds";
+    static constexpr int kLongestSilenceAlarm = 3600;
     static constexpr int kLongestCrossfade = 10;
     static constexpr int kMostSongs = 100;
     static constexpr int kMostSeparation = 50;
@@ -84,6 +90,8 @@ public:
         QString output;        // the sound server's name for it; empty: the desktop's
         bool shuffle = false;  // the music shuffled rather than in the order of names
         int artistSeparation = Shuffle::kDefaultSeparation;  // files between one artist's, shuffled
+        // Seconds of a quiet output, while music should be heard, that raise the alarm; 0: off.
+        int silenceAlarm = SilenceWatch::kDefaultSeconds;
     };
 
     explicit Player(const Clock& clock, QObject* parent = nullptr);
@@ -135,6 +143,8 @@ public:
     // The file playing on a channel, as its path, and its mode as last read.
     QByteArray Playing(int channel) const { return scheduler_->Playing(channel); }
     QString Mode(int channel) const { return modes_[channel]; }
+    // What the stream playing as music says it plays; empty for a file, or until it says.
+    QString StreamTitle() const { return streamTitle_; }
     // Seconds until the next message: the rotation's or a timed one's, whichever comes first.
     std::optional<qint64> SecondsToNextMessage() const;
     std::optional<Scheduler::MessagePlay> LastMessage() const { return lastMessage_; }
@@ -204,6 +214,11 @@ private:
     void StoreOption(const char* key, const QString& value);
     void ApplyOutput();
     void LogMessage(const Scheduler::MessagePlay& play);
+    // The output watched for dead air, and the stream's title read (PlayerWatch.cpp).
+    void ReadSilenceAlarm();
+    void Watch();
+    bool MusicShouldSound() const;
+    void OnSilence(SilenceWatch::Action action);
 
     const Clock& clock_;
     std::array<MediaList, 2> lists_;
@@ -219,6 +234,8 @@ private:
     bool playLogFailed_ = false;  // warned of once, until a line is written again
     bool shuttingDown_ = false;
     QMap<QString, QString> viewProblems_;
+    SilenceWatch silence_;
+    QString streamTitle_;
     QString musicRoot_;  // the music folder; the dayparts' folders are in it
     QString daypart_;
     QSet<QString> emptyDayparts_;  // warned of, until they have music

@@ -26,7 +26,7 @@ void Player::ApplyDaypart(const QString& name) {
     QString folder = musicRoot_;
     if (!name.isEmpty()) {
         const QString own = musicRoot_ + u'/' + name;
-        if (!MediaList::ReadFolder(own, QString::fromLatin1(kFilePattern)).isEmpty()) {
+        if (!MediaList::ReadFolder(own, QString::fromLatin1(kMusicPattern)).isEmpty()) {
             folder = own;
             emptyDayparts_.remove(name);
         } else if (!emptyDayparts_.contains(name)) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <variant>
 
+#include "platform/mci/playlist.h"
+
 namespace Schedule {
 
 namespace {
@@ -294,6 +296,9 @@ std::optional<QString> TakeTimed(QList<Timed>& timed, const Locate& locate, int 
     }
     if (file.isEmpty()) {
         return QStringLiteral("it names no file");
+    }
+    if (Platform::Mci::Playlist::IsPlaylist(file.toStdString())) {
+        return QStringLiteral("a playlist plays only as music");
     }
     const QString path = locate ? locate(file) : file;
     if (path.isEmpty()) {

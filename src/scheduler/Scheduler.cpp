@@ -59,6 +59,8 @@ void Scheduler::Tick() {
     musicStarts_ = 0;
     if (ReadMode(kMusic) != Channel::Mode::Playing) {
         StartMusic();
+    } else {
+        CountStreamTick();
     }
     const bool messagePlaying = ReadMode(kMessages) == Channel::Mode::Playing;
     if (!messagePlaying) {

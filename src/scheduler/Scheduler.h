@@ -43,6 +43,8 @@ public:
     // fading out over the last kFolderChangeFade.
     static constexpr std::chrono::seconds kLongestRunOn{180};
     static constexpr std::chrono::seconds kFolderChangeFade{2};
+    // With a message every N songs, a stream counts as one song every this long it plays.
+    static constexpr std::chrono::seconds kStreamSong{240};
 
     // The values the user sets, read afresh at every use.
     struct Inputs {
@@ -186,6 +188,9 @@ private:
     int CrossfadeMilliseconds() const;
     int EverySongs() const;
     void MusicStarted();
+    void SongCounted();
+    bool MusicIsStream() const;
+    void CountStreamTick();
     void SongEnding();
 
     // The message channel and the music's level around it (SchedulerMessages.cpp).
@@ -234,6 +239,7 @@ private:
     qint32 parentWindow_ = 0;
     qint16 messageTicks_ = 0;
     int musicStarts_ = 0;  // since the last tick
+    int streamTicks_ = 0;  // the stream playing has played this long since it last counted
     // Every N songs: music files ended since the last message; -1 until the first file after the
     // opening starts, which ends none.
     int songsEnded_ = -1;

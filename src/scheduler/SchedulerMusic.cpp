@@ -2,6 +2,7 @@
 #include <QLoggingCategory>
 #include <algorithm>
 
+#include "platform/mci/playlist.h"
 #include "scheduler/MediaList.h"
 #include "scheduler/Scheduler.h"
 
@@ -174,7 +175,17 @@ int Scheduler::EverySongs() const {
     return inputs_.everySongs ? std::max(0, inputs_.everySongs()) : 0;
 }
 
+bool Scheduler::MusicIsStream() const {
+    return Platform::Mci::Playlist::IsPlaylist(playing_[kMusic].toStdString());
+}
+
+// A stream has no end to cue the next file before: it plays until it fails or is skipped.
 void Scheduler::CueBeforeTheEnd(qint64 playedMs) {
+    if (MusicIsStream()) {
+        cueTimer_.stop();
+        songEndTimer_.stop();
+        return;
+    }
     const qint64 lengthMs = channels_[kMusic].LengthMs() - playedMs;
     const qint64 ahead = kCueAheadMilliseconds + CrossfadeMilliseconds();
     cueTimer_.start(std::chrono::milliseconds(std::max<qint64>(0, lengthMs - ahead)));
@@ -198,9 +209,24 @@ void Scheduler::ForgetCuedMusic() {
 void Scheduler::MusicStarted() {
     runOnTimer_.stop();
     runOnLeft_.reset();
+    streamTicks_ = 0;
     if (inputs_.musicStarted) {
         inputs_.musicStarted(*lists_[kMusic]);
     }
+    SongCounted();
+}
+
+// A stream counts as one song every kStreamSong it plays, so that messages by the song keep
+// coming while it plays on.
+void Scheduler::CountStreamTick() {
+    if (music_ == Music::Playing && MusicIsStream() && ++streamTicks_ >= kStreamSong.count()) {
+        streamTicks_ = 0;
+        SongCounted();
+    }
+}
+
+// One more song has ended, or the first after the opening began.
+void Scheduler::SongCounted() {
     if (EverySongs() == 0 || songsEnded_ < 0) {
         songsEnded_ = 0;
         if (message_ == Message::Due && waiting_.empty()) {

@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "PlayerRig.h"
+#include "platform/mci/gstdevices.h"
 #include "player/Player.h"
 #include "settings/Mod_INI.h"
 
@@ -12,6 +13,14 @@
 // lower sent on the way, and the level it comes back up to.
 struct FadeRow { Player::Value value; int level; int during, after; };
 struct DaypartRow { QByteArray lines; bool hasMusic; QString daypart, folder; };  // folder: of the program's
+// One tick a second, each a letter: q quiet while music should sound, s sound, p paused (quiet,
+// and music not meant to sound), o the output not measured. What the watch says at each: . nothing,
+// R raised, r raised again, X output rebuilt, C cleared.
+struct SilenceRow { int seconds; QByteArray ticks, says; };
+// Through the real pipeline, a silent file alone in the music folder; then: a tone added once the
+// alarm is raised, a pause after the first tick, or a day closed all day.
+enum class Then { AddTone, Pause, Close };
+struct DeadAirRow { Then then; bool raised, clears; };
 // clang-format on
 
 struct Rig : PlayerRig {
@@ -72,6 +81,95 @@ private slots:
 
     // Each round plays every file of the folder once, with no artist twice within two plays; a
     // restart goes on with the round, and a new round never starts with the last file.
+    void silenceWatch_data() {
+        QTest::addColumn<SilenceRow>("r");
+        // clang-format off
+        QTest::newRow("raised after the time, cleared by sound") << SilenceRow{3, "sqqqqs", "...R.C"};
+        QTest::newRow("a pause neither raises nor counts")      << SilenceRow{3, "pppppqqqq", "........R"};
+        QTest::newRow("a pause ends the alarm")                 << SilenceRow{3, "sqqqpp", "...RC."};
+        QTest::newRow("the third in a row rebuilds the output") << SilenceRow{2, "sqqqqqqqq", "..R.r.X.r"};
+        QTest::newRow("sound between alarms: never rebuilt")    << SilenceRow{2, "sqqqsqqqsqqq", "..R.C.R.C.R."};
+        QTest::newRow("quiet shorter than the time")            << SilenceRow{3, "sqqsqqsqq", "........."};
+        QTest::newRow("off")                                    << SilenceRow{0, "sqqqqq", "......"};
+        QTest::newRow("not measured")                           << SilenceRow{2, "oooooo", "......"};
+        // clang-format on
+    }
+    void silenceWatch() {
+        QFETCH(SilenceRow, r);
+        SilenceWatch watch;
+        std::chrono::milliseconds quiet{0};
+        QByteArray says;
+        for (qsizetype t = 0; t < r.ticks.size(); ++t) {
+            const char tick = r.ticks[t];
+            quiet = tick == 's' ? std::chrono::milliseconds{0} : quiet + std::chrono::seconds(1);
+            const SilenceWatch::Action action =
+                watch.Step({.seconds = r.seconds,
+                            .expected = tick == 'q' || tick == 's',
+                            .quiet = tick == 'o' ? std::nullopt : std::optional(quiet),
+                            .now = std::chrono::seconds(t)});
+            says += ".RrXC"[static_cast<int>(action)];
+        }
+        QCOMPARE(says, r.says);
+    }
+
+    void deadAir_data() {
+        QTest::addColumn<DeadAirRow>("r");
+        QTest::newRow("raised, then a file with sound clears it")
+            << DeadAirRow{Then::AddTone, true, true};
+        QTest::newRow("paused: never") << DeadAirRow{Then::Pause, false, false};
+        QTest::newRow("closed: never") << DeadAirRow{Then::Close, false, false};
+    }
+    void deadAir() {
+        QFETCH(DeadAirRow, r);
+        auto previous = Platform::Mci::SetService(
+            std::make_unique<Platform::Mci::GstDevices>(Platform::Mci::GstDevices::FakeSink()));
+        const QString music = Program().folder + "/Music/";
+        QVERIFY(QDir(music).removeRecursively() && QDir().mkpath(music));
+        QVERIFY(MediaFixtures::MakeWav(music + "a silent.wav", 20000, 440.0, 0.0));
+        const QByteArray closed =
+            "[Schedule]\nClosed=" + QDate::currentDate().toString(Qt::ISODate).toLatin1() + '\n';
+        QVERIFY(MediaFixtures::MakeFile(Mod_INI::IniFilePath(),
+                                        "[Settings]\nMessageInterval=0\n"
+                                        "[Options]\nSilenceAlarmSeconds=2\n" +
+                                            (r.then == Then::Close ? closed : QByteArray())));
+        const auto silent = [](const Player& p) {
+            return p.Problems().filter("silence on the output for 2 s").size() == 1;
+        };
+        bool raised = false;
+        {
+            SystemClock clock;
+            Player player(clock);
+            player.Load();
+            player.Start(0);
+            for (int tick = 0; tick < 12 && !(raised && !silent(player)); ++tick) {
+                player.Tick();
+                if (tick == 0 && r.then == Then::Pause)
+                    player.Pause();
+                raised = raised || silent(player);
+                if (raised && r.then == Then::AddTone)
+                    QVERIFY(MediaFixtures::MakeWav(music + "b tone.wav", 20000, 440.0, 0.5));
+                QTest::qWait(1000);
+            }
+            QCOMPARE(raised, r.raised);
+            QCOMPARE(!silent(player), r.clears || !r.raised);
+            player.Shutdown();
+        }
+        QDir(music).removeRecursively();
+        Platform::Mci::SetService(std::move(previous));
+    }
+
+    // A playlist names a stream: music plays it, the messages never list it.
+    void playlistsOnlyAsMusic() {
+        for (const char* folder : {"/Music/", "/Messages/"})
+            QVERIFY(QDir().mkpath(Program().folder + folder) &&
+                    MediaFixtures::MakeFile(Program().folder + folder + "radio.pls", "x"));
+        Rig rig;
+        QVERIFY(rig.player.List(Player::kMusic).Find("radio.pls") >= 0);
+        QCOMPARE(rig.player.List(Player::kMessages).Find("radio.pls"), -1);
+        for (const char* folder : {"/Music/", "/Messages/"})
+            QFile::remove(Program().folder + folder + "radio.pls");
+    }
+
     void shuffled() {
         const QDir music(Program().folder + "/Music");
         QFile::remove(Program().folder + '/' + Program().baseName + ".shuffle");

@@ -66,6 +66,7 @@ private slots:
         QTest::newRow("no such date") << FaultRow{.schedule = "Closed=2026-13-01", .why = "2026-13-01 is not a date"};
         QTest::newRow("dates backwards") << FaultRow{.schedule = "Closed=2026-12-26..2026-12-24", .why = "the range 2026-12-26..2026-12-24 is empty"};
         QTest::newRow("missing file") << FaultRow{.timed = "12:00=gone.mp3", .why = "there is no file gone.mp3"};
+        QTest::newRow("timed stream") << FaultRow{.timed = "12:00=radio.M3U", .why = "a playlist plays only as music"};
         QTest::newRow("timed on no day") << FaultRow{.timed = "Funday 12:00=a.mp3", .why = "Funday is not a day"};
         QTest::newRow("timed without a file") << FaultRow{.timed = "12:00", .why = "it has no \"=\""};
         QTest::newRow("timed at no time") << FaultRow{.timed = "noon=a.mp3", .why = "noon is not a time"};

@@ -580,6 +580,28 @@ private slots:
                               "ZEL0 a.mp3 at 95", "ZEL1 notice.mp3 at 80"}));
     }
 
+    // A stream plays on without a cue, as there is no end to cue before; every four minutes of it
+    // count as a song; when it fails, the folder's next file plays.
+    void streamAsMusic() {
+        c->Add({"Music/radio.m3u", "Music/z.mp3", "Messages/notice.mp3"});
+        c->everySongs = 1, c->low = 90;
+        c->music.SetListIndex(-1);
+        c->fake->onCommand = [this](const std::string& command) {
+            if (command.find("radio.m3u") != std::string::npos)
+                c->fake->devices["ZEL0"].lengthFrames = 0;  // as a stream reports
+        };
+        const int song = static_cast<int>(Scheduler::kStreamSong.count());
+        QCOMPARE(c->Tick(song - 1), QStringList{"ZEL0 radio.m3u at 100"});
+        for (const std::string& command : c->fake->commands)
+            QVERIFY2(command.rfind("cue ", 0) != 0, command.c_str());
+        QCOMPARE(c->Tick(2), (QStringList{"ZEL0 100..90 in 11", "ZEL1 notice.mp3 at 80"}));
+        c->fake->Finish("ZEL1");
+        c->Tick(3);
+        // The stream's last minutes were a song too: the file after it brings a message.
+        QCOMPARE(c->Do([this] { c->fake->Fail("ZEL0"); }),
+                 (QStringList{"ZEL0 z.mp3 at 100", "ZEL0 100..90 in 11", "ZEL1 notice.mp3 at 80"}));
+    }
+
     // A new folder: the file playing plays to its end and the new folder's first file follows;
     // one cued is cued again from the new folder. A file that would run on past the longest
     // run-on fades out over the folder change's fade to end then; paused, that time waits.
