@@ -63,6 +63,14 @@ void Frm_Messages::BuildHeader(QWidget* client) {
                        QRect(kClientSize.width() / 2 - 140, 38, 280, 16));
     Label3->setFont(ArialFont(8.25));
     MakeWhite(Label3);
+    // The problems take the credit line's place, from the left as the title above them; their
+    // width is set as they are shown, to reach the version's text.
+    Lbl_Problems = MakeLabel(client, {}, QRect(10, 38, 280, 16), Qt::AlignLeft | Qt::AlignVCenter);
+    Lbl_Problems->setFont(ArialFont(8.25, true));
+    QPalette warning = Lbl_Problems->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xff, 0xcc, 0x00));
+    Lbl_Problems->setPalette(warning);
+    Lbl_Problems->hide();
     Lbl_Version = MakeLabel(client, QStringLiteral("V"), QRect(300, 38, 113, 16),
                             Qt::AlignRight | Qt::AlignVCenter);
     Lbl_Version->setFont(ArialFont(8.25));

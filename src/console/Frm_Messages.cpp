@@ -51,7 +51,12 @@ Frm_Messages::Frm_Messages(Player& player, QWidget* parent) : QMainWindow(parent
     Timer1->start();
 }
 
-Frm_Messages::~Frm_Messages() = default;
+Frm_Messages::~Frm_Messages() {
+    // The tray keeps a warning for an icon to come; this window's goes with it.
+    if (!problems_.isEmpty()) {
+        Mod_SystemTray::TraySetWarning(false);
+    }
+}
 
 // What the player tells, shown; what the controls change, told to the player.
 void Frm_Messages::BindPlayer() {
@@ -60,8 +65,16 @@ void Frm_Messages::BindPlayer() {
     connect(&player_, &Player::VolumeShown, Pic_Volume, &VolumeMeter::Draw);
     connect(&player_, &Player::ClosedTextChanged, this, &Frm_Messages::ShowClosed);
     connect(&player_, &Player::DaypartChanged, this, &Frm_Messages::ShowDaypart);
+    connect(&player_, &Player::PlayingChanged, this, [this](int channel) {
+        if (channel == Player::kMusic) {
+            ShowDaypart(daypart_);
+        }
+    });
     connect(&player_, &Player::OptionsChanged, this, &Frm_Messages::ShowOptions);
     connect(&player_, &Player::PausedChanged, Mnu_Play_Pause, &QAction::setChecked);
+    // The problems follow what plays and what the views report, without a signal of their own
+    // for every way they change.
+    player_.OnShownChange(this, [this] { ShowProblems(); });
     // Assigning a value runs the control's change handler, which hands the same value back: the
     // player takes it as no change.
     connect(&player_, &Player::ValueChanged, this, [this](Player::Value value, int level) {
@@ -102,8 +115,41 @@ void Frm_Messages::ShowDaypart(const QString& name) {
         inside != u".." && !inside.startsWith(u"../")) {
         folder = inside;
     }
-    Lbl_Daypart->setText(name.isEmpty() ? QString() : name + QStringLiteral(" — ") + folder);
+    // A stream's title joins the line: it says what the station plays now.
+    QStringList parts;
+    if (!name.isEmpty()) {
+        parts << name + QStringLiteral(" — ") + folder;
+    }
+    if (!player_.StreamTitle().isEmpty()) {
+        parts << player_.StreamTitle();
+    }
+    const QString line = parts.join(QStringLiteral(" · "));
+    Lbl_Daypart->setText(
+        Lbl_Daypart->fontMetrics().elidedText(line, Qt::ElideRight, Lbl_Daypart->width()));
+    Lbl_Daypart->setToolTip(line);
     ShowTrayTip();
+}
+
+void Frm_Messages::ShowProblems() {
+    const QStringList problems = player_.Problems();
+    // Most changes leave the problems as they were: the tray's icon is drawn again only when they
+    // change.
+    if (problems != problems_) {
+        problems_ = problems;
+        Mod_SystemTray::TraySetWarning(!problems_.isEmpty());
+        ShowTrayTip();
+    }
+    // The band's lower row, up to the version's text on its right.
+    const QString text = problems_.join(QStringLiteral("; "));
+    const int gap = Lbl_Problems->fontMetrics().horizontalAdvance(u' ') * 2;
+    const int versionLeft = Lbl_Version->geometry().right() -
+                            Lbl_Version->fontMetrics().horizontalAdvance(Lbl_Version->text());
+    Lbl_Problems->resize(versionLeft - gap - Lbl_Problems->x(), Lbl_Problems->height());
+    Lbl_Problems->setText(
+        Lbl_Problems->fontMetrics().elidedText(text, Qt::ElideRight, Lbl_Problems->width()));
+    Lbl_Problems->setToolTip(text);
+    Lbl_Problems->setVisible(!text.isEmpty());
+    Label3->setVisible(text.isEmpty());
 }
 
 void Frm_Messages::ShowTrayTip() {
@@ -114,6 +160,7 @@ void Frm_Messages::ShowTrayTip() {
     if (!daypart_.isEmpty()) {
         lines.append(QStringLiteral("Daypart: ") + daypart_);
     }
+    lines.append(problems_);
     Mod_SystemTray::TraySetTip(lines.join(u'\n'));
 }
 

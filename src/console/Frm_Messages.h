@@ -97,9 +97,12 @@ public:
     QLabel* Label1;
     QLabel* Label2;
     QLabel* Label3;
+    // In the credit line's place while anything keeps the player from playing as it should.
+    QLabel* Lbl_Problems;
     QLabel* Lbl_Version;
     QLabel* Label4;
-    QLabel* Lbl_Daypart;  // under Label4: "Lunch — Music/Lunch"; empty when no daypart applies
+    // Under Label4: "Lunch — Music/Lunch", and what a stream says it plays; empty without either.
+    QLabel* Lbl_Daypart;
     QLabel* Label5;
     QLabel* Lbl_Closed;  // "Closed until Mon 08:00" outside the opening hours
     std::array<FileListBox*, 2> File1{};
@@ -160,6 +163,7 @@ private:
     void FillMessageMenu();
     void ShowClosed(const QString& text);
     void ShowDaypart(const QString& name);
+    void ShowProblems();
     void ShowTrayTip();
     void CloseAboutWindow();
     void ProcessPendingEvents();
@@ -172,5 +176,6 @@ private:
     bool shuttingDown_ = false;
     bool shutdownDone_ = false;
     std::optional<qint16> pendingUnloadMode_;
-    QString daypart_;  // as last told, for the tray's tip
+    QString daypart_;       // as last told, for the tray's tip
+    QStringList problems_;  // as last shown
 };

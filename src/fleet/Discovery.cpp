@@ -110,7 +110,7 @@ void AddCommands(Entities& entities) {
          {QStringLiteral("state_off"), QStringLiteral("Name")}});
 }
 
-// What plays, and how the last message went.
+// What plays, how the last message went, and whether anything is wrong.
 void AddSensors(Entities& entities) {
     entities.Add("sensor", QStringLiteral("music"), QStringLiteral("Playing"),
                  {{QStringLiteral("state_topic"), entities.State()},
@@ -130,6 +130,17 @@ void AddSensors(Entities& entities) {
          {QStringLiteral("json_attributes_template"),
           QStringLiteral("{{ (value_json.lastMessage or {}) | tojson }}")},
          {QStringLiteral("icon"), QStringLiteral("mdi:bullhorn")}});
+    // On while anything keeps the player from playing as it should; the attributes say what.
+    entities.Add("binary_sensor", QStringLiteral("problem"), QStringLiteral("Problem"),
+                 {{QStringLiteral("device_class"), QStringLiteral("problem")},
+                  {QStringLiteral("state_topic"), entities.State()},
+                  {QStringLiteral("value_template"),
+                   QStringLiteral("{{ 'ON' if value_json.problems | length > 0 else 'OFF' }}")},
+                  {QStringLiteral("payload_on"), QStringLiteral("ON")},
+                  {QStringLiteral("payload_off"), QStringLiteral("OFF")},
+                  {QStringLiteral("json_attributes_topic"), entities.State()},
+                  {QStringLiteral("json_attributes_template"),
+                   QStringLiteral("{{ {'problems': value_json.problems} | tojson }}")}});
 }
 
 }  // namespace

@@ -199,8 +199,10 @@ void MprisBridge::Refresh() {
     QVariantMap changed;
     const bool message = !player_.Playing(Player::kMessages).isEmpty();
     const QByteArray path = player_.Playing(message ? Player::kMessages : Player::kMusic);
-    if (path != shownPath_) {
+    const QString streamTitle = message ? QString() : player_.StreamTitle();
+    if (path != shownPath_ || streamTitle != shownStreamTitle_) {
         shownPath_ = path;
+        shownStreamTitle_ = streamTitle;
         metadata_.clear();
         if (path.isEmpty()) {
             metadata_.insert(QStringLiteral("mpris:trackid"),
@@ -216,7 +218,11 @@ void MprisBridge::Refresh() {
             metadata_.insert(
                 QStringLiteral("xesam:title"),
                 message ? QStringLiteral("Message: ") + ShownName(path) : ShownName(path));
-            ReadTagsOf(path);
+            if (!streamTitle.isEmpty()) {
+                metadata_.insert(QStringLiteral("xesam:title"), streamTitle);
+            } else {
+                ReadTagsOf(path);
+            }
         }
         changed.insert(QStringLiteral("Metadata"), metadata_);
     }

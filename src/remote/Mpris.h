@@ -54,6 +54,7 @@ private:
     QString serviceName_;
     QVariantMap metadata_;
     QByteArray shownPath_;
+    QString shownStreamTitle_;  // what the stream playing says it plays, as last told
     QString shownStatus_;
     double shownVolume_ = -1;
     quint64 trackNumber_ = 0;

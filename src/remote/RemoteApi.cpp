@@ -26,8 +26,13 @@ QJsonObject Channel(const Player& player, int channel) {
     } else if (player.Paused()) {
         mode = QStringLiteral("paused");
     }
-    return {{QStringLiteral("file"), FileName(player.Playing(channel))},
-            {QStringLiteral("mode"), mode}};
+    QJsonObject shown{{QStringLiteral("file"), FileName(player.Playing(channel))},
+                      {QStringLiteral("mode"), mode}};
+    // A stream's own word for what it plays; a file's title stays in its tags.
+    if (channel == Player::kMusic && !player.StreamTitle().isEmpty()) {
+        shown.insert(QStringLiteral("title"), player.StreamTitle());
+    }
+    return shown;
 }
 
 const QLatin1String kShuffle("Shuffle");

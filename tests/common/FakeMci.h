@@ -27,6 +27,10 @@ public:
         return Platform::Mci::kNoError;
     }
     std::vector<Platform::Mci::OutputChoice> Outputs() override { return connected; }
+    std::string StreamTitle(const std::string& alias) override {
+        const auto found = titles.find(alias);
+        return found == titles.end() ? std::string() : found->second;
+    }
 
     // Ends what plays on `alias`: its mode becomes "stopped", and the end is posted as a notice.
     void Finish(const std::string& alias);
@@ -38,6 +42,7 @@ public:
     std::vector<std::string> outputs;                    // chosen so far
     std::vector<Platform::Mci::OutputChoice> connected;  // what the sound server has
     std::map<std::string, Device> devices;               // keyed by alias as sent
+    std::map<std::string, std::string> titles;           // what a stream says, by alias
     std::set<std::string> unplayable;  // file names (without folder) that fail to open
     // Called after each command has been carried out.
     std::function<void(const std::string& command)> onCommand;

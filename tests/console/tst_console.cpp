@@ -31,7 +31,7 @@ struct SlideRow { int control, start, action, value; std::string messageMode; QS
 struct LifeRow { QByteArray ini; QByteArray saved; QString readout; int exit; };  // ini "/": a folder
 struct ScheduleRow { int day; QString hours, closed, timed, problem, dayparts = {}, levels = {}; };  // day: the field typed in, Monday 0
 struct MouseRow { bool minimised; int button; QList<bool> visibleMinimisedPopUp; };  // button 0: Show
-struct DaypartRow { QString closed, name, folder, shown, tip; };  // folder: from the program folder
+struct DaypartRow { QString closed, name, folder, shown, tip; QStringList problems = {}; QString warnedTip = {}; std::string title = {}; };  // folder: from the program folder; problems: views' own; title: the stream's
 struct OutputRow { QString chosen; std::vector<Platform::Mci::OutputChoice> connected; QStringList shown; QString checked, pick, told; };  // told: the name the service gets
 // clang-format on
 
@@ -278,24 +278,71 @@ private slots:
     void daypart_data() {
         QTest::addColumn<DaypartRow>("r");
         const QString outside = home_.filePath("Evening");
+        const QStringList two{"silence on the output for 30 s",
+                              "no connection to the broker: the host closed the connection "
+                              "before the login was answered"};
         // clang-format off
         QTest::newRow("in the program folder") << DaypartRow{"", "Lunch", "Music/Lunch", "Lunch — Music/Lunch", "Corvane\nDaypart: Lunch"};
-        QTest::newRow("elsewhere: the whole path") << DaypartRow{"", "Evening", outside, "Evening — " + outside, "Corvane\nDaypart: Evening"};
-        QTest::newRow("closed as well") << DaypartRow{"Closed until Mon 08:00", "Lunch", "Music/Lunch", "Lunch — Music/Lunch", "Corvane\nClosed until Mon 08:00\nDaypart: Lunch"};
+        QTest::newRow("elsewhere: the whole path; a problem") << DaypartRow{"", "Evening", outside, "Evening — " + outside, "Corvane\nDaypart: Evening", {two[0]}, "Corvane\nDaypart: Evening\nsilence on the output for 30 s"};
+        QTest::newRow("closed as well; two problems, too long") << DaypartRow{"Closed until Mon 08:00", "Lunch", "Music/Lunch", "Lunch — Music/Lunch", "Corvane\nClosed until Mon 08:00\nDaypart: Lunch", two, "Corvane\nClosed until Mon 08:00\nDaypart: Lunch\nsilence on the ou"};
         QTest::newRow("none: the music folder") << DaypartRow{"", "", "Music", "", "Corvane"};
+        QTest::newRow("a stream's title") << DaypartRow{"", "Lunch", "Music/Lunch", "Lunch — Music/Lunch · News", "Corvane\nDaypart: Lunch", {}, {}, "News"};
+        QTest::newRow("a stream's title alone") << DaypartRow{"", "", "Music", "News", "Corvane", {}, {}, "News"};
         // clang-format on
     }
-    // Under the music list, the daypart and the folder it plays; in the tray's tip, its name.
+    // Under the music list, the daypart and the folder it plays; in the tray's tip, its name. The
+    // problems, some told before the icon is there, take the credit line's place in the band, cut
+    // to end short of the version, and are added to the tip; the icon is badged until they go.
     void daypart() {
         QFETCH(DaypartRow, r);
+        const QString folder = QDir(Program().folder).filePath(r.folder);
+        QVERIFY(QDir().mkpath(folder) && QDir().mkpath(Prog("Music")) &&
+                MediaFixtures::MakeFile(folder + "/a.mp3", "x") &&
+                MediaFixtures::MakeFile(Prog("Music/b.mp3"), "x"));
+        for (int i = 0; i < r.problems.size(); ++i)
+            c->player.SetProblem(QString::number(i), r.problems[i]);
         c->w.Form_Load();
         QCOMPARE(c->w.Lbl_Daypart->text(), QString());
         emit c->player.DaypartChanged("Morning");
         emit c->player.ClosedTextChanged(r.closed);
-        c->player.List(Player::kMusic).SetPath(QDir(Program().folder).filePath(r.folder));
+        c->player.List(Player::kMusic).SetPath(folder);
         emit c->player.DaypartChanged(r.name);
-        QCOMPARE(c->w.Lbl_Daypart->text(), r.shown);
-        QCOMPARE(Mod_SystemTray::Record().tip, r.tip);
+        c->fake->titles["ZEL0"] = r.title;
+        c->player.Tick();
+        // Whole in its tool tip; cut to fit the line, as a long folder's path is.
+        const QLabel* line = c->w.Lbl_Daypart;
+        QCOMPARE(line->toolTip(), r.shown);
+        QVERIFY2(line->text() == r.shown ||
+                     (line->text().endsWith("…") && r.shown.startsWith(line->text().chopped(1)) &&
+                      line->fontMetrics().horizontalAdvance(line->text()) <= line->width()),
+                 qPrintable(line->text()));
+        const QLabel* band = c->w.Lbl_Problems;
+        const QFontMetrics metrics = band->fontMetrics();
+        const int versionLeft =
+            c->w.Lbl_Version->geometry().right() -
+            c->w.Lbl_Version->fontMetrics().horizontalAdvance(c->w.Lbl_Version->text());
+        for (const QStringList& problems : {r.problems, QStringList()}) {
+            for (int i = 0; i < r.problems.size(); ++i)
+                c->player.SetProblem(QString::number(i), problems.value(i));
+            const QString all = problems.join("; ");
+            QCOMPARE(Mod_SystemTray::Record().tip, problems.isEmpty() ? r.tip : r.warnedTip);
+            QCOMPARE(band->toolTip(), all);
+            QCOMPARE((QList<bool>{c->w.Label3->isHidden(), band->isHidden()}),
+                     (QList<bool>{!problems.isEmpty(), problems.isEmpty()}));
+            QVERIFY2(band->text() == all ||
+                         (band->text().endsWith("…") && all.startsWith(band->text().chopped(1)) &&
+                          metrics.horizontalAdvance(all) > band->width()),
+                     qPrintable(band->text()));
+            QVERIFY(metrics.horizontalAdvance(band->text()) <= band->width() &&
+                    band->geometry().right() < versionLeft);
+            // The badge, in the lower right quarter only.
+            const QImage icon = Mod_SystemTray::Record().icon->icon().pixmap(32).toImage();
+            const QImage plain = c->w.windowIcon().pixmap(32).toImage();
+            QCOMPARE(Mod_SystemTray::Record().warning, !problems.isEmpty());
+            QCOMPARE(icon == plain, problems.isEmpty());
+            QVERIFY(icon.copy(0, 0, 32, 16) == plain.copy(0, 0, 32, 16) &&
+                    icon.copy(0, 16, 16, 16) == plain.copy(0, 16, 16, 16));
+        }
     }
 
     void mouse_data() {

@@ -133,6 +133,17 @@ struct OrderRow { const char* topic; QByteArray payload; bool retained; const ch
 struct LoginRow { QString user, password; bool tls; const char* refused; };
 // clang-format on
 
+// What a two-way template, {{ 'A' if value_json.field else 'B' }} or one that asks for the
+// field's length, gives for `state` as Home Assistant renders it; empty when of another form.
+QString TwoWay(const QString& shown, const QJsonObject& state) {
+    static const QRegularExpression form(
+        R"(^\{\{ '(\w+)' if value_json\.(\w+)(?: \| length > 0)? else '(\w+)' \}\}$)");
+    const QRegularExpressionMatch match = form.match(shown);
+    const QJsonValue field = state[match.captured(2)];
+    const bool on = field.isArray() ? !field.toArray().isEmpty() : field.toBool();
+    return match.captured(on ? 1 : 3);
+}
+
 }  // namespace
 
 class FleetTest : public QObject {
@@ -234,20 +245,25 @@ private slots:
                  (QList<int>{2000, 4000, MqttClient::kLongestRetryMs}));
     }
 
-    // Every entity has what Home Assistant requires of its kind, and reads only what the state
-    // really holds; a number commands the setting it shows. Sent again when Home Assistant comes
-    // back.
+    // Every entity has what Home Assistant requires of its kind, is named after the zone, and
+    // reads only what the state really holds, where it is published; a number commands the
+    // setting it shows, and the problem sensor is on exactly while there are problems. Sent again
+    // when Home Assistant comes back.
     void discovery() {
         const QHash<QString, QStringList> required{
             {"number", {"command_topic", "state_topic", "min", "max"}},
             {"button", {"command_topic", "payload_press"}},
             {"switch", {"command_topic", "state_topic", "payload_on", "payload_off"}},
             {"sensor", {"state_topic"}},
+            {"binary_sensor", {"state_topic", "payload_on", "payload_off", "device_class"}},
         };
         const QList<std::pair<QString, QJsonObject>> entities = Fleet::Discovery(kTopic);
         Rig rig;
+        rig.player.SetProblem("test", "silence on the output for 30 s");
+        const QJsonObject troubled = rig.fleet.State();
+        rig.player.SetProblem("test", {});
         const QJsonObject state = rig.fleet.State();
-        QSet<QString> ids, kinds;
+        QSet<QString> ids, kinds, stateTopics, problemSensors;
         const QRegularExpression reads("value_json\\.(\\w+)");
         for (const auto& [where, config] : entities) {
             const QStringList parts = where.split('/');  // homeassistant/KIND/NODE/OBJECT/config
@@ -259,6 +275,18 @@ private slots:
                  required[parts[1]] + QStringList{"name", "unique_id", "availability_topic"})
                 QVERIFY2(config.contains(field), qPrintable(where + ": " + field));
             ids << config["unique_id"].toString();
+            QVERIFY2(parts[3].startsWith(Fleet::Zone() + '_') &&
+                         config["unique_id"].toString().endsWith('_' + parts[3]),
+                     qPrintable(where));
+            for (const char* field : {"state_topic", "json_attributes_topic"})
+                if (config.contains(field))
+                    stateTopics << config[field].toString();
+            if (config["device_class"] == "problem") {
+                problemSensors << parts[1] + '/' + parts[3];
+                const QString shown = config["value_template"].toString();
+                QCOMPARE(TwoWay(shown, troubled), config["payload_on"].toString());
+                QCOMPARE(TwoWay(shown, state), config["payload_off"].toString());
+            }
             QVERIFY(!config["device"]["identifiers"].toArray().isEmpty());
             QVERIFY(!config.contains("command_topic") ||
                     config["command_topic"].toString().startsWith(kTopic + '/'));
@@ -283,6 +311,8 @@ private slots:
         }
         QCOMPARE(ids.size(), entities.size());
         QCOMPARE(kinds.size(), required.size());
+        QCOMPARE(stateTopics, QSet<QString>{kTopic + "/state"});
+        QCOMPARE(problemSensors, QSet<QString>{"binary_sensor/" + Fleet::Zone() + "_problem"});
 
         Broker broker;
         QVERIFY(rig.Connect(broker));
