@@ -25,6 +25,7 @@
 #include <list>
 #include <optional>
 
+#include "Icecast.h"
 #include "MediaFixtures.h"
 #include "WindowClose.h"
 
@@ -590,6 +591,50 @@ private slots:
             quiet = std::abs(samples[x]) < 1e-4F ? quiet + 1 : 0;
             QVERIFY2(quiet < 44, qPrintable(QString("silent at %1 s").arg(double(x) / 88200)));
         }
+    }
+
+    void radioWithTheFolderBehind_data() { ServerRows(); }
+    // A station (500 Hz) alone in the music folder plays; a file (1000 Hz, 5 s) joins the folder,
+    // the station's feeder dies, and the file is heard within 8 s; the station is back on the air
+    // by the file's end and plays again when its turn comes.
+    void radioWithTheFolderBehind() {
+        if (!UseServer())
+            return;
+        IcecastServer icecast;
+        QVERIFY(icecast.Start() && icecast.Feed("radio.mp3", 500));
+        AddMedia("MessageInterval=0\r\n", false);
+        QVERIFY(MediaFixtures::MakeFile(Path("Music/radio.m3u"),
+                                        icecast.Url("radio.mp3").toUtf8() + "\n"));
+        qint64 killedAt = 0;
+        const std::vector<float> samples = Floats(RecordProgram(22000, [&] {
+            QTest::qWait(5000);
+            QVERIFY(MediaFixtures::MakeWav(Path("Music/z.wav"), 5000, 1000));
+            QTest::qWait(1000);
+            icecast.StopFeed("radio.mp3");
+            killedAt = sinceStart_.elapsed() / 10;  // in windows of 10 ms
+            QTest::qWait(1000);
+            QVERIFY(icecast.Feed("radio.mp3", 500));
+        }));
+        const QList<double> radio = MediaFixtures::ToneLevels(samples, 500, 2);
+        const QList<double> file = MediaFixtures::ToneLevels(samples, 1000, 2);
+        QVERIFY2(radio.size() > 2000 && killedAt > 0, "the sink is recorded");
+        const auto first = [](const QList<double>& levels, qsizetype from) {
+            return std::find_if(levels.begin() + from, levels.end(),
+                                [](double l) { return l > 0.1; }) -
+                   levels.begin();
+        };
+        const qsizetype onAir = first(radio, 0);
+        QVERIFY2(onAir < 500, qPrintable(QString("the station from window %1").arg(onAir)));
+        const qsizetype takeover = first(file, onAir);
+        QVERIFY2(takeover > killedAt && takeover < killedAt + 800,
+                 qPrintable(QString("the file from window %1, the feeder killed at %2")
+                                .arg(takeover)
+                                .arg(killedAt)));
+        const qsizetype back = first(radio, takeover + 400);
+        QVERIFY2(back < takeover + 800,
+                 qPrintable(QString("the station again from window %1, the file from %2")
+                                .arg(back)
+                                .arg(takeover)));
     }
 
     // A tone at -30 LUFS and one at -10 play at one level, as recorded from the sound server, once
