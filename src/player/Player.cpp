@@ -15,6 +15,7 @@
 
 #include "audio/Mod_MCI.h"
 #include "platform/mci/mci.h"
+#include "platform/mci/playlist.h"
 #include "settings/Mod_INI.h"
 #include "settings/SettingValue.h"
 #include "support/Mod_Diskinfo.h"
@@ -299,11 +300,13 @@ bool Player::PlayMessageNow(const QString& file) {
     if (file.isEmpty()) {
         return scheduler_->PlayMessageNow();
     }
-    // Only a file of the messages folder, whatever the name says.
+    // Only a file of the messages folder, whatever the name says, and never a playlist: the
+    // remotes must not make the player connect anywhere.
     const QString folder = QDir::cleanPath(lists_[kMessages].Path());
     const QFileInfo found(QDir(folder), file);
     const QString path = QDir::cleanPath(found.absoluteFilePath());
-    if (!path.startsWith(folder + u'/') || !found.isFile()) {
+    if (!path.startsWith(folder + u'/') || !found.isFile() ||
+        Platform::Mci::Playlist::IsPlaylist(path.toStdString())) {
         return false;
     }
     return scheduler_->PlayMessageNow(QFile::encodeName(path));

@@ -158,7 +158,7 @@ private slots:
         Platform::Mci::SetService(std::move(previous));
     }
 
-    // A playlist names a stream: music plays it, the messages never list it.
+    // A playlist names a stream: music plays it, the messages never list nor play it.
     void playlistsOnlyAsMusic() {
         for (const char* folder : {"/Music/", "/Messages/"})
             QVERIFY(QDir().mkpath(Program().folder + folder) &&
@@ -166,6 +166,7 @@ private slots:
         Rig rig;
         QVERIFY(rig.player.List(Player::kMusic).Find("radio.pls") >= 0);
         QCOMPARE(rig.player.List(Player::kMessages).Find("radio.pls"), -1);
+        QVERIFY(!rig.player.PlayMessageNow("radio.pls"));  // nor by name, as a remote asks
         for (const char* folder : {"/Music/", "/Messages/"})
             QFile::remove(Program().folder + folder + "radio.pls");
     }
