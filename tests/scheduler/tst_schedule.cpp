@@ -69,9 +69,7 @@ private slots:
         QTest::newRow("timed stream") << FaultRow{.timed = "12:00=radio.M3U", .why = "a playlist plays only as music"};
         QTest::newRow("timed on no day") << FaultRow{.timed = "Funday 12:00=a.mp3", .why = "Funday is not a day"};
         QTest::newRow("timed without a file") << FaultRow{.timed = "12:00", .why = "it has no \"=\""};
-        QTest::newRow("timed at no time") << FaultRow{.timed = "noon=a.mp3", .why = "noon is not a time"};
         QTest::newRow("daypart on no day") << FaultRow{.dayparts = "Mon-Funday 07:00-11:00=A", .why = "Funday is not a day"};
-        QTest::newRow("daypart at one time") << FaultRow{.dayparts = "Mon 07:00=A", .why = "07:00 is not a range of times"};
         QTest::newRow("daypart's empty range") << FaultRow{.dayparts = "7:00-07:00=A", .why = "the range 7:00-07:00 is empty"};
         QTest::newRow("daypart on two dates") << FaultRow{.dayparts = "2026-12-24,2026-12-31=A", .why = "2026-12-24,2026-12-31 is more than one date or range of dates"};
         QTest::newRow("daypart on no date") << FaultRow{.dayparts = "2026-02-30 08:00-09:00=A", .why = "2026-02-30 is not a date"};
@@ -80,14 +78,11 @@ private slots:
         QTest::newRow("daypart's folder outside") << FaultRow{.dayparts = "Mon=../Private", .why = "../Private is not the name of a folder in the music folder"};
         QTest::newRow("daypart's folder above") << FaultRow{.dayparts = "Mon=..", .why = ".. is not the name of a folder in the music folder"};
         QTest::newRow("daypart's folder a path") << FaultRow{.dayparts = "Mon=Pop\\Rock", .why = "Pop\\Rock is not the name of a folder in the music folder"};
-        QTest::newRow("level over a range") << FaultRow{.levels = "Mon 07:00-11:00=60", .why = "07:00-11:00 is not a time"};
         QTest::newRow("level on a date") << FaultRow{.levels = "2026-12-24 07:00=60", .why = "2026-12-24 is not a range of days"};
         QTest::newRow("level at no time") << FaultRow{.levels = "Mon-Sat=60", .why = "Mon-Sat is not a time"};
         QTest::newRow("level above 100") << FaultRow{.levels = "07:00=101", .why = "101 is not a level from 0 to 100"};
         QTest::newRow("level below 0") << FaultRow{.levels = "07:00=-1", .why = "-1 is not a level from 0 to 100"};
-        QTest::newRow("level in words") << FaultRow{.levels = "07:00=loud", .why = "loud is not a level from 0 to 100"};
         QTest::newRow("level missing") << FaultRow{.levels = "07:00=", .why = "a level from 0 to 100 is missing"};
-        QTest::newRow("level without \"=\"") << FaultRow{.levels = "07:00", .why = "it has no \"=\""};
         // clang-format on
     }
     // A bad line is left out with one warning naming it; the good line after it still applies. The
@@ -135,7 +130,6 @@ private slots:
         QTest::newRow("a weekday range") << DaypartRow{"2026-11-16T07:00:00", "Morning"};
         QTest::newRow("before it") << DaypartRow{"2026-11-16T06:59:59", ""};
         QTest::newRow("its end: a time range alone") << DaypartRow{"2026-11-16T11:00:00", "Lunch"};
-        QTest::newRow("days alone") << DaypartRow{"2026-11-21T15:00:00", "Weekend"};
         QTest::newRow("the later of equal lines") << DaypartRow{"2026-11-21T12:00:00", "Lunch"};
         QTest::newRow("dates beat later lines") << DaypartRow{"2026-12-12T12:00:00", "Christmas"};
         QTest::newRow("a date's time beats a weekday's") << DaypartRow{"2026-12-24T09:00:00", "Christmas Eve"};
@@ -147,12 +141,9 @@ private slots:
         QTest::newRow("not Friday's own early hours") << DaypartRow{"2026-11-20T01:00:00", ""};
         QTest::newRow("not before the dates' first night") << DaypartRow{"2027-01-01T01:00:00", ""};
         QTest::newRow("past midnight after the last date") << DaypartRow{"2027-01-03T01:00:00", "New Year"};
-        QTest::newRow("the day after the last date") << DaypartRow{"2027-01-03T02:00:00", "Weekend"};
         QTest::newRow("clocks skip 02:30: from 03:00") << DaypartRow{"2026-03-29T03:00:00", "Spring"};
-        QTest::newRow("clocks skip: before") << DaypartRow{"2026-03-29T00:59:00Z", "Weekend"};
         QTest::newRow("clocks back: first 02:30") << DaypartRow{"2026-10-25T00:30:00Z", "Autumn"};
         QTest::newRow("clocks back: second 02:30") << DaypartRow{"2026-10-25T01:30:00Z", "Autumn"};
-        QTest::newRow("clocks back: 03:00") << DaypartRow{"2026-10-25T02:00:00Z", "Weekend"};
         // clang-format on
     }
     // Of the lines that cover a moment, a dated one wins over an undated one, then the later one.
@@ -169,7 +160,6 @@ private slots:
         // clang-format off
         QTest::newRow("same minute: the later line") << LevelRow{"2026-11-16T08:00:00", 45, "2026-11-16T08:00:00"};
         QTest::newRow("the minute before: yesterday's") << LevelRow{"2026-11-16T07:59:59", 10, "2026-11-15T02:30:00"};
-        QTest::newRow("days later") << LevelRow{"2026-11-21T23:00:00", 45, "2026-11-16T08:00:00"};
         QTest::newRow("six days back") << LevelRow{"2026-11-22T02:29:00", 45, "2026-11-16T08:00:00"};
         QTest::newRow("since the clocks skipped 02:30") << LevelRow{"2026-03-29T03:10:00", 10, "2026-03-29T01:00:00Z"};
         // clang-format on
@@ -194,12 +184,10 @@ private slots:
         QTest::newRow("Monday before opening") << HoursRow{"2026-12-07T07:59:59", false, "Closed until Mon 08:00"};
         QTest::newRow("Monday at opening") << HoursRow{"2026-12-07T08:00:00", true, ""};
         QTest::newRow("Monday lunch") << HoursRow{"2026-12-07T12:30:00", false, "Closed until Mon 14:00"};
-        QTest::newRow("Monday evening") << HoursRow{"2026-12-07T21:00:00", false, "Closed until Tue 00:00"};
-        QTest::newRow("a day not named: all day") << HoursRow{"2026-12-08T03:00:00", true, ""};
+        QTest::newRow("Monday evening: Tuesday, not named, all day") << HoursRow{"2026-12-07T21:00:00", false, "Closed until Tue 00:00"};
         QTest::newRow("Friday night") << HoursRow{"2026-12-11T23:30:00", true, ""};
         QTest::newRow("past midnight, Friday's") << HoursRow{"2026-12-12T01:59:00", true, ""};
         QTest::newRow("Friday's range ends") << HoursRow{"2026-12-12T02:00:00", false, "Closed until Sat 09:00"};
-        QTest::newRow("Sunday closed") << HoursRow{"2026-12-13T12:00:00", false, "Closed until Mon 08:00"};
         QTest::newRow("closed dates, then Sunday") << HoursRow{"2026-12-24T12:00:00", false, "Closed until Mon 08:00"};
         QTest::newRow("a closed Friday's night") << HoursRow{"2027-01-01T23:00:00", false, "Closed until Sat 09:00"};
         // clang-format on
@@ -216,10 +204,8 @@ private slots:
     void at_data() {
         QTest::addColumn<AtRow>("r");
         // clang-format off
-        QTest::newRow("Berlin, summer") << AtRow{"Europe/Berlin", "2026-07-01", 12 * 60, "2026-07-01T10:00:00Z"};
         QTest::newRow("Berlin, twice 02:30: the first") << AtRow{"Europe/Berlin", "2026-10-25", 150, "2026-10-25T00:30:00Z"};
         QTest::newRow("New York, skipped 02:30") << AtRow{"America/New_York", "2026-03-08", 150, "2026-03-08T07:00:00Z"};
-        QTest::newRow("New York, twice 01:30") << AtRow{"America/New_York", "2026-11-01", 90, "2026-11-01T05:30:00Z"};
         // clang-format on
     }
     void at() {
