@@ -18,8 +18,8 @@ struct DaypartRow { QByteArray lines; bool hasMusic; QString daypart, folder; };
 // R raised, r raised again, X output rebuilt, C cleared.
 struct SilenceRow { int seconds; QByteArray ticks, says; };
 // Through the real pipeline, a silent file alone in the music folder; then: a tone added once the
-// alarm is raised, a pause after the first tick, or a day closed all day.
-enum class Then { AddTone, Pause, Close };
+// alarm is raised, a pause after the first tick, a day closed all day, or the music's level at 0.
+enum class Then { AddTone, Pause, Close, LevelZero };
 struct DeadAirRow { Then then; bool raised, clears; };
 // clang-format on
 
@@ -118,6 +118,7 @@ private slots:
             << DeadAirRow{Then::AddTone, true, true};
         QTest::newRow("paused: never") << DeadAirRow{Then::Pause, false, false};
         QTest::newRow("closed: never") << DeadAirRow{Then::Close, false, false};
+        QTest::newRow("level 0: never") << DeadAirRow{Then::LevelZero, false, false};
     }
     void deadAir() {
         QFETCH(DeadAirRow, r);
@@ -128,9 +129,10 @@ private slots:
         QVERIFY(MediaFixtures::MakeWav(music + "a silent.wav", 20000, 440.0, 0.0));
         const QByteArray closed =
             "[Schedule]\nClosed=" + QDate::currentDate().toString(Qt::ISODate).toLatin1() + '\n';
+        const QByteArray level = r.then == Then::LevelZero ? "MusicVolumeHigh=0\n" : "";
         QVERIFY(MediaFixtures::MakeFile(Mod_INI::IniFilePath(),
-                                        "[Settings]\nMessageInterval=0\n"
-                                        "[Options]\nSilenceAlarmSeconds=2\n" +
+                                        "[Settings]\nMessageInterval=0\n" + level +
+                                            "[Options]\nSilenceAlarmSeconds=2\n" +
                                             (r.then == Then::Close ? closed : QByteArray())));
         const auto silent = [](const Player& p) {
             return p.Problems().filter("silence on the output for 2 s").size() == 1;
