@@ -34,47 +34,11 @@ icecast_start() {
     for _ in 1 2 3; do
         port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
 print(s.getsockname()[1])')
-        # A short source timeout: a station that stalls drops its listeners within seconds.
-        cat > "$icecast_dir/icecast.xml" <<EOF
-<icecast>
-    <location>$token</location>
-    <admin>corvane@localhost</admin>
-    <hostname>127.0.0.1</hostname>
-    <limits>
-        <clients>32</clients>
-        <sources>8</sources>
-        <client-timeout>10</client-timeout>
-        <header-timeout>5</header-timeout>
-        <source-timeout>3</source-timeout>
-    </limits>
-    <authentication>
-        <source-password>$ICECAST_PASSWORD</source-password>
-        <admin-user>admin</admin-user>
-        <admin-password>$ICECAST_PASSWORD</admin-password>
-    </authentication>
-    <listen-socket>
-        <port>$port</port>
-        <bind-address>127.0.0.1</bind-address>
-    </listen-socket>
-    <fileserve>1</fileserve>
-    <paths>
-        <basedir>$icecast_dir</basedir>
-        <logdir>$icecast_dir</logdir>
-        <pidfile>$icecast_dir/icecast.pid</pidfile>
-        <webroot>/usr/share/icecast2/web</webroot>
-        <adminroot>/usr/share/icecast2/admin</adminroot>
-    </paths>
-    <logging>
-        <errorlog>-</errorlog>
-        <accesslog>-</accesslog>
-        <loglevel>3</loglevel>
-    </logging>
-    <security>
-        <chroot>0</chroot>
-        $user
-    </security>
-</icecast>
-EOF
+        # ICECAST_SOURCE_TIMEOUT (seconds, default 3) keeps a stalled station's listeners longer.
+        sed -e "s|@LOCATION@|$token|" -e "s|@PASSWORD@|$ICECAST_PASSWORD|g" -e "s|@PORT@|$port|" \
+            -e "s|@DIR@|$icecast_dir|g" -e "s|@OWNER@|$user|" \
+            -e "s|@SOURCE_TIMEOUT@|${ICECAST_SOURCE_TIMEOUT:-3}|" \
+            "$(dirname "${BASH_SOURCE[0]}")/../tests/common/icecast.xml" > "$icecast_dir/icecast.xml"
         # In the foreground: it is this shell's child, and the pid is the server's.
         icecast2 -c "$icecast_dir/icecast.xml" >>"$icecast_dir/icecast.log" 2>&1 &
         pid=$!

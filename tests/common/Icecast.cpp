@@ -74,9 +74,13 @@ QString MountName(const QString& mount) {
     return mount.startsWith(u'/') ? mount.mid(1) : mount;
 }
 
-// `dir` names the server on its status page too, so that it is told from another that took the
-// port first.
+// The shared configuration, filled in. `dir` names the server on its status page too, so that it is
+// told from another that took the port first.
 QString Config(const QString& dir, quint16 port, const QString& password) {
+    QFile file(QStringLiteral(CORVANE_ICECAST_CONFIG));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
     // Icecast refuses to run as root unless it may drop to another user. It reads its
     // configuration and writes its pid file before it does, and logs to its standard error, which
     // its parent opened: nothing it writes later needs a folder that user may write to.
@@ -84,50 +88,13 @@ QString Config(const QString& dir, quint16 port, const QString& password) {
         geteuid() == 0
             ? QStringLiteral("<changeowner><user>nobody</user><group>nogroup</group></changeowner>")
             : QString();
-    const QString escaped = dir.toHtmlEscaped();
-    // A short source timeout: a station that stalls drops its listeners within seconds.
-    return QStringLiteral(R"(<icecast>
-    <location>%5</location>
-    <admin>corvane@localhost</admin>
-    <hostname>127.0.0.1</hostname>
-    <limits>
-        <clients>32</clients>
-        <sources>8</sources>
-        <client-timeout>10</client-timeout>
-        <header-timeout>5</header-timeout>
-        <source-timeout>3</source-timeout>
-    </limits>
-    <authentication>
-        <source-password>%1</source-password>
-        <admin-user>admin</admin-user>
-        <admin-password>%1</admin-password>
-    </authentication>
-    <listen-socket>
-        <port>%2</port>
-        <bind-address>127.0.0.1</bind-address>
-    </listen-socket>
-    <fileserve>1</fileserve>
-    <paths>
-        <basedir>%3</basedir>
-        <logdir>%3</logdir>
-        <pidfile>%3/icecast.pid</pidfile>
-        <webroot>/usr/share/icecast2/web</webroot>
-        <adminroot>/usr/share/icecast2/admin</adminroot>
-    </paths>
-    <logging>
-        <errorlog>-</errorlog>
-        <accesslog>-</accesslog>
-        <loglevel>3</loglevel>
-    </logging>
-    <security>
-        <chroot>0</chroot>
-        %4
-    </security>
-</icecast>
-)")
-        .arg(password)
-        .arg(port)
-        .arg(escaped, owner, QFileInfo(dir).fileName().toHtmlEscaped());
+    return QString::fromUtf8(file.readAll())
+        .replace(QStringLiteral("@LOCATION@"), QFileInfo(dir).fileName().toHtmlEscaped())
+        .replace(QStringLiteral("@PASSWORD@"), password)
+        .replace(QStringLiteral("@PORT@"), QString::number(port))
+        .replace(QStringLiteral("@DIR@"), dir.toHtmlEscaped())
+        .replace(QStringLiteral("@OWNER@"), owner)
+        .replace(QStringLiteral("@SOURCE_TIMEOUT@"), QStringLiteral("3"));
 }
 
 }  // namespace
