@@ -23,7 +23,8 @@ void Device::WatchStream() {
 }
 
 // A stream that stops is taken over by the folder's next file; the HTTP source's own retries
-// and its long timeout would only keep the silence going. Redirects and the system's certificate
+// and its long timeout would only keep the silence going: its timeout is the stall's 5 s, which it
+// tells first, as the buffered sound still plays. Redirects and the system's certificate
 // checks stay as the source has them.
 void Device::OnSourceSetup(GstElement* /*decoder*/, GstElement* source, gpointer /*self*/) {
     constexpr guint kTimeoutSeconds = 5;

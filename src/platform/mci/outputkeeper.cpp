@@ -152,8 +152,15 @@ void GstDevices::OnEvent(const GstStructure* event) {
 // at every turn.
 void GstDevices::Fail(Device& device, GstMessage* error) {
     if (error != nullptr && device.Live()) {
+        // Once it has played, the HTTP source's error is most often its own timeout, told in
+        // words of its failed try to resume.
+        const bool played = device.AttachedAt() > 0 && device.LastSampleAt() > device.AttachedAt();
         if (!device.Failed()) {
-            StreamDown(device, ErrorText(error));
+            StreamDown(device,
+                       (played ? "nothing came for " + std::to_string(kStreamPatience.count()) +
+                                     " s, or the connection broke: "
+                               : std::string()) +
+                           ErrorText(error));
         }
     } else if (error != nullptr) {
         LogError(device.Alias(), device.File(), error);
