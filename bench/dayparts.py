@@ -16,21 +16,7 @@ import argparse
 import array
 import math
 
-RATE = 44100
-WINDOW = 441  # 10 ms
-
-
-def levels(left, hz):
-    """The tone's amplitude in each 10 ms window (Goertzel), as a share of full scale."""
-    k = 2 * math.cos(2 * math.pi * hz / RATE)
-    out = []
-    for start in range(0, len(left) - WINDOW, WINDOW):
-        s1 = s2 = 0.0
-        for x in left[start:start + WINDOW]:
-            s1, s2 = x + k * s1 - s2, s1
-        power = s1 * s1 + s2 * s2 - k * s1 * s2
-        out.append(2 * math.sqrt(max(power, 0)) / WINDOW / 32767)
-    return out
+from silences import RATE, WINDOW, levels
 
 
 def main():
@@ -72,4 +58,5 @@ def main():
              ms(fall), ms(lowest), 100 * tone[lowest] / ref if lowest is not None else float("nan")))
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -11,9 +11,11 @@ silent when both channels are within the threshold of zero (default 100 of 32767
 import argparse
 import array
 import json
+import math
 import sys
 
 RATE = 44100
+WINDOW = 441  # 10 ms
 
 
 def read_samples(path):
@@ -24,6 +26,19 @@ def read_samples(path):
     if sys.byteorder != "little":
         samples.byteswap()
     return samples
+
+
+def levels(left, hz):
+    """The tone's amplitude in each 10 ms window (Goertzel), as a share of full scale."""
+    k = 2 * math.cos(2 * math.pi * hz / RATE)
+    out = []
+    for start in range(0, len(left) - WINDOW, WINDOW):
+        s1 = s2 = 0.0
+        for x in left[start:start + WINDOW]:
+            s1, s2 = x + k * s1 - s2, s1
+        power = s1 * s1 + s2 * s2 - k * s1 * s2
+        out.append(2 * math.sqrt(max(power, 0)) / WINDOW / 32767)
+    return out
 
 
 def silences(samples, threshold, min_frames):
