@@ -90,6 +90,12 @@ void Player::ConnectParts() {
         }
     });
     connect(scheduler_, &Scheduler::VolumeShown, this, &Player::VolumeShown);
+    // A stream's title goes with it, before any view hears of the next file.
+    connect(scheduler_, &Scheduler::PlayingChanged, this, [this](int channel) {
+        if (channel == kMusic) {
+            streamTitle_.clear();
+        }
+    });
     connect(scheduler_, &Scheduler::PlayingChanged, this, &Player::PlayingChanged);
     connect(scheduler_, &Scheduler::PausedChanged, this, &Player::PausedChanged);
     // The views show the last message whether or not the log is kept.
