@@ -153,6 +153,7 @@ private:
     void FinishHeardEnds();
 
     // Streams (streams.cpp).
+    MciError UriOf(const std::string& file, std::string& uri) const;
     std::optional<std::string> StreamOf(const std::string& playlist) const;
     void WatchStreams();
     void CheckStreams();

@@ -157,25 +157,11 @@ MciError GstDevices::Open(const Command& command) {
     if (devices_.count(key) != 0) {
         return kErrAliasInUse;
     }
-    struct stat info {};
-    if (::stat(command.device.c_str(), &info) != 0) {
-        return kErrFileNotFound;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return kErrCannotPlay;
-    }
-    // A playlist plays the stream it names; what it names is checked before anything connects.
-    const bool stream = Playlist::IsPlaylist(command.device);
     std::string uri;
-    if (stream) {
-        uri = StreamOf(command.device).value_or(std::string());
-    } else if (gchar* local = gst_filename_to_uri(command.device.c_str(), nullptr)) {
-        uri = local;
-        g_free(local);
+    if (const MciError e = UriOf(command.device, uri); e != kNoError) {
+        return e;
     }
-    if (uri.empty()) {
-        return stream ? kErrCannotPlay : kErrFileNotFound;
-    }
+    const bool stream = Playlist::IsPlaylist(command.device);
     if (const MciError e = StartOutput(); e != kNoError) {
         AwaitOutput(command.alias);
         return e;

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include "platform/mci/gstdevices.h"
 #include "platform/mci/log.h"
 #include "platform/mci/playlist.h"
@@ -13,6 +15,26 @@ gint64 SteadyNs() {
 }
 
 }  // namespace
+
+// A regular file's own address, or the stream a playlist names: what the latter names is checked
+// before anything connects.
+MciError GstDevices::UriOf(const std::string& file, std::string& uri) const {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return kErrFileNotFound;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return kErrCannotPlay;
+    }
+    if (Playlist::IsPlaylist(file)) {
+        uri = StreamOf(file).value_or(std::string());
+        return uri.empty() ? kErrCannotPlay : kNoError;
+    }
+    gchar* local = gst_filename_to_uri(file.c_str(), nullptr);
+    uri = local != nullptr ? local : "";
+    g_free(local);
+    return uri.empty() ? kErrFileNotFound : kNoError;
+}
 
 std::optional<std::string> GstDevices::StreamOf(const std::string& playlist) const {
     std::optional<std::string> url = Playlist::ReadStream(playlist);
