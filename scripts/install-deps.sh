@@ -25,6 +25,7 @@ packages=(
     qt6-httpserver-dev qt6-websockets-dev
     chromium chromium-driver python3-selenium
     libmosquitto-dev mosquitto mosquitto-clients libssl-dev icecast2
+    libqt6sql6-sqlite libqt6sql6-psql postgresql sqlite3
 )
 
 missing=()

@@ -9,7 +9,7 @@
 #include <memory>
 #include <utility>
 
-#include "fleet/MqttClient.h"
+#include "mqtt/MqttClient.h"
 #include "fleet/Outbox.h"
 #include "scheduler/Scheduler.h"
 

@@ -16,6 +16,9 @@ struct mosquitto_message;
 // loop: libmosquitto does the protocol, its socket is watched here, and nothing of it runs on a
 // thread of its own. The name is looked up without blocking; a lost connection is tried again
 // every 2 s for the first minute, then less and less often, up to once a minute.
+//
+// The library queues what it sends and only this class writes it to the socket, so a receiver can
+// hold back the acknowledgements of messages it has not yet stored (HoldWrites).
 class MqttClient : public QObject {
     Q_OBJECT
 
@@ -28,6 +31,11 @@ public:
         bool tls = false;
         QString caFile;  // empty: the system's certificate authorities
         QString clientId;
+        // Off: a clean session. On: the broker keeps the subscriptions and queues what arrives
+        // for them while this client is away, to deliver on its return.
+        bool keepSession = false;
+        // How the warnings name this connection.
+        QString name = QStringLiteral("fleet");
         // Published by the broker for us when the connection is lost without a goodbye.
         QString willTopic;
         QByteArray willPayload;
@@ -45,7 +53,13 @@ public:
     void Start(const Settings& settings);
     // A goodbye: what is queued is written out first, as far as the socket takes it at once.
     void Stop();
+    // Closes the connection at once and writes nothing more: whatever was received and not yet
+    // acknowledged the broker delivers again. Start() connects again.
+    void Drop();
     bool IsConnected() const { return connected_; }
+    // While held, nothing is written to the broker, acknowledgements included; released, what
+    // was queued meanwhile goes out at once.
+    void HoldWrites(bool hold);
 
     // The message id, or -1 when it could not be queued. QoS 1 messages are kept by libmosquitto
     // until the broker acknowledges them, across reconnections: Published() says when.
@@ -63,6 +77,8 @@ signals:
     void Unreachable(const QString& reason);
     void Published(int messageId);
     void MessageReceived(const QString& topic, const QByteArray& payload, bool retained);
+    // Everything the socket had has been read: the broker waits, or has nothing more to send.
+    void Drained();
 
 private:
     static void OnConnect(mosquitto* client, void* self, int result);
@@ -81,12 +97,14 @@ private:
     // After every call into the library: whether the socket is still ours, and to be written.
     void AfterCall(int result);
     void Warn(const QString& text);
+    void EnableWriter();
 
     Settings settings_;
     mosquitto* client_ = nullptr;
     bool wanted_ = false;
     bool connected_ = false;
     bool refused_ = false;  // this attempt was turned down, not unanswered
+    bool held_ = false;
     QString lastWarning_;
     int lookupId_ = -1;
     std::unique_ptr<QSocketNotifier> reader_;

@@ -1,4 +1,4 @@
-#include "fleet/MqttClient.h"
+#include "mqtt/MqttClient.h"
 
 #include <mosquitto.h>
 #include <openssl/ssl.h>
@@ -12,7 +12,9 @@
 #include <cstring>
 #include <mutex>
 
-Q_LOGGING_CATEGORY(lcMqtt, "corvane.fleet")
+#include <sys/ioctl.h>
+
+Q_LOGGING_CATEGORY(lcMqtt, "corvane.mqtt")
 
 namespace {
 
@@ -63,15 +65,17 @@ bool MqttClient::Configure() {
     if (client_) {
         mosquitto_destroy(client_);
     }
-    // A clean session at every connection: a session kept while away would have the broker
-    // queue every order sent meanwhile and deliver it on return, hours late. What the broker had
-    // not yet acknowledged the library sends again itself once it is back.
-    client_ = mosquitto_new(Bytes(settings_.clientId).constData(), true, this);
+    // A player takes a clean session at every connection: a session kept while away would have
+    // the broker queue every order sent meanwhile and deliver it on return, hours late. What the
+    // broker had not yet acknowledged the library sends again itself once it is back.
+    client_ = mosquitto_new(Bytes(settings_.clientId).constData(), !settings_.keepSession, this);
     if (!client_) {
-        qCWarning(lcMqtt, "fleet: the connection cannot be set up");
+        qCWarning(lcMqtt, "%s: the connection cannot be set up", qPrintable(settings_.name));
         wanted_ = false;
         return false;
     }
+    // "Threaded": the library only queues packets, and WriteReady alone writes them.
+    mosquitto_threaded_set(client_, true);
     mosquitto_connect_callback_set(client_, &MqttClient::OnConnect);
     mosquitto_publish_callback_set(client_, &MqttClient::OnPublish);
     mosquitto_message_callback_set(client_, &MqttClient::OnMessage);
@@ -93,7 +97,8 @@ bool MqttClient::Configure() {
                                        nullptr, nullptr, nullptr, nullptr);
         }
         if (result != MOSQ_ERR_SUCCESS) {
-            qCWarning(lcMqtt, "fleet: TLS cannot be set up: %s", mosquitto_strerror(result));
+            qCWarning(lcMqtt, "%s: TLS cannot be set up: %s", qPrintable(settings_.name),
+                      mosquitto_strerror(result));
         }
     }
     return true;
@@ -122,6 +127,34 @@ void MqttClient::Stop() {
     if (connected_) {
         connected_ = false;
         emit Disconnected();
+    }
+}
+
+void MqttClient::Drop() {
+    wanted_ = false;
+    retry_.stop();
+    misc_.stop();
+    if (lookupId_ >= 0) {
+        QHostInfo::abortHostLookup(lookupId_);
+        lookupId_ = -1;
+    }
+    Unwatch();
+    if (client_) {
+        mosquitto_destroy(client_);
+        client_ = nullptr;
+    }
+    if (connected_) {
+        connected_ = false;
+        emit Disconnected();
+    }
+}
+
+void MqttClient::HoldWrites(bool hold) {
+    held_ = hold;
+    if (!hold && reader_) {
+        WriteReady();
+    } else if (writer_) {
+        writer_->setEnabled(false);
     }
 }
 
@@ -202,10 +235,21 @@ void MqttClient::ReadReady() {
         result = mosquitto_loop_read(client_, 1);
     }
     AfterCall(result);
+    int waiting = 0;
+    if (reader_ && ::ioctl(static_cast<int>(reader_->socket()), FIONREAD, &waiting) == 0 &&
+        waiting == 0) {
+        emit Drained();
+    }
 }
 
 void MqttClient::WriteReady() {
-    AfterCall(mosquitto_loop_write(client_, 1));
+    if (!held_) {
+        AfterCall(mosquitto_loop_write(client_, 1));
+    }
+}
+
+void MqttClient::EnableWriter() {
+    writer_->setEnabled(!held_ && mosquitto_want_write(client_));
 }
 
 void MqttClient::AfterCall(int result) {
@@ -217,7 +261,7 @@ void MqttClient::AfterCall(int result) {
                                       : QString::fromUtf8(mosquitto_strerror(result)));
         return;
     }
-    writer_->setEnabled(mosquitto_want_write(client_));
+    EnableWriter();
 }
 
 void MqttClient::Lost(const QString& reason) {
@@ -242,7 +286,7 @@ void MqttClient::Lost(const QString& reason) {
 void MqttClient::Warn(const QString& text) {
     if (text != lastWarning_) {
         lastWarning_ = text;
-        qCWarning(lcMqtt, "fleet: %s", qPrintable(text));
+        qCWarning(lcMqtt, "%s: %s", qPrintable(settings_.name), qPrintable(text));
     }
 }
 
@@ -269,8 +313,8 @@ int MqttClient::Publish(const QString& topic, const QByteArray& payload, int qos
         mosquitto_publish(client_, &id, Bytes(topic).constData(), static_cast<int>(payload.size()),
                           payload.constData(), qos, retain);
     if (result != MOSQ_ERR_SUCCESS) {
-        qCWarning(lcMqtt, "fleet: %s cannot be published: %s", qPrintable(topic),
-                  mosquitto_strerror(result));
+        qCWarning(lcMqtt, "%s: %s cannot be published: %s", qPrintable(settings_.name),
+                  qPrintable(topic), mosquitto_strerror(result));
         return -1;
     }
     AfterCall(MOSQ_ERR_SUCCESS);
@@ -300,7 +344,8 @@ void MqttClient::OnConnect(mosquitto* /*client*/, void* self, int result) {
     }
     me->connected_ = true;
     me->lastWarning_.clear();
-    qCInfo(lcMqtt, "fleet: connected to %s:%d", qPrintable(me->settings_.host), me->settings_.port);
+    qCInfo(lcMqtt, "%s: connected to %s:%d", qPrintable(me->settings_.name),
+           qPrintable(me->settings_.host), me->settings_.port);
     emit me->Connected();
 }
 
