@@ -10,7 +10,7 @@ SANITIZE_DIR ?= build-sanitize
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := fuzz_settings_file fuzz_media_command fuzz_stored_number fuzz_patterns \
-    fuzz_loudness_cache fuzz_schedule fuzz_remote_settings fuzz_playlist
+    fuzz_loudness_cache fuzz_schedule fuzz_remote_settings fuzz_playlist fuzz_play_payload
 
 .PHONY: run test test-sanitize fuzz package build deps configure demo-media clean
 

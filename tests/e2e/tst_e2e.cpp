@@ -579,8 +579,13 @@ private slots:
                  qPrintable(QString("the next folder's tone from window %1, the morning's from %2")
                                 .arg(change)
                                 .arg(start)));
-        QVERIFY2(heard(before, change + 10, change + 200) < 0.05 * full,
-                 "the morning's file is over");
+        // Over: a dropout's click may leak into a window or two, a tone that goes on into all.
+        const qsizetype leaks =
+            std::count_if(before.begin() + change + 10, before.begin() + change + 200,
+                          [&](double l) { return l >= 0.05 * full; });
+        QVERIFY2(
+            leaks <= 3,
+            qPrintable(QString("the morning's tone in %1 windows after the change").arg(leaks)));
         const double last = heard(after, 2050, 2150);
         QVERIFY2(std::abs(last / full - r.levelAfter) < 0.1,
                  qPrintable(QString("at %1 of the level before").arg(last / full)));
