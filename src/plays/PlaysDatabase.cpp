@@ -170,7 +170,32 @@ bool PlaysDatabase::MakeSchema(bool create) {
     return true;
 }
 
-// One statement for the whole batch: a round trip per play would make a fleet's backlog slow.
+namespace {
+
+QString InsertRows(qsizetype rows) {
+    QString sql = QStringLiteral(
+        "INSERT INTO plays (id, host, zone, time, local_date, file, length_seconds, outcome) "
+        "VALUES ");
+    for (qsizetype i = 0; i < rows; ++i) {
+        sql += i == 0 ? QStringLiteral("(?,?,?,?,?,?,?,?)") : QStringLiteral(",(?,?,?,?,?,?,?,?)");
+    }
+    return sql + QStringLiteral(" ON CONFLICT (id) DO NOTHING");
+}
+
+void Bind(QSqlQuery& query, const Play& play) {
+    for (const QVariant& value :
+         {QVariant(play.id), QVariant(play.host), QVariant(play.zone), Instant(play.time),
+          QVariant(play.localDate.toString(Qt::ISODate)), QVariant(play.file),
+          QVariant(play.lengthSeconds), QVariant(play.outcome)}) {
+        query.addBindValue(value);
+    }
+}
+
+}  // namespace
+
+// PostgreSQL takes the batch as one statement, as a round trip per play would make a fleet's
+// backlog slow. SQLite has no round trip, but looks up each of a statement's parameters by name
+// through all the others: one row a statement, prepared once, is far quicker there.
 int PlaysDatabase::Store(const QList<Play>& plays) {
     if (plays.isEmpty()) {
         return 0;
@@ -180,25 +205,17 @@ int PlaysDatabase::Store(const QList<Play>& plays) {
         Fail(Describe(), db.lastError().text());
         return -1;
     }
-    QString sql = QStringLiteral(
-        "INSERT INTO plays (id, host, zone, time, local_date, file, length_seconds, outcome) "
-        "VALUES ");
-    for (qsizetype i = 0; i < plays.size(); ++i) {
-        sql += i == 0 ? QStringLiteral("(?,?,?,?,?,?,?,?)") : QStringLiteral(",(?,?,?,?,?,?,?,?)");
-    }
-    sql += QStringLiteral(" ON CONFLICT (id) DO NOTHING");
+    const bool rowByRow = address_.driver == u"QSQLITE";
     QSqlQuery query(db);
-    bool ok = query.prepare(sql);
-    for (const Play& play : plays) {
-        for (const QVariant& value :
-             {QVariant(play.id), QVariant(play.host), QVariant(play.zone), Instant(play.time),
-              QVariant(play.localDate.toString(Qt::ISODate)), QVariant(play.file),
-              QVariant(play.lengthSeconds), QVariant(play.outcome)}) {
-            query.addBindValue(value);
+    bool ok = query.prepare(InsertRows(rowByRow ? 1 : plays.size()));
+    int stored = 0;
+    for (qsizetype i = 0; ok && i < plays.size(); ++i) {
+        Bind(query, plays[i]);
+        if (rowByRow || i + 1 == plays.size()) {
+            ok = query.exec();
+            stored += ok ? query.numRowsAffected() : 0;
         }
     }
-    ok = ok && query.exec();
-    const int stored = ok ? query.numRowsAffected() : -1;
     if (!ok || !db.commit()) {
         Fail(Describe(), (ok ? db.lastError() : query.lastError()).text());
         query.finish();
