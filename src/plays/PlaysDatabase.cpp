@@ -20,7 +20,7 @@ QSqlDatabase Db(const QString& connection) {
 
 // SQLite keeps the instant as text in UTC, which sorts as time does; PostgreSQL as its own type.
 QVariant Instant(const QDateTime& time) {
-    return time.toUTC().toString(Qt::ISODate);
+    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 }  // namespace

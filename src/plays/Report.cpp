@@ -20,10 +20,20 @@ QString Seconds(double seconds) {
     return QString::number(seconds, 'f', 2);
 }
 
-// Minutes and seconds for people; the CSV keeps the plain number.
+// m:ss, or h:mm:ss from an hour on, for people; the CSV keeps the plain number.
 QString Duration(double seconds) {
     const auto whole = static_cast<qint64>(seconds + 0.5);
-    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+    const QString minutesSeconds =
+        QStringLiteral("%1:%2")
+            .arg(whole / 60 % 60, whole < 3600 ? 1 : 2, 10, QLatin1Char('0'))
+            .arg(whole % 60, 2, 10, QLatin1Char('0'));
+    return whole < 3600 ? minutesSeconds : QString::number(whole / 3600) + u':' + minutesSeconds;
+}
+
+// SVG text does not wrap: a long name is cut to what a phone's width shows.
+QString Label(const QString& key) {
+    constexpr qsizetype kLongest = 52;
+    return key.size() <= kLongest ? key : key.left(kLongest - 1) + QChar(0x2026);
 }
 
 // One bar a line, as long as its count against the largest; the labels sit above the bars so
@@ -46,7 +56,7 @@ QString Chart(const QList<PlaysDatabase::Count>& counts) {
                    "<rect x=\"0\" y=\"%3\" width=\"%4\" height=\"14\" rx=\"2\"/>"
                    "<text x=\"%5\" y=\"%6\" class=\"n\">%7</text>\n")
                    .arg(y + 12)
-                   .arg(counts[i].key.toHtmlEscaped())
+                   .arg(Label(counts[i].key).toHtmlEscaped())
                    .arg(y + 16)
                    .arg(std::max(width, 1.0), 0, 'f', 1)
                    .arg(std::max(width, 1.0) + 6, 0, 'f', 1)
@@ -61,7 +71,8 @@ constexpr const char* kStyle =
     "color:#222}h1{font-size:1.3em;margin-bottom:.2em}p{color:#555;margin-top:0}"
     "table{border-collapse:collapse;width:100%;margin:1em 0}th,td{padding:.35em .5em;"
     "border-bottom:1px solid #ddd;text-align:left;word-break:break-word}"
-    "td.n,th.n{text-align:right;white-space:nowrap}svg{width:100%;height:auto}"
+    "th:first-child,td:first-child{padding-left:0}td.n,th.n{text-align:right;white-space:nowrap}"
+    "svg{width:100%;height:auto}"
     "svg text{font:12px system-ui,sans-serif;fill:#222}svg text.n{fill:#555}"
     "svg rect{fill:#2f6f9f}";
 
@@ -90,7 +101,7 @@ QByteArray Report::Html(const Heading& heading, const QList<PlaysDatabase::Count
     const QString range =
         QStringLiteral("%1 to %2")
             .arg(heading.from.toString(Qt::ISODate), heading.to.toString(Qt::ISODate));
-    const QString title = QStringLiteral("Plays by %1, %2").arg(ByWord(heading.by), range);
+    const QString title = QStringLiteral("Plays by %1").arg(ByWord(heading.by));
     qint64 plays = 0;
     double seconds = 0;
     QString rows;
@@ -106,9 +117,10 @@ QByteArray Report::Html(const Heading& heading, const QList<PlaysDatabase::Count
     QString html = QStringLiteral(
                        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
-                       "<title>%1</title><style>%2</style></head><body>\n<h1>%1</h1>\n")
-                       .arg(title.toHtmlEscaped(), QLatin1String(kStyle));
-    html += QStringLiteral("<p>Announcements played to their end: %1 plays, %2 of sound.</p>\n")
+                       "<title>%1, %2</title><style>%3</style></head><body>\n<h1>%1</h1>\n")
+                       .arg(title.toHtmlEscaped(), range, QLatin1String(kStyle));
+    html += QStringLiteral("<p>%1. Announcements played to their end: %2 plays, %3 of sound.</p>\n")
+                .arg(range)
                 .arg(plays)
                 .arg(Duration(seconds));
     if (counts.isEmpty()) {

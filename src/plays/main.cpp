@@ -55,6 +55,8 @@ void EndOnSignals(Collector& collector) {
 
 int Collect(const CommandLine::Collect& options) {
     Collector collector(options.broker, options.topic, options.database);
+    // Before the database is opened, so that a signal then is not the default's sudden end.
+    EndOnSignals(collector);
     if (!collector.Start()) {
         return Fail(collector.Error());
     }
@@ -65,7 +67,6 @@ int Collect(const CommandLine::Collect& options) {
         status = CommandLine::kUnreachable;
         QCoreApplication::exit(status);
     });
-    EndOnSignals(collector);
     const int loop = QCoreApplication::exec();
     return status != 0 ? status : loop;
 }
