@@ -104,7 +104,8 @@ bool MqttClient::Configure() {
     return true;
 }
 
-void MqttClient::Stop() {
+// No more attempts: the timers and a lookup under way are stopped. Whether one was wanted.
+bool MqttClient::GiveUp() {
     const bool was = wanted_;
     wanted_ = false;
     retry_.stop();
@@ -113,7 +114,19 @@ void MqttClient::Stop() {
         QHostInfo::abortHostLookup(lookupId_);
         lookupId_ = -1;
     }
-    if (client_ && was && reader_) {
+    return was;
+}
+
+void MqttClient::Closed() {
+    Unwatch();
+    if (connected_) {
+        connected_ = false;
+        emit Disconnected();
+    }
+}
+
+void MqttClient::Stop() {
+    if (GiveUp() && client_ && reader_) {
         // What is queued, the goodbye last; a socket that would block is left as it is.
         mosquitto_disconnect(client_);
         for (int i = 0; i < 100 && mosquitto_want_write(client_) && mosquitto_socket(client_) >= 0;
@@ -123,30 +136,17 @@ void MqttClient::Stop() {
             }
         }
     }
-    Unwatch();
-    if (connected_) {
-        connected_ = false;
-        emit Disconnected();
-    }
+    Closed();
 }
 
 void MqttClient::Drop() {
-    wanted_ = false;
-    retry_.stop();
-    misc_.stop();
-    if (lookupId_ >= 0) {
-        QHostInfo::abortHostLookup(lookupId_);
-        lookupId_ = -1;
-    }
+    GiveUp();
     Unwatch();
     if (client_) {
         mosquitto_destroy(client_);
         client_ = nullptr;
     }
-    if (connected_) {
-        connected_ = false;
-        emit Disconnected();
-    }
+    Closed();
 }
 
 void MqttClient::HoldWrites(bool hold) {

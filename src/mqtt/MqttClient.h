@@ -86,6 +86,8 @@ private:
     static void OnMessage(mosquitto* client, void* self, const mosquitto_message* message);
 
     bool Configure();
+    bool GiveUp();
+    void Closed();
     void Lookup();
     void Connect(const QHostAddress& address);
     void Lost(const QString& reason);
