@@ -9,8 +9,8 @@
 #include <memory>
 #include <utility>
 
-#include "mqtt/MqttClient.h"
 #include "fleet/Outbox.h"
+#include "mqtt/MqttClient.h"
 #include "scheduler/Scheduler.h"
 
 class Player;
