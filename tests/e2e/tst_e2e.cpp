@@ -582,18 +582,23 @@ private slots:
         QVERIFY2(std::abs(last / full - r.levelAfter) < 0.1,
                  Say("at %1 of the level before", last / full));
         // No silence of a millisecond between the two tones within 200 ms of the change. One with
-        // the same tone on both sides is a dropout, which PipeWire has mid-track now and then.
+        // the same tone on both sides is a dropout. PipeWire's dropouts here, up to 10 ms, come
+        // mid-track and as a file starts alike: between the tones, only a longer one is a gap.
+        QFETCH(QString, server);
+        const qsizetype allowed = server == "pipewire" ? 441 : 44;
         for (qsizetype x = (change - 20) * 882, quiet = 0; x < (change + 20) * 882; x += 2) {
             quiet = std::abs(samples[x]) < 1e-4F ? quiet + 1 : 0;
-            if (quiet == 44) {
-                const qsizetype was = (x - 88) / 882 - 1;
-                qsizetype is = x / 882 + 1;
-                while (is < before.size() && std::abs(samples[is * 882]) < 1e-4F)
-                    ++is;
-                QVERIFY2(before[was] < after[was] || after[is] < before[is],
-                         Say("silent between the tones at %1 s", double(x) / 88200));
-                QWARN(Say("a dropout in one tone at %1 s", double(x) / 88200));
-            }
+            if (quiet != 44)
+                continue;
+            qsizetype end = x;
+            while (end + 2 < qsizetype(samples.size()) && std::abs(samples[end + 2]) < 1e-4F)
+                end += 2;
+            const qsizetype was = (x - 88) / 882 - 1, is = end / 882 + 1;
+            const bool between = before[was] > after[was] && after[is] > before[is];
+            const qsizetype frames = (end - x) / 2 + 44;
+            QVERIFY2(!between || frames < allowed, Say("silent for %1 ms between the tones at %2 s",
+                                                       double(frames) / 44.1, double(x) / 88200));
+            QWARN(Say("a dropout of %1 ms at %2 s", double(frames) / 44.1, double(x) / 88200));
         }
     }
 
