@@ -26,7 +26,26 @@ packages=(
     chromium chromium-driver python3-selenium
     libmosquitto-dev mosquitto mosquitto-clients libssl-dev icecast2
     libqt6sql6-sqlite libqt6sql6-psql postgresql sqlite3
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
 )
+
+# The tests read stored numbers under a locale whose decimal separator is a comma, and start the
+# program in each language it has.
+locales=(de_DE fr_FR es_ES it_IT nl_NL)
+missing_locales() {
+    for l in "${locales[@]}"; do
+        locale -a 2>/dev/null | grep -qx "$l.utf8" || echo -n "$l.UTF-8 "
+    done
+}
+generate_locale() {
+    if [ -n "$(missing_locales)" ]; then
+        echo "install-deps: generating the locales $(missing_locales)"
+        for l in "${locales[@]}"; do
+            "${sudo[@]}" sed -i "s/^# *\($l.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+        done
+        "${sudo[@]}" locale-gen >/dev/null
+    fi
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -39,19 +58,11 @@ if [ "$(id -u)" -eq 0 ]; then
     sudo=()
 elif command -v sudo >/dev/null 2>&1; then
     sudo=(sudo)
-elif [ ${#missing[@]} -gt 0 ] || ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
-    echo "install-deps: need root or sudo to install: ${missing[*]} (and the de_DE.UTF-8 locale)" >&2
+elif [ ${#missing[@]} -gt 0 ] || [ -n "$(missing_locales)" ]; then
+    echo "install-deps: need root or sudo to install: ${missing[*]} $(missing_locales)" >&2
     exit 1
 fi
 
-# The tests read stored numbers under a locale whose decimal separator is a comma.
-generate_locale() {
-    if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
-        echo "install-deps: generating the de_DE.UTF-8 locale"
-        "${sudo[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-        "${sudo[@]}" locale-gen >/dev/null
-    fi
-}
 
 if [ ${#missing[@]} -eq 0 ]; then
     generate_locale

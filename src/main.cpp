@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -20,6 +21,8 @@
 #include "platform/mci/gstdevices.h"
 #include "remote/Mpris.h"
 #include "remote/WebRemote.h"
+#include "settings/Mod_INI.h"
+#include "support/Language.h"
 #include "support/Mod_Diskinfo.h"
 #include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
@@ -62,14 +65,15 @@ std::optional<int> ReadCommandLine(int argc, char* argv[]) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Plays background music without a break and, at a set interval, an announcement."));
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "main", "Plays background music without a break and, at a set interval, an announcement."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption folder(
         QStringLiteral("folder"),
-        QStringLiteral("Keep the Music and Messages folders and the settings in DIR."),
-        QStringLiteral("DIR"));
+        QCoreApplication::translate("main",
+                                    "Keep the Music and Messages folders and the settings in DIR."),
+        QCoreApplication::translate("main", "DIR"));
     parser.addOption(folder);
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "corvane: %s\nTry 'corvane --help'.\n",
@@ -171,15 +175,36 @@ void TakeEndingRequests(QApplication& app, Frm_Messages& console) {
     });
 }
 
+// The language chosen in the settings, or the system's.
+void UseLanguage(QApplication& app) {
+    Language::Install(app, Language::Choose(Mod_INI::GetIniValue(
+                                                {}, QString::fromLatin1(Player::kLanguageKey), {},
+                                                QString::fromLatin1(Player::kOptionsSection)),
+                                            QLocale::system()));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (const std::optional<int> status = ReadCommandLine(argc, argv)) {
+    std::optional<int> status;
+    {
+        // The command line is answered before the settings are known: in the system's language,
+        // with an application of its own to carry the translators. Its name alone, so that the
+        // help says "corvane" however the program was started.
+        int nameOnlyCount = 1;
+        char name[] = "corvane";
+        char* nameOnly[] = {name, nullptr};
+        QCoreApplication commandLine(nameOnlyCount, nameOnly);
+        Language::Install(commandLine, Language::Choose({}, QLocale::system()));
+        status = ReadCommandLine(argc, argv);
+    }
+    if (status) {
         return *status;
     }
     CatchEndingSignals();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
+    UseLanguage(app);
     // The program ends through its shutdown, never because its window was put away.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -71,7 +71,7 @@ Frm_About::Frm_About(QWidget* parent) : QDialog(parent) {
                             Qt::AlignHCenter | Qt::AlignTop, Qt::black);
     Lbl_Comments->setWordWrap(true);
 
-    Cmd_OK = new QPushButton(QStringLiteral("&OK"), this);
+    Cmd_OK = new QPushButton(tr("&OK"), this);
     QFont buttonFont = ArialFont(9.75, true);
     Cmd_OK->setFont(buttonFont);
     Cmd_OK->setGeometry(300, 16, 80, 30);
@@ -91,9 +91,9 @@ Frm_About::Frm_About(QWidget* parent) : QDialog(parent) {
 
 void Frm_About::Form_Load() {
     const QString product = QString::fromUtf8(kProductName);
-    setWindowTitle(QStringLiteral("About ") + product);
+    setWindowTitle(tr("About %1").arg(product));
     Lbl_Product->setText(product);
-    Lbl_Version->setText(QStringLiteral("Version ") + Mod_Version::VersionString());
+    Lbl_Version->setText(tr("Version %1").arg(Mod_Version::VersionString()));
     Lbl_Copyright->setText(QString::fromUtf8(kCopyright));
     Lbl_Trademarks->setText(QString::fromUtf8(kTrademarks));
     Lbl_Company->setText(QString::fromUtf8(kCompany));

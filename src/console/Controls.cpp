@@ -59,7 +59,7 @@ void Frm_Messages::BuildHeader(QWidget* client) {
     Label2->setFont(ArialFont(18, true));
     MakeWhite(Label2);
     // The credit line is centred in the band; its box stops short of the version on the right.
-    Label3 = MakeLabel(client, QStringLiteral("Music and announcements, without a break"),
+    Label3 = MakeLabel(client, tr("Music and announcements, without a break"),
                        QRect(kClientSize.width() / 2 - 140, 38, 280, 16));
     Label3->setFont(ArialFont(8.25));
     MakeWhite(Label3);
@@ -83,8 +83,8 @@ void Frm_Messages::BuildHeader(QWidget* client) {
 
 void Frm_Messages::BuildLists(QWidget* client) {
     const int half = kClientSize.width() / 2;
-    Label4 = MakeLabel(client, QStringLiteral("Music Playlist"), QRect(0, 64, half, 30));
-    Label5 = MakeLabel(client, QStringLiteral("Messages"), QRect(half, 64, half, 30));
+    Label4 = MakeLabel(client, tr("Music Playlist"), QRect(0, 64, half, 30));
+    Label5 = MakeLabel(client, tr("Messages"), QRect(half, 64, half, 30));
     // The daypart's line sits under the music title; both lists start below it, level.
     Lbl_Daypart = MakeLabel(client, {}, QRect(5, 94, half - 10, 14));
     Lbl_Daypart->setFont(ArialFont(8.25));
@@ -99,15 +99,14 @@ void Frm_Messages::BuildLists(QWidget* client) {
 }
 
 void Frm_Messages::BuildSettingsPanel(QWidget* client) {
-    Fme_Settings = new QGroupBox(QStringLiteral("Settings"), client);
+    Fme_Settings = new QGroupBox(tr("Settings"), client);
     Fme_Settings->setGeometry(0, kHeaderHeight, kClientSize.width(),
                               kClientSize.height() - kHeaderHeight);
     Fme_Settings->setAutoFillBackground(true);
     Fme_Settings->setVisible(false);
 
-    Label6 =
-        MakeLabel(Fme_Settings, QStringLiteral("Message interval in seconds (0 for no messages)"),
-                  QRect(10, 24, 200, 34), Qt::AlignLeft | Qt::AlignVCenter);
+    Label6 = MakeLabel(Fme_Settings, tr("Message interval in seconds (0 for no messages)"),
+                       QRect(10, 24, 200, 34), Qt::AlignLeft | Qt::AlignVCenter);
     Label6->setWordWrap(true);
     HScroll1 = new ScrollBar(Qt::Horizontal, 0, 600, 1, 1, 0, Fme_Settings);
     HScroll1->setGeometry(220, 28, 110, 24);
@@ -116,11 +115,11 @@ void Frm_Messages::BuildSettingsPanel(QWidget* client) {
     Txt_Interval->setGeometry(240, 28, 70, 24);
     Txt_Interval->setAlignment(Qt::AlignCenter);
     Txt_Interval->setReadOnly(true);
-    Cmd_OK = new QPushButton(QStringLiteral("&OK"), Fme_Settings);
+    Cmd_OK = new QPushButton(tr("&OK"), Fme_Settings);
     Cmd_OK->setGeometry(345, 24, 64, 30);
 
-    Label7[0] = MakeLabel(Fme_Settings, QStringLiteral("Music Volume"), QRect(10, 72, 200, 18));
-    Label7[3] = MakeLabel(Fme_Settings, QStringLiteral("Message Volume"), QRect(240, 72, 160, 18));
+    Label7[0] = MakeLabel(Fme_Settings, tr("Music Volume"), QRect(10, 72, 200, 18));
+    Label7[3] = MakeLabel(Fme_Settings, tr("Message Volume"), QRect(240, 72, 160, 18));
     sVolume[0] = new ScrollBar(Qt::Vertical, 100, 0, 1, 10, 100, Fme_Settings);
     sVolume[0]->setGeometry(48, 96, 20, 200);
     Pic_Volume = new VolumeMeter(Fme_Settings);
@@ -129,8 +128,8 @@ void Frm_Messages::BuildSettingsPanel(QWidget* client) {
     sVolume[1]->setGeometry(148, 96, 20, 200);
     sVolume[2] = new ScrollBar(Qt::Vertical, 100, 0, 1, 10, 100, Fme_Settings);
     sVolume[2]->setGeometry(310, 96, 20, 200);
-    Label7[1] = MakeLabel(Fme_Settings, QStringLiteral("Normal Playback"), QRect(8, 300, 100, 34));
-    Label7[2] = MakeLabel(Fme_Settings, QStringLiteral("During Message"), QRect(108, 300, 100, 34));
+    Label7[1] = MakeLabel(Fme_Settings, tr("Normal Playback"), QRect(8, 300, 100, 34));
+    Label7[2] = MakeLabel(Fme_Settings, tr("During Message"), QRect(108, 300, 100, 34));
     Label7[1]->setWordWrap(true);
     Label7[2]->setWordWrap(true);
 

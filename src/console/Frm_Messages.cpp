@@ -131,7 +131,10 @@ void Frm_Messages::ShowDaypart(const QString& name) {
 }
 
 void Frm_Messages::ShowProblems() {
-    const QStringList problems = player_.Problems();
+    QStringList problems;
+    for (const Language::Text& problem : player_.Problems()) {
+        problems << problem.Shown();
+    }
     // Most changes leave the problems as they were: the tray's icon is drawn again only when they
     // change.
     if (problems != problems_) {
@@ -158,7 +161,7 @@ void Frm_Messages::ShowTrayTip() {
         lines.append(Lbl_Closed->text());
     }
     if (!daypart_.isEmpty()) {
-        lines.append(QStringLiteral("Daypart: ") + daypart_);
+        lines.append(tr("Daypart: %1").arg(daypart_));
     }
     lines.append(problems_);
     Mod_SystemTray::TraySetTip(lines.join(u'\n'));

@@ -125,6 +125,7 @@ public:
     QMenu* Mnu_File_Output;  // the outputs there are when it opens, and the chosen one
     QAction* Mnu_File_Remote;
     QMenu* Mnu_File_Crossfade;  // Off, or 1 to Player::kLongestCrossfade seconds
+    QMenu* Mnu_File_Language;   // the system's, or one the program has; from the next start
     QAction* Mnu_File_TrimSilence;
     QAction* Mnu_File_Shuffle;
     QAction* Mnu_File_Schedule;
@@ -156,6 +157,7 @@ private:
     void BuildMenus();
     void BuildFileMenu();
     void BuildCrossfadeMenu();
+    void BuildLanguageMenu();
     void BuildPlayMenu();
     void BindPlayer();
     void ShowOptions();

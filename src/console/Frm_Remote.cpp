@@ -15,8 +15,8 @@
 
 Frm_Remote::Frm_Remote(const WebRemote::Config& config, const Fleet::Config& fleet, QWidget* parent)
     : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Remote Control"));
-    Chk_On = new QCheckBox(QStringLiteral("&Allow control from a web browser"), this);
+    setWindowTitle(tr("Remote Control"));
+    Chk_On = new QCheckBox(tr("&Allow control from a web browser"), this);
     QFormLayout* form = BuildRemoteForm(config);
     QGroupBox* broker = BuildBrokerGroup(fleet);
     Lbl_Problem = new QLabel(this);
@@ -51,13 +51,13 @@ QFormLayout* Frm_Remote::BuildRemoteForm(const WebRemote::Config& config) {
     Txt_Port = new QSpinBox(this);
     Txt_Port->setRange(1, 65535);
     Txt_Port->setValue(config.port ? config.port : WebRemote::kDefaultPort);
-    Opt_Local = new QRadioButton(QStringLiteral("This &computer only"), this);
-    Opt_Lan = new QRadioButton(QStringLiteral("The &local network"), this);
+    Opt_Local = new QRadioButton(tr("This &computer only"), this);
+    Opt_Lan = new QRadioButton(tr("The &local network"), this);
     (config.lan ? Opt_Lan : Opt_Local)->setChecked(true);
     Txt_Key = new QLineEdit(config.key, this);
     Txt_Key->setReadOnly(true);
     Txt_Key->setMinimumWidth(Txt_Key->fontMetrics().horizontalAdvance(QString(34, u'0')));
-    Cmd_NewKey = new QPushButton(QStringLiteral("&New Key"), this);
+    Cmd_NewKey = new QPushButton(tr("&New Key"), this);
     Lbl_Address = new QLabel(this);
     Lbl_Address->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -68,38 +68,38 @@ QFormLayout* Frm_Remote::BuildRemoteForm(const WebRemote::Config& config) {
     whoRow->addWidget(Opt_Local);
     whoRow->addWidget(Opt_Lan);
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("&Port:"), Txt_Port);
-    form->addRow(QStringLiteral("From:"), whoRow);
-    form->addRow(QStringLiteral("&Key:"), keyRow);
-    form->addRow(QStringLiteral("Address:"), Lbl_Address);
+    form->addRow(tr("&Port:"), Txt_Port);
+    form->addRow(tr("From:"), whoRow);
+    form->addRow(tr("&Key:"), keyRow);
+    form->addRow(tr("Address:"), Lbl_Address);
     return form;
 }
 
 QGroupBox* Frm_Remote::BuildBrokerGroup(const Fleet::Config& fleet) {
     Txt_MqttHost = new QLineEdit(fleet.host, this);
-    Txt_MqttHost->setPlaceholderText(QStringLiteral("none: not part of a chain"));
+    Txt_MqttHost->setPlaceholderText(tr("none: not part of a chain"));
     Txt_MqttPort = new QSpinBox(this);
     Txt_MqttPort->setRange(1, 65535);
     Txt_MqttPort->setValue(fleet.port);
     Txt_MqttUser = new QLineEdit(fleet.user, this);
     Txt_MqttPassword = new QLineEdit(fleet.password, this);
     Txt_MqttPassword->setEchoMode(QLineEdit::Password);
-    Chk_MqttTls = new QCheckBox(QStringLiteral("Encr&ypted (TLS)"), this);
+    Chk_MqttTls = new QCheckBox(tr("Encr&ypted (TLS)"), this);
     Chk_MqttTls->setChecked(fleet.tls);
     Txt_MqttCaFile = new QLineEdit(fleet.caFile, this);
-    Txt_MqttCaFile->setPlaceholderText(QStringLiteral("the system's"));
+    Txt_MqttCaFile->setPlaceholderText(tr("the system's"));
     Txt_MqttTopic = new QLineEdit(fleet.topic, this);
     Txt_MqttTopic->setPlaceholderText(Fleet::DefaultTopic());
 
-    auto* broker = new QGroupBox(QStringLiteral("A chain of shops: the MQTT broker"), this);
+    auto* broker = new QGroupBox(tr("A chain of shops: the MQTT broker"), this);
     auto* form = new QFormLayout(broker);
-    form->addRow(QStringLiteral("&Broker:"), Txt_MqttHost);
-    form->addRow(QStringLiteral("P&ort:"), Txt_MqttPort);
-    form->addRow(QStringLiteral("&User:"), Txt_MqttUser);
-    form->addRow(QStringLiteral("Pass&word:"), Txt_MqttPassword);
+    form->addRow(tr("&Broker:"), Txt_MqttHost);
+    form->addRow(tr("P&ort:"), Txt_MqttPort);
+    form->addRow(tr("&User:"), Txt_MqttUser);
+    form->addRow(tr("Pass&word:"), Txt_MqttPassword);
     form->addRow(QString(), Chk_MqttTls);
-    form->addRow(QStringLiteral("&Certificate authority:"), Txt_MqttCaFile);
-    form->addRow(QStringLiteral("&Topic:"), Txt_MqttTopic);
+    form->addRow(tr("&Certificate authority:"), Txt_MqttCaFile);
+    form->addRow(tr("&Topic:"), Txt_MqttTopic);
     return broker;
 }
 
@@ -137,5 +137,5 @@ void Frm_Remote::Refresh() {
     const QString host =
         Opt_Lan->isChecked() ? QHostInfo::localHostName() : QStringLiteral("127.0.0.1");
     Lbl_Address->setText(on ? QStringLiteral("http://%1:%2/").arg(host).arg(Txt_Port->value())
-                            : QStringLiteral("off"));
+                            : tr("off"));
 }

@@ -4,10 +4,13 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QVBoxLayout>
+
+#include "support/Language.h"
 
 namespace {
 
@@ -57,6 +60,12 @@ QList<QByteArray> LinesOf(const QPlainTextEdit* edit) {
 }
 
 // Numbered as the field shows them, blank lines not counted, as they will stand in the file.
+// A day's name as people read it; the settings file keeps the English one.
+QString DayLabel(int day) {
+    return Language::IsEnglish() ? Schedule::DayName(day)
+                                 : QLocale().standaloneDayName(day + 1, QLocale::LongFormat);
+}
+
 Schedule::Lines Numbered(const QList<QByteArray>& lines) {
     Schedule::Lines numbered;
     for (const QByteArray& line : lines) {
@@ -70,32 +79,31 @@ Schedule::Lines Numbered(const QList<QByteArray>& lines) {
 Frm_Schedule::Frm_Schedule(const Schedule::Sections& lines, Schedule::Locate locate,
                            QWidget* parent)
     : QDialog(parent), locate_(std::move(locate)) {
-    setWindowTitle(QStringLiteral("Schedule"));
+    setWindowTitle(tr("Schedule"));
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     layout->addLayout(form);
     for (int day = 0; day < 7; ++day) {
         Txt_Day[day] = new QLineEdit(this);
-        Txt_Day[day]->setPlaceholderText(QStringLiteral("open all day"));
-        form->addRow(Schedule::DayName(day), Txt_Day[day]);
+        Txt_Day[day]->setPlaceholderText(tr("open all day"));
+        form->addRow(DayLabel(day), Txt_Day[day]);
     }
     Txt_Closed = new QLineEdit(this);
     Txt_Closed->setPlaceholderText(QStringLiteral("2026-12-24..2026-12-26,2027-01-01"));
-    form->addRow(QStringLiteral("Closed"), Txt_Closed);
-    AddHint(layout, QStringLiteral(
-                        "Hours as 08:00-12:30,14:00-19:00, or closed. A range may pass midnight."));
+    form->addRow(tr("Closed"), Txt_Closed);
+    AddHint(layout, tr("Hours as 08:00-12:30,14:00-19:00, or closed. A range may pass midnight."));
 
     // What the file has, faults included, so that they show here rather than vanish.
     Txt_Timed = AddLinesField(
-        layout, QStringLiteral("Timed messages, one a line:"), {},
+        layout, tr("Timed messages, one a line:"), {},
         QStringLiteral("19:45=Closing soon.mp3\nMon-Fri 12:00=Lunch offer.mp3"), lines.timed);
     Txt_Dayparts = AddLinesField(
-        layout, QStringLiteral("Dayparts, one a line:"),
-        QStringLiteral("Days or dates, then a time range; the value is a folder in Music."),
+        layout, tr("Dayparts, one a line:"),
+        tr("Days or dates, then a time range; the value is a folder in Music."),
         QStringLiteral("Mon-Fri 07:00-11:00=Morning\n2026-12-24 08:00-14:00=Christmas Eve"),
         lines.dayparts);
-    Txt_Levels = AddLinesField(layout, QStringLiteral("Levels, one a line:"),
-                               QStringLiteral("Days and a time; the value a level from 0 to 100."),
+    Txt_Levels = AddLinesField(layout, tr("Levels, one a line:"),
+                               tr("Days and a time; the value a level from 0 to 100."),
                                QStringLiteral("Mon-Sat 07:00=60\n19:00=70"), lines.levels);
     for (const auto& [number, line] : lines.schedule) {
         const QString key = QString::fromUtf8(line.left(line.indexOf('='))).trimmed();
@@ -155,28 +163,28 @@ std::optional<QString> Frm_Schedule::Problem() const {
         const QString text = Txt_Day[day]->text();
         if (!text.trimmed().isEmpty()) {
             if (const auto wrong = Schedule::CheckRanges(text)) {
-                return Schedule::DayName(day) + QStringLiteral(": ") + *wrong;
+                return tr("%1: %2").arg(DayLabel(day), *wrong);
             }
         }
     }
     if (!Txt_Closed->text().trimmed().isEmpty()) {
         if (const auto wrong = Schedule::CheckDates(Txt_Closed->text())) {
-            return QStringLiteral("Closed: ") + *wrong;
+            return tr("Closed: %1").arg(*wrong);
         }
     }
     // The file's own reading of the lines, so that the window accepts what the program will. One
     // section at a time, so that a fault is known by its field.
     const std::array<std::pair<QString, Schedule::Sections>, 3> fields{{
-        {QStringLiteral("Timed messages"), {.timed = Numbered(TimedLines())}},
-        {QStringLiteral("Dayparts"), {.dayparts = Numbered(DaypartLines())}},
-        {QStringLiteral("Levels"), {.levels = Numbered(LevelLines())}},
+        {tr("Timed messages"), {.timed = Numbered(TimedLines())}},
+        {tr("Dayparts"), {.dayparts = Numbered(DaypartLines())}},
+        {tr("Levels"), {.levels = Numbered(LevelLines())}},
     }};
     for (const auto& [field, sections] : fields) {
         const Schedule::Plan plan = Schedule::Parse(sections, locate_);
         if (!plan.faults.isEmpty()) {
-            return QStringLiteral("%1, line %2: %3")
+            return tr("%1, line %2: %3")
                 .arg(field, QString::number(plan.faults.first().lineNumber),
-                     plan.faults.first().why);
+                     plan.faults.first().why.Shown());
         }
     }
     return std::nullopt;

@@ -15,6 +15,7 @@
 #include "desktop/Mod_StartDoc.h"
 #include "fleet/Fleet.h"
 #include "settings/Mod_INI.h"
+#include "support/Language.h"
 #include "support/ProgramLocation.h"
 
 namespace {
@@ -33,65 +34,66 @@ QAction* AddCheckable(QMenu* menu, const QString& text, Frm_Messages* window,
 void Frm_Messages::BuildMenus() {
     BuildFileMenu();
     BuildPlayMenu();
-    Mnu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
-    Mnu_Help_Contents = Mnu_Help->addAction(QStringLiteral("&Contents"));
-    Mnu_Help_PlayLog = Mnu_Help->addAction(QStringLiteral("&Play Log"));
-    Mnu_Help_About = Mnu_Help->addAction(QStringLiteral("&About"));
+    Mnu_Help = menuBar()->addMenu(tr("&Help"));
+    Mnu_Help_Contents = Mnu_Help->addAction(tr("&Contents"));
+    Mnu_Help_PlayLog = Mnu_Help->addAction(tr("&Play Log"));
+    Mnu_Help_About = Mnu_Help->addAction(tr("&About"));
     connect(Mnu_Help_Contents, &QAction::triggered, this, &Frm_Messages::Mnu_Help_Contents_Click);
     connect(Mnu_Help_PlayLog, &QAction::triggered, this, &Frm_Messages::Mnu_Help_PlayLog_Click);
     connect(Mnu_Help_About, &QAction::triggered, this, &Frm_Messages::Mnu_Help_About_Click);
 
     Mnu_PopUp = new QMenu(QStringLiteral("POPUP"), this);
-    Mnu_PopUp_Show = Mnu_PopUp->addAction(QStringLiteral("&Show"));
+    Mnu_PopUp_Show = Mnu_PopUp->addAction(tr("&Show"));
     Mnu_PopUp->addSeparator();
     Mnu_PopUp->addActions({Mnu_Play_NextTrack, Mnu_Play_Message->menuAction(), Mnu_Play_Pause});
     Mnu_PopUp->addSeparator();
-    Mnu_PopUp_Exit = Mnu_PopUp->addAction(QStringLiteral("E&xit"));
+    Mnu_PopUp_Exit = Mnu_PopUp->addAction(tr("E&xit"));
     connect(Mnu_PopUp_Show, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Show_Click);
     connect(Mnu_PopUp_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_PopUp_Exit_Click);
 }
 
 void Frm_Messages::BuildFileMenu() {
-    Mnu_File = menuBar()->addMenu(QStringLiteral("&File"));
-    Mnu_File_Settings = Mnu_File->addAction(QStringLiteral("&Settings"));
+    Mnu_File = menuBar()->addMenu(tr("&File"));
+    Mnu_File_Settings = Mnu_File->addAction(tr("&Settings"));
     connect(Mnu_File_Settings, &QAction::triggered, this, &Frm_Messages::Mnu_File_Settings_Click);
-    Mnu_File_OpenMusic = Mnu_File->addAction(QStringLiteral("Open &Music Folder"));
+    Mnu_File_OpenMusic = Mnu_File->addAction(tr("Open &Music Folder"));
     connect(Mnu_File_OpenMusic, &QAction::triggered, this,
             [this] { Mnu_File_OpenFolder_Click(kMusic); });
-    Mnu_File_OpenMessages = Mnu_File->addAction(QStringLiteral("Open M&essages Folder"));
+    Mnu_File_OpenMessages = Mnu_File->addAction(tr("Open M&essages Folder"));
     connect(Mnu_File_OpenMessages, &QAction::triggered, this,
             [this] { Mnu_File_OpenFolder_Click(kMessages); });
-    Mnu_File_EvenLoudness = AddCheckable(Mnu_File, QStringLiteral("Even &Loudness"), this,
+    Mnu_File_EvenLoudness = AddCheckable(Mnu_File, tr("Even &Loudness"), this,
                                          &Frm_Messages::Mnu_File_EvenLoudness_Click);
-    Mnu_File_KeepPlayLog = AddCheckable(Mnu_File, QStringLiteral("Keep &Play Log"), this,
+    Mnu_File_KeepPlayLog = AddCheckable(Mnu_File, tr("Keep &Play Log"), this,
                                         &Frm_Messages::Mnu_File_KeepPlayLog_Click);
-    Mnu_File_Output = Mnu_File->addMenu(QStringLiteral("&Output"));
+    Mnu_File_Output = Mnu_File->addMenu(tr("&Output"));
     connect(Mnu_File_Output, &QMenu::aboutToShow, this, &Frm_Messages::FillOutputMenu);
-    Mnu_File_TrimSilence = AddCheckable(Mnu_File, QStringLiteral("&Trim Silence"), this,
+    Mnu_File_TrimSilence = AddCheckable(Mnu_File, tr("&Trim Silence"), this,
                                         &Frm_Messages::Mnu_File_TrimSilence_Click);
-    Mnu_File_Shuffle = AddCheckable(Mnu_File, QStringLiteral("Shu&ffle"), this,
-                                    &Frm_Messages::Mnu_File_Shuffle_Click);
-    Mnu_File_Schedule = Mnu_File->addAction(QStringLiteral("Sc&hedule..."));
+    Mnu_File_Shuffle =
+        AddCheckable(Mnu_File, tr("Shu&ffle"), this, &Frm_Messages::Mnu_File_Shuffle_Click);
+    Mnu_File_Schedule = Mnu_File->addAction(tr("Sc&hedule..."));
     connect(Mnu_File_Schedule, &QAction::triggered, this, &Frm_Messages::Mnu_File_Schedule_Click);
-    Mnu_File_Remote = Mnu_File->addAction(QStringLiteral("&Remote Control..."));
+    Mnu_File_Remote = Mnu_File->addAction(tr("&Remote Control..."));
     Mnu_File_Remote->setEnabled(false);
     connect(Mnu_File_Remote, &QAction::triggered, this, &Frm_Messages::Mnu_File_Remote_Click);
     BuildCrossfadeMenu();
-    Mnu_File_StartAtLogin = AddCheckable(Mnu_File, QStringLiteral("Start at Lo&gin"), this,
+    Mnu_File_StartAtLogin = AddCheckable(Mnu_File, tr("Start at Lo&gin"), this,
                                          &Frm_Messages::Mnu_File_StartAtLogin_Click);
     connect(Mnu_File, &QMenu::aboutToShow, this,
             [this] { Mnu_File_StartAtLogin->setChecked(Autostart::IsEnabled(Program().folder)); });
+    BuildLanguageMenu();
     Mnu_File_Sep1 = Mnu_File->addSeparator();
-    Mnu_File_Exit = Mnu_File->addAction(QStringLiteral("E&xit"));
+    Mnu_File_Exit = Mnu_File->addAction(tr("E&xit"));
     connect(Mnu_File_Exit, &QAction::triggered, this, &Frm_Messages::Mnu_File_Exit_Click);
 }
 
 void Frm_Messages::BuildCrossfadeMenu() {
-    Mnu_File_Crossfade = Mnu_File->addMenu(QStringLiteral("&Crossfade"));
+    Mnu_File_Crossfade = Mnu_File->addMenu(tr("&Crossfade"));
     auto* crossfades = new QActionGroup(Mnu_File_Crossfade);
     for (int seconds = 0; seconds <= Player::kLongestCrossfade; ++seconds) {
-        QAction* action = Mnu_File_Crossfade->addAction(
-            seconds == 0 ? QStringLiteral("&Off") : QStringLiteral("%1 s").arg(seconds));
+        QAction* action =
+            Mnu_File_Crossfade->addAction(seconds == 0 ? tr("&Off") : tr("%1 s").arg(seconds));
         action->setCheckable(true);
         action->setData(seconds);
         crossfades->addAction(action);
@@ -100,11 +102,36 @@ void Frm_Messages::BuildCrossfadeMenu() {
     }
 }
 
+// Each language by its own name, so that it can be found by someone who cannot read the one shown.
+// Qt builds its texts and the window's at start, so a choice holds from the next start.
+void Frm_Messages::BuildLanguageMenu() {
+    Mnu_File_Language = Mnu_File->addMenu(tr("&Language"));
+    QAction* note = Mnu_File_Language->addAction(tr("From the next start"));
+    note->setEnabled(false);
+    Mnu_File_Language->addSeparator();
+    const QString key = QString::fromLatin1(Player::kLanguageKey);
+    const QString section = QString::fromLatin1(Player::kOptionsSection);
+    const QString chosen = Language::FirstKnown({Mod_INI::GetIniValue({}, key, {}, section)});
+    auto* group = new QActionGroup(Mnu_File_Language);
+    const auto add = [&](const QString& text, const QString& code) {
+        QAction* action = Mnu_File_Language->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(code == chosen);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [key, section, code] { Mod_INI::PutIniValue({}, key, code, section); });
+    };
+    add(tr("The System's"), QString());
+    for (const QString& code : QStringList{QStringLiteral("en")} + Language::Translated()) {
+        add(Language::NativeName(code), code);
+    }
+}
+
 void Frm_Messages::BuildPlayMenu() {
-    Mnu_Play = menuBar()->addMenu(QStringLiteral("&Play"));
-    Mnu_Play_NextTrack = Mnu_Play->addAction(QStringLiteral("&Next Track"));
-    Mnu_Play_Message = Mnu_Play->addMenu(QStringLiteral("Play &Message Now"));
-    Mnu_Play_Pause = Mnu_Play->addAction(QStringLiteral("&Pause"));
+    Mnu_Play = menuBar()->addMenu(tr("&Play"));
+    Mnu_Play_NextTrack = Mnu_Play->addAction(tr("&Next Track"));
+    Mnu_Play_Message = Mnu_Play->addMenu(tr("Play &Message Now"));
+    Mnu_Play_Pause = Mnu_Play->addAction(tr("&Pause"));
     Mnu_Play_Pause->setCheckable(true);
     connect(Mnu_Play_NextTrack, &QAction::triggered, this, &Frm_Messages::Mnu_Play_NextTrack_Click);
     connect(Mnu_Play_Message, &QMenu::aboutToShow, this, &Frm_Messages::FillMessageMenu);
@@ -136,21 +163,21 @@ void Frm_Messages::FillOutputMenu() {
         group->addAction(action);
         connect(action, &QAction::triggered, this, [this, name] { Mnu_File_Output_Click(name); });
     };
-    add(QStringLiteral("System default"), QString());
+    add(tr("System default"), QString());
     bool listed = chosen.isEmpty();
     for (const Player::Output& output : player_.Outputs()) {
         add(output.description, output.name);
         listed |= output.name == chosen;
     }
     if (!listed) {
-        add(chosen + QStringLiteral(" (not connected)"), chosen);
+        add(tr("%1 (not connected)").arg(chosen), chosen);
     }
 }
 
 // The messages as the folder has them when the menu opens.
 void Frm_Messages::FillMessageMenu() {
     Mnu_Play_Message->clear();
-    connect(Mnu_Play_Message->addAction(QStringLiteral("&Next in Turn")), &QAction::triggered, this,
+    connect(Mnu_Play_Message->addAction(tr("&Next in Turn")), &QAction::triggered, this,
             [this] { Mnu_Play_Message_Click({}); });
     Mnu_Play_Message->addSeparator();
     MediaList& list = player_.List(kMessages);
@@ -242,8 +269,7 @@ void Frm_Messages::Mnu_File_Remote_Click() {
     connect(window.Buttons, &QDialogButtonBox::accepted, &window, [this, &window] {
         const WebRemote::Config config = window.Config();
         if (!remote_->Start(config)) {
-            window.ShowProblem(QStringLiteral("The remote cannot be turned on: ") +
-                               remote_->Error());
+            window.ShowProblem(tr("The remote cannot be turned on: %1").arg(remote_->Error()));
             remote_->Start(WebRemote::ReadConfig());
             return;
         }

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "platform/files.h"
+#include "support/Language.h"
 #include "support/ProgramLocation.h"
 
 namespace Mod_Help {
@@ -21,7 +22,7 @@ const QString kWindowName = QStringLiteral("HelpWindow");
 QWidget* MakeHelpWindow(QWidget* owner) {
     auto* window = new QDialog(owner);
     window->setObjectName(kWindowName);
-    window->setWindowTitle(QStringLiteral("Corvane Help"));
+    window->setWindowTitle(QCoreApplication::translate("Mod_Help", "Corvane Help"));
     window->setModal(false);
     window->resize(560, 520);
     auto* layout = new QVBoxLayout(window);
@@ -33,6 +34,16 @@ QWidget* MakeHelpWindow(QWidget* owner) {
     return window;
 }
 
+// The page in the program's language, MESSAGES.de.html beside MESSAGES.html, where there is one.
+QString InLanguage(const QString& english) {
+    if (Language::IsEnglish()) {
+        return english;
+    }
+    QString translated = english;
+    translated.insert(translated.size() - 5, u'.' + Language::Current());
+    return QFileInfo::exists(translated) ? translated : english;
+}
+
 }  // namespace
 
 QString ConfiguredHelpFile() {
@@ -40,9 +51,9 @@ QString ConfiguredHelpFile() {
     const QString beside = Program().executableFolder + QStringLiteral("/MESSAGES.html");
     const QString installed =
         Program().executableFolder + QStringLiteral("/../share/corvane/MESSAGES.html");
-    return QFileInfo::exists(beside) || !QFileInfo::exists(installed)
-               ? beside
-               : QFileInfo(installed).canonicalFilePath();
+    return InLanguage(QFileInfo::exists(beside) || !QFileInfo::exists(installed)
+                          ? beside
+                          : QFileInfo(installed).canonicalFilePath());
 }
 
 QWidget* HelpWindow(QWidget* owner) {
@@ -56,7 +67,7 @@ void ShowHelp(QWidget* owner, QString& helpFile) {
         helpFile = ConfiguredHelpFile();
     }
     if (owner == nullptr) {
-        error = QStringLiteral("The help has no window to belong to.");
+        error = QCoreApplication::translate("Mod_Help", "The help has no window to belong to.");
     } else {
         QWidget* window = HelpWindow(owner);
         if (window == nullptr) {
@@ -68,8 +79,9 @@ void ShowHelp(QWidget* owner, QString& helpFile) {
             browser->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
         } else {
             browser->setHtml(
-                QStringLiteral("<h2>The help file cannot be found</h2><p>It should be at "
-                               "<code>%1</code>.</p>")
+                QCoreApplication::translate("Mod_Help",
+                                            "<h2>The help file cannot be found</h2><p>It should "
+                                            "be at <code>%1</code>.</p>")
                     .arg(helpFile.toHtmlEscaped()));
         }
         window->show();

@@ -110,12 +110,16 @@ Fleet::Fleet(Player& player, QObject* parent) : QObject(parent), player_(player)
     });
     connect(&client_, &MqttClient::MessageReceived, this, &Fleet::OnMessage);
     connect(&client_, &MqttClient::Refused, this, [this](const QString& reason) {
-        player_.SetProblem(QStringLiteral("fleet"),
-                           QStringLiteral("the broker refuses the login: ") + reason);
+        player_.SetProblem(
+            QStringLiteral("fleet"),
+            Language::Text(QT_TRANSLATE_NOOP("Problems", "the broker refuses the login: %1"),
+                           {reason}));
     });
     connect(&client_, &MqttClient::Unreachable, this, [this](const QString& reason) {
-        player_.SetProblem(QStringLiteral("fleet"),
-                           QStringLiteral("no connection to the broker: ") + reason);
+        player_.SetProblem(
+            QStringLiteral("fleet"),
+            Language::Text(QT_TRANSLATE_NOOP("Problems", "no connection to the broker: %1"),
+                           {reason}));
     });
     player_.OnShownChange(this, [this] { StateSoon(); });
     connect(&player_, &Player::MessageLogged, this, &Fleet::Logged);

@@ -335,19 +335,29 @@ std::optional<qint64> Player::SecondsToNextMessage() const {
     return rotation ? rotation : timed;
 }
 
-QStringList Player::Problems() const {
-    QStringList problems;
+QList<Language::Text> Player::Problems() const {
+    QList<Language::Text> problems;
     if (lists_[kMusic].ListCount() == 0) {
-        problems << QStringLiteral("the music folder is empty");
+        problems << Language::Text(QT_TRANSLATE_NOOP("Problems", "the music folder is empty"), {});
     } else if (!Closed() && !shuttingDown_ && !modes_[kMusic].isEmpty() &&
                modes_[kMusic] != u"playing" && modes_[kMusic] != u"paused") {
-        problems << QStringLiteral(
-            "no music plays: no sound output, or no file that can be played");
+        problems << Language::Text(
+            QT_TRANSLATE_NOOP("Problems",
+                              "no music plays: no sound output, or no file that can be played"),
+            {});
     }
     for (const Schedule::Fault& fault : planner_->Plan().faults) {
         problems << fault.Warning();
     }
     return problems + viewProblems_.values();
+}
+
+QStringList Player::ProblemsInEnglish() const {
+    QStringList english;
+    for (const Language::Text& problem : Problems()) {
+        english << problem.English();
+    }
+    return english;
 }
 
 void Player::OnShownChange(QObject* receiver, const std::function<void()>& changed) const {
@@ -363,11 +373,11 @@ void Player::OnShownChange(QObject* receiver, const std::function<void()>& chang
     connect(this, &Player::DaypartChanged, receiver, call);
 }
 
-void Player::SetProblem(const QString& view, const QString& text) {
+void Player::SetProblem(const QString& view, const Language::Text& text) {
     if (viewProblems_.value(view) == text) {
         return;
     }
-    if (text.isEmpty()) {
+    if (text.IsEmpty()) {
         viewProblems_.remove(view);
     } else {
         viewProblems_.insert(view, text);

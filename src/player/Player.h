@@ -20,6 +20,7 @@
 #include "scheduler/PlayLog.h"
 #include "scheduler/Scheduler.h"
 #include "scheduler/Shuffle.h"
+#include "support/Text.h"
 
 // The player, without a widget: the music and message lists, the playback core and the day's plan
 // on it, the loudness library and the play log, with the four values and the options the user
@@ -65,6 +66,8 @@ public:
     static constexpr const char* kKeepPlayLogKey = "KeepPlayLog";
     static constexpr const char* kOutputDeviceKey = "OutputDevice";
     static constexpr const char* kCrossfadeKey = "Crossfade";
+    // "de", "fr", "es", "it", "nl" or "en"; empty for the system's. Read at start.
+    static constexpr const char* kLanguageKey = "Language";
     static constexpr const char* kTrimSilenceKey = "TrimSilence";
     static constexpr const char* kEverySongsKey = "MessageEverySongs";
     static constexpr const char* kScheduleSection = "Schedule";
@@ -148,11 +151,13 @@ public:
     // Seconds until the next message: the rotation's or a timed one's, whichever comes first.
     std::optional<qint64> SecondsToNextMessage() const;
     std::optional<Scheduler::MessagePlay> LastMessage() const { return lastMessage_; }
-    // What keeps it from playing as it should, in a few words each; empty when all is well.
-    QStringList Problems() const;
+    // What keeps it from playing as it should, in a few words each; empty when all is well. In
+    // English for the API and MQTT, in the program's language for the window.
+    QList<Language::Text> Problems() const;
+    QStringList ProblemsInEnglish() const;
     // A view's own trouble, such as a broker refusing the login, shown with the player's; an
     // empty text clears it.
-    void SetProblem(const QString& view, const QString& text);
+    void SetProblem(const QString& view, const Language::Text& text);
     // Calls `changed`, in `receiver`'s thread and lifetime, whenever anything a view shows may
     // have changed: what plays and its mode, pause, the values, the options, the day's closing, a
     // message logged, a problem.
@@ -233,7 +238,7 @@ private:
     std::optional<Scheduler::MessagePlay> lastMessage_;
     bool playLogFailed_ = false;  // warned of once, until a line is written again
     bool shuttingDown_ = false;
-    QMap<QString, QString> viewProblems_;
+    QMap<QString, Language::Text> viewProblems_;
     SilenceWatch silence_;
     QString streamTitle_;
     QString musicRoot_;  // the music folder; the dayparts' folders are in it

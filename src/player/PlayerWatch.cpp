@@ -67,11 +67,11 @@ void Player::OnSilence(SilenceWatch::Action action) {
         SetProblem(kSilenceView, {});
         return;
     }
-    const QString problem =
-        QStringLiteral("silence on the output for %1 s").arg(options_.silenceAlarm);
+    const Language::Text problem(QT_TRANSLATE_NOOP("Problems", "silence on the output for %1 s"),
+                                 {QString::number(options_.silenceAlarm)});
     if (action == Action::Raise) {
-        qCWarning(lcSilence, "%s while %s plays: the next file plays", qPrintable(problem),
-                  Playing(kMusic).constData());
+        qCWarning(lcSilence, "%s while %s plays: the next file plays",
+                  qPrintable(problem.English()), Playing(kMusic).constData());
     }
     SetProblem(kSilenceView, problem);
     if (action == Action::Restart) {

@@ -1,6 +1,7 @@
 // corvane-plays: the plays of every shop's player, collected from the broker into a database,
 // and reports of them.
 #include <QCoreApplication>
+#include <QLocale>
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -13,6 +14,7 @@
 #include "plays/Collector.h"
 #include "plays/CommandLine.h"
 #include "plays/Report.h"
+#include "support/Language.h"
 
 namespace {
 
@@ -100,6 +102,7 @@ int WriteReport(const CommandLine::Report& options) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane-plays"));
+    Language::Install(app, Language::Choose({}, QLocale::system()));
     QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
         QTextStream(stdout) << CommandLine::Usage();

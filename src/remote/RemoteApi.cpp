@@ -153,7 +153,8 @@ QJsonObject Status(const Player& player) {
     } else {
         status.insert(QStringLiteral("lastMessage"), QJsonValue(QJsonValue::Null));
     }
-    status.insert(QStringLiteral("problems"), QJsonArray::fromStringList(player.Problems()));
+    status.insert(QStringLiteral("problems"),
+                  QJsonArray::fromStringList(player.ProblemsInEnglish()));
     QJsonArray messages;
     const MediaList& list = player.List(Player::kMessages);
     for (int i = 0; i < list.ListCount(); ++i) {

@@ -27,7 +27,7 @@ DayPlanner::DayPlanner(const Clock& clock, Scheduler& playback, QString stateFil
 void DayPlanner::SetPlan(Schedule::Plan plan) {
     plan_ = std::move(plan);
     for (const Schedule::Fault& fault : plan_.faults) {
-        qCWarning(lcSchedule, "%s", qPrintable(fault.Warning()));
+        qCWarning(lcSchedule, "%s", qPrintable(fault.Warning().English()));
     }
     Check();
 }

@@ -7,7 +7,11 @@
 
 #include "platform/mci/playlist.h"
 
+#include <QCoreApplication>
+
 namespace Schedule {
+
+using Language::Text;
 
 namespace {
 
@@ -17,7 +21,7 @@ const char* const kDateFormat = "yyyy-MM-dd";
 
 // What is wrong with a value, for the warning that names its line.
 struct Wrong {
-    QString why;
+    Text why;
 };
 
 template <typename T>
@@ -58,15 +62,16 @@ std::optional<int> ReadTime(const QString& text, bool end) {
 }
 
 Wrong NotATime(const QString& text) {
-    return {text.isEmpty() ? QStringLiteral("a time is missing")
-                           : text + QStringLiteral(" is not a time")};
+    return {text.isEmpty() ? Text(QT_TRANSLATE_NOOP("Problems", "a time is missing"), {})
+                           : Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a time"), {text})};
 }
 
 // "08:00-12:30"; an end at or before the start runs past midnight.
 Read<Range> ReadRange(const QString& text) {
     const QStringList ends = text.split(u'-');
     if (ends.size() != 2) {
-        return Wrong{text.trimmed() + QStringLiteral(" is not a range of times")};
+        return Wrong{
+            Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a range of times"), {text.trimmed()})};
     }
     const QString from = ends[0].trimmed();
     const QString to = ends[1].trimmed();
@@ -79,7 +84,8 @@ Read<Range> ReadRange(const QString& text) {
         return NotATime(to);
     }
     if (*start == *end % kMinutesPerDay) {
-        return Wrong{QStringLiteral("the range %1-%2 is empty").arg(from, to)};
+        return Wrong{
+            Text(QT_TRANSLATE_NOOP("Problems", "the range %1 is empty"), {from + u'-' + to})};
     }
     return Range{*start, *end == 0 ? kMinutesPerDay : *end};  // "-00:00": to midnight
 }
@@ -104,19 +110,22 @@ Read<QList<std::pair<QDate, QDate>>> ReadDates(const QString& text) {
     for (const QString& item : text.split(u',')) {
         const QStringList ends = item.split(QStringLiteral(".."));
         if (ends.size() > 2) {
-            return Wrong{item.trimmed() + QStringLiteral(" is not a date")};
+            return Wrong{Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a date"), {item.trimmed()})};
         }
         std::array<QDate, 2> read;
         for (int i = 0; i < 2; ++i) {
             const QString word = ends[std::min<qsizetype>(i, ends.size() - 1)].trimmed();
             read[i] = QDate::fromString(word, QString::fromLatin1(kDateFormat));
             if (!read[i].isValid()) {
-                return Wrong{(word.isEmpty() ? QStringLiteral("a date") : word) +
-                             QStringLiteral(" is not a date")};
+                return Wrong{
+                    Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a date"),
+                         {word.isEmpty() ? Text(QT_TRANSLATE_NOOP("Problems", "a date"), {})
+                                         : Text(word)})};
             }
         }
         if (read[1] < read[0]) {
-            return Wrong{QStringLiteral("the range %1 is empty").arg(item.trimmed())};
+            return Wrong{
+                Text(QT_TRANSLATE_NOOP("Problems", "the range %1 is empty"), {item.trimmed()})};
         }
         dates.append({read[0], read[1]});
     }
@@ -133,12 +142,14 @@ Read<DaySet> ReadDays(const QString& text) {
             const QString word = ends[std::min<qsizetype>(i, ends.size() - 1)].trimmed();
             index[i] = DayIndex(word);
             if (index[i] < 0) {
-                return Wrong{(word.isEmpty() ? QStringLiteral("a day") : word) +
-                             QStringLiteral(" is not a day")};
+                return Wrong{Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a day"),
+                                  {word.isEmpty() ? Text(QT_TRANSLATE_NOOP("Problems", "a day"), {})
+                                                  : Text(word)})};
             }
         }
         if (index[0] < 0) {
-            return Wrong{item.trimmed() + QStringLiteral(" is not a range of days")};
+            return Wrong{
+                Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a range of days"), {item.trimmed()})};
         }
         for (int d = index[0];; d = (d + 1) % 7) {
             days |= 1U << d;
@@ -188,7 +199,7 @@ Read<std::pair<DaySet, int>> ReadTimedKey(const QString& key) {
 Read<When> ReadWhen(const QString& key) {
     const auto [dayWords, time] = SplitKey(key, false);
     if (dayWords.isEmpty() && time.isEmpty()) {
-        return Wrong{QStringLiteral("it names no days, dates or times")};
+        return Wrong{Text(QT_TRANSLATE_NOOP("Problems", "it names no days, dates or times"), {})};
     }
     When when;
     if (!dayWords.isEmpty() && dayWords[0].isDigit()) {
@@ -197,7 +208,9 @@ Read<When> ReadWhen(const QString& key) {
             return *wrong;
         }
         if (std::get<0>(dates).size() != 1) {
-            return Wrong{dayWords + QStringLiteral(" is more than one date or range of dates")};
+            return Wrong{
+                Text(QT_TRANSLATE_NOOP("Problems", "%1 is more than one date or range of dates"),
+                     {dayWords})};
         }
         when.dates = std::get<0>(dates).first();
     } else if (!dayWords.isEmpty()) {
@@ -221,10 +234,12 @@ Read<When> ReadWhen(const QString& key) {
 Read<QString> ReadFolderName(const QString& text) {
     const QString name = text.trimmed();
     if (name.isEmpty()) {
-        return Wrong{QStringLiteral("it names no folder")};
+        return Wrong{Text(QT_TRANSLATE_NOOP("Problems", "it names no folder"), {})};
     }
     if (name.contains(u'/') || name.contains(u'\\') || name == u"." || name == u"..") {
-        return Wrong{name + QStringLiteral(" is not the name of a folder in the music folder")};
+        return Wrong{Text(
+            QT_TRANSLATE_NOOP("Problems", "%1 is not the name of a folder in the music folder"),
+            {name})};
     }
     return name;
 }
@@ -234,14 +249,16 @@ Read<int> ReadLevel(const QString& text) {
     static const QRegularExpression pattern(QStringLiteral("^\\d{1,3}$"));
     const QString value = text.trimmed();
     if (!pattern.match(value).hasMatch() || value.toInt() > 100) {
-        return Wrong{value.isEmpty() ? QStringLiteral("a level from 0 to 100 is missing")
-                                     : value + QStringLiteral(" is not a level from 0 to 100")};
+        return Wrong{
+            value.isEmpty()
+                ? Text(QT_TRANSLATE_NOOP("Problems", "a level from 0 to 100 is missing"), {})
+                : Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a level from 0 to 100"), {value})};
     }
     return value.toInt();
 }
 
 template <typename T>
-std::optional<QString> Problem(const Read<T>& read) {
+std::optional<Text> Problem(const Read<T>& read) {
     if (const auto* wrong = std::get_if<Wrong>(&read)) {
         return wrong->why;
     }
@@ -254,9 +271,9 @@ template <typename Apply>
 void ReadSection(const Lines& lines, QList<Fault>& faults, Apply apply) {
     for (const auto& [number, line] : lines) {
         const qsizetype equals = line.indexOf('=');
-        const std::optional<QString> wrong =
+        const std::optional<Text> wrong =
             equals < 0
-                ? std::optional(QStringLiteral("it has no \"=\""))
+                ? std::optional(Text(QT_TRANSLATE_NOOP("Problems", "it has no \"=\""), {}))
                 : apply(number, line.trimmed(), QString::fromUtf8(line.left(equals)).trimmed(),
                         QString::fromUtf8(line.mid(equals + 1)).trimmed());
         if (wrong) {
@@ -266,10 +283,10 @@ void ReadSection(const Lines& lines, QList<Fault>& faults, Apply apply) {
 }
 
 // A [Schedule] line: a day's hours, or the dates it is closed.
-std::optional<QString> TakeHours(Hours& hours, const QString& key, const QString& value) {
+std::optional<Text> TakeHours(Hours& hours, const QString& key, const QString& value) {
     if (key.compare(u"Closed", Qt::CaseInsensitive) == 0) {
         const Read<QList<std::pair<QDate, QDate>>> dates = ReadDates(value);
-        if (const std::optional<QString> wrong = Problem(dates)) {
+        if (const std::optional<Text> wrong = Problem(dates)) {
             return wrong;
         }
         hours.closed += std::get<0>(dates);
@@ -277,10 +294,10 @@ std::optional<QString> TakeHours(Hours& hours, const QString& key, const QString
     }
     const int day = DayIndex(key);
     if (day < 0) {
-        return key + QStringLiteral(" is not a day");
+        return Text(QT_TRANSLATE_NOOP("Problems", "%1 is not a day"), {key});
     }
     const Read<QList<Range>> ranges = ReadRanges(value);
-    if (const std::optional<QString> wrong = Problem(ranges)) {
+    if (const std::optional<Text> wrong = Problem(ranges)) {
         return wrong;
     }
     hours.days[day] = std::get<0>(ranges);
@@ -288,25 +305,30 @@ std::optional<QString> TakeHours(Hours& hours, const QString& key, const QString
 }
 
 // A [Timed] line, once its file is found.
-std::optional<QString> TakeTimed(QList<Timed>& timed, const Locate& locate, int number,
-                                 const QByteArray& line, const QString& key, const QString& file) {
+std::optional<Text> TakeTimed(QList<Timed>& timed, const Locate& locate, int number,
+                              const QByteArray& line, const QString& key, const QString& file) {
     const Read<std::pair<DaySet, int>> read = ReadTimedKey(key);
-    if (const std::optional<QString> wrong = Problem(read)) {
+    if (const std::optional<Text> wrong = Problem(read)) {
         return wrong;
     }
     if (file.isEmpty()) {
-        return QStringLiteral("it names no file");
+        return Text(QT_TRANSLATE_NOOP("Problems", "it names no file"), {});
     }
     if (Platform::Mci::Playlist::IsPlaylist(file.toStdString())) {
-        return QStringLiteral("a playlist plays only as music");
+        return Text(QT_TRANSLATE_NOOP("Problems", "a playlist plays only as music"), {});
     }
     const QString path = locate ? locate(file) : file;
     if (path.isEmpty()) {
-        return QStringLiteral("there is no file %1").arg(file);
+        return Text(QT_TRANSLATE_NOOP("Problems", "there is no file %1"), {file});
     }
     const auto [days, minute] = std::get<0>(read);
     timed.append({days, minute, file, path, line, number});
     return std::nullopt;
+}
+
+// What the window shows of a problem.
+std::optional<QString> Shown(const std::optional<Text>& wrong) {
+    return wrong ? std::optional(wrong->Shown()) : std::nullopt;
 }
 
 }  // namespace
@@ -323,13 +345,13 @@ Plan Parse(const Sections& sections, const Locate& locate) {
                 });
     ReadSection(sections.dayparts, plan.faults,
                 [&](int number, const QByteArray&, const QString& key,
-                    const QString& value) -> std::optional<QString> {
+                    const QString& value) -> std::optional<Text> {
                     const Read<When> when = ReadWhen(key);
                     const Read<QString> name = ReadFolderName(value);
-                    if (const std::optional<QString> wrong = Problem(when)) {
+                    if (const std::optional<Text> wrong = Problem(when)) {
                         return wrong;
                     }
-                    if (const std::optional<QString> wrong = Problem(name)) {
+                    if (const std::optional<Text> wrong = Problem(name)) {
                         return wrong;
                     }
                     plan.dayparts.append({std::get<When>(when), std::get<QString>(name), number});
@@ -337,13 +359,13 @@ Plan Parse(const Sections& sections, const Locate& locate) {
                 });
     ReadSection(sections.levels, plan.faults,
                 [&](int number, const QByteArray&, const QString& key,
-                    const QString& value) -> std::optional<QString> {
+                    const QString& value) -> std::optional<Text> {
                     const Read<std::pair<DaySet, int>> read = ReadTimedKey(key);
                     const Read<int> level = ReadLevel(value);
-                    if (const std::optional<QString> wrong = Problem(read)) {
+                    if (const std::optional<Text> wrong = Problem(read)) {
                         return wrong;
                     }
-                    if (const std::optional<QString> wrong = Problem(level)) {
+                    if (const std::optional<Text> wrong = Problem(level)) {
                         return wrong;
                     }
                     const auto [days, minute] = std::get<0>(read);
@@ -354,37 +376,36 @@ Plan Parse(const Sections& sections, const Locate& locate) {
 }
 
 std::optional<QString> CheckRanges(const QString& text) {
-    return Problem(ReadRanges(text));
+    return Shown(Problem(ReadRanges(text)));
 }
 
 std::optional<QString> CheckDates(const QString& text) {
-    return Problem(ReadDates(text));
+    return Shown(Problem(ReadDates(text)));
 }
 
 std::optional<QString> CheckTimedKey(const QString& key) {
-    return Problem(ReadTimedKey(key));
+    return Shown(Problem(ReadTimedKey(key)));
 }
 
 std::optional<QString> CheckDaypartKey(const QString& key) {
-    return Problem(ReadWhen(key));
+    return Shown(Problem(ReadWhen(key)));
 }
 
 std::optional<QString> CheckDaypartName(const QString& name) {
-    return Problem(ReadFolderName(name));
+    return Shown(Problem(ReadFolderName(name)));
 }
 
 std::optional<QString> CheckLevelKey(const QString& key) {
-    return Problem(ReadTimedKey(key));
+    return Shown(Problem(ReadTimedKey(key)));
 }
 
 std::optional<QString> CheckLevel(const QString& value) {
-    return Problem(ReadLevel(value));
+    return Shown(Problem(ReadLevel(value)));
 }
 
-QString Fault::Warning() const {
-    return QStringLiteral("settings line %1 \"%2\" is left out: %3")
-        .arg(lineNumber)
-        .arg(QString::fromUtf8(line), why);
+Text Fault::Warning() const {
+    return Text(QT_TRANSLATE_NOOP("Problems", "settings line %1 \"%2\" is left out: %3"),
+                {QString::number(lineNumber), QString::fromUtf8(line), why});
 }
 
 }  // namespace Schedule

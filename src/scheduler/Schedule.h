@@ -11,6 +11,8 @@
 #include <optional>
 #include <utility>
 
+#include "support/Text.h"
+
 // The shop's day as the settings file plans it: opening hours, closed dates and announcements at
 // set times. Everything is in wall-clock time, so it follows the clocks on daylight-saving days.
 //
@@ -103,9 +105,9 @@ struct Level {
 struct Fault {
     int lineNumber = 0;
     QByteArray line;
-    QString why;
+    Language::Text why;
     // The warning that names the line.
-    QString Warning() const;
+    Language::Text Warning() const;
 };
 
 struct Plan {

@@ -1,7 +1,9 @@
+#include <QCoreApplication>
 #include <QLocale>
 #include <algorithm>
 
 #include "scheduler/Schedule.h"
+#include "support/Language.h"
 
 // The schedule against the clock: whether the shop is open, which daypart and level are in force,
 // and the wall-clock time of a minute on a day.
@@ -125,13 +127,18 @@ std::optional<LevelInForce> LevelAt(const QList<Level>& levels, const QDateTime&
 
 QString ClosedText(const QDateTime& now, const std::optional<QDateTime>& opening) {
     if (!opening) {
-        return QStringLiteral("Closed");
+        return QCoreApplication::translate("Schedule", "Closed");
     }
-    const QLocale c = QLocale::c();
     const bool far = now.date().daysTo(opening->date()) >= 7;
-    return QStringLiteral("Closed until ") +
-           c.toString(*opening,
-                      far ? QStringLiteral("ddd yyyy-MM-dd HH:mm") : QStringLiteral("ddd HH:mm"));
+    // English keeps the program's own format; another language its locale's.
+    const QLocale locale = Language::IsEnglish() ? QLocale::c() : QLocale();
+    const QString time =
+        Language::IsEnglish() ? QStringLiteral("HH:mm") : locale.timeFormat(QLocale::ShortFormat);
+    const QString date = Language::IsEnglish() ? QStringLiteral("yyyy-MM-dd")
+                                               : locale.dateFormat(QLocale::ShortFormat);
+    return QCoreApplication::translate("Schedule", "Closed until %1")
+        .arg(locale.toString(*opening, far ? QStringLiteral("ddd %1 %2").arg(date, time)
+                                           : QStringLiteral("ddd %1").arg(time)));
 }
 
 QDateTime At(QDate date, int minute, const QTimeZone& zone) {

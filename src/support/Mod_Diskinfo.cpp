@@ -1,5 +1,6 @@
 #include "support/Mod_Diskinfo.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 
 #include "platform/files.h"
@@ -64,8 +65,9 @@ qint16 CreatePath(const QString& path) {
         QString description;
         const int code = Platform::Files::CreateFolder(folder, &description);
         if (code != 0) {
-            CurrentErrorBox()(description + QStringLiteral(" creating path ") + folder,
-                              QStringLiteral("Error"));
+            CurrentErrorBox()(QCoreApplication::translate("Mod_Diskinfo", "%1 creating path %2")
+                                  .arg(description, folder),
+                              QCoreApplication::translate("Mod_Diskinfo", "Error"));
             return static_cast<qint16>(code);
         }
     }

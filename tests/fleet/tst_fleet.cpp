@@ -99,7 +99,7 @@ struct Broker {
 struct Rig : PlayerRig {
     Fleet fleet{player};
     Rig() : PlayerRig("[Settings]\r\nMessageInterval=0\r\n") {}
-    QString Problems() const { return player.Problems().join(' '); }
+    QString Problems() const { return player.ProblemsInEnglish().join(' '); }
     // Connected and subscribed: the state goes out after the subscriptions, so once the broker
     // holds it, they are in place.
     bool Connect(const Broker& broker, const QString& user = {}, const QString& password = {},
@@ -259,7 +259,7 @@ private slots:
         };
         const QList<std::pair<QString, QJsonObject>> entities = Fleet::Discovery(kTopic);
         Rig rig;
-        rig.player.SetProblem("test", "silence on the output for 30 s");
+        rig.player.SetProblem("test", QStringLiteral("silence on the output for 30 s"));
         const QJsonObject troubled = rig.fleet.State();
         rig.player.SetProblem("test", {});
         const QJsonObject state = rig.fleet.State();

@@ -135,7 +135,7 @@ private slots:
                                             "[Options]\nSilenceAlarmSeconds=2\n" +
                                             (r.then == Then::Close ? closed : QByteArray())));
         const auto silent = [](const Player& p) {
-            return p.Problems().filter("silence on the output for 2 s").size() == 1;
+            return p.ProblemsInEnglish().filter("silence on the output for 2 s").size() == 1;
         };
         bool raised = false;
         {

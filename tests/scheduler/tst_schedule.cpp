@@ -120,8 +120,8 @@ private slots:
             return;
         }
         QCOMPARE(plan.faults.size(), 1);
-        QCOMPARE(plan.faults[0].why, r.why);
-        QVERIFY(plan.faults[0].Warning().startsWith("settings line 1 \""));
+        QCOMPARE(plan.faults[0].why.English(), r.why);
+        QVERIFY(plan.faults[0].Warning().English().startsWith("settings line 1 \""));
     }
 
     void dayparts_data() {
