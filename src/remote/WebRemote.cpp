@@ -8,12 +8,15 @@
 #include <QLoggingCategory>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUrlQuery>
 #include <QWebSocket>
 #include <algorithm>
 #include <optional>
 
 #include "player/Player.h"
+#include "remote/PageTexts.h"
 #include "settings/Mod_INI.h"
+#include "support/Language.h"
 
 Q_LOGGING_CATEGORY(lcRemote, "corvane.remote")
 
@@ -74,38 +77,64 @@ bool IsUpgrade(const QHttpServerRequest& request) {
            request.value("Connection").toLower().contains("upgrade");
 }
 
-// What each path does, once the request has passed every check; `body` is the request's.
-void ReplyStatus(Player& player, QHttpServerResponder& responder, const QByteArray& /*body*/) {
+// The page as written is English; in another language its texts' translations go with it, in the
+// element the page reads them from, and it says its language.
+QByteArray PageIn(const QString& language) {
+    QFile file(QStringLiteral(":/remote/remote.html"));
+    QByteArray html = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QJsonObject texts;
+    for (const char* text : kPageTexts) {
+        const QString source = QString::fromUtf8(text);
+        const QString translation = Language::Translate(language, "WebRemote", text);
+        if (translation != source) {
+            texts.insert(source, translation);
+        }
+    }
+    const QByteArray textsElement = R"(<script id="texts" type="application/json">)";
+    html.replace(textsElement + "{}</script>",
+                 textsElement + WebRemote::ScriptJson(texts) + "</script>");
+    html.replace(R"(<html lang="en">)", R"(<html lang=")" + language.toLatin1() + R"(">)");
+    return html;
+}
+
+// What each path does, once the request has passed every check.
+void ReplyStatus(Player& player, QHttpServerResponder& responder,
+                 const QHttpServerRequest& /*request*/) {
     ReplyJson(responder, Status::Ok, RemoteApi::Status(player));
 }
 
-void ServePage(Player& /*player*/, QHttpServerResponder& responder, const QByteArray& /*body*/) {
-    QFile file(QStringLiteral(":/remote/remote.html"));
-    const QByteArray html = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    Reply(responder, Status::Ok, html, "text/html; charset=utf-8",
+void ServePage(Player& /*player*/, QHttpServerResponder& responder,
+               const QHttpServerRequest& request) {
+    const QString language = WebRemote::PageLanguage(
+        request.url().query(), request.value("Accept-Language"), Language::Current());
+    Reply(responder, Status::Ok, PageIn(language), "text/html; charset=utf-8",
           {{"Content-Security-Policy",
             "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
             "connect-src 'self'; img-src data:; frame-ancestors 'none'"},
            {"X-Frame-Options", "DENY"},
-           {"Referrer-Policy", "no-referrer"}});
+           {"Referrer-Policy", "no-referrer"},
+           {"Vary", "Accept-Language"}});
 }
 
-void ChangeSettings(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
-    auto change = RemoteApi::DecodeSettings(body);
+void ChangeSettings(Player& player, QHttpServerResponder& responder,
+                    const QHttpServerRequest& request) {
+    auto change = RemoteApi::DecodeSettings(request.body());
     if (const auto* reason = std::get_if<QString>(&change)) {
         return ReplyError(responder, Status::BadRequest, *reason);
     }
     RemoteApi::Apply(player, std::get<RemoteApi::SettingsChange>(change));
-    ReplyStatus(player, responder, body);
+    ReplyStatus(player, responder, request);
 }
 
-void NextTrack(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+void NextTrack(Player& player, QHttpServerResponder& responder, const QHttpServerRequest& request) {
     player.NextTrack();
-    ReplyStatus(player, responder, body);
+    ReplyStatus(player, responder, request);
 }
 
 // The message named, which must be one of the messages folder's; none named: the next in turn.
-void PlayMessage(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+void PlayMessage(Player& player, QHttpServerResponder& responder,
+                 const QHttpServerRequest& request) {
+    const QByteArray body = request.body();
     QString file;
     if (!body.trimmed().isEmpty()) {
         const QJsonDocument document = QJsonDocument::fromJson(body);
@@ -128,27 +157,27 @@ void PlayMessage(Player& player, QHttpServerResponder& responder, const QByteArr
     if (!player.PlayMessageNow(file)) {
         return ReplyError(responder, Status::Conflict, QStringLiteral("no message can play now"));
     }
-    ReplyStatus(player, responder, body);
+    ReplyStatus(player, responder, request);
 }
 
-void Pause(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+void Pause(Player& player, QHttpServerResponder& responder, const QHttpServerRequest& request) {
     if (!player.Paused()) {
         player.Pause();
     }
-    ReplyStatus(player, responder, body);
+    ReplyStatus(player, responder, request);
 }
 
-void Resume(Player& player, QHttpServerResponder& responder, const QByteArray& body) {
+void Resume(Player& player, QHttpServerResponder& responder, const QHttpServerRequest& request) {
     if (player.Paused()) {
         player.Resume();
     }
-    ReplyStatus(player, responder, body);
+    ReplyStatus(player, responder, request);
 }
 
 struct Route {
     const char* path;
     Method method;
-    void (*serve)(Player&, QHttpServerResponder&, const QByteArray&);
+    void (*serve)(Player&, QHttpServerResponder&, const QHttpServerRequest&);
 };
 const Route kRoutes[] = {
     {"/", Method::Get, ServePage},
@@ -220,6 +249,46 @@ void WebRemote::KeepKeyPrivate(const Config& config) {
     if (!config.key.isEmpty()) {
         QFile::setPermissions(Mod_INI::IniFilePath(), QFile::ReadOwner | QFile::WriteOwner);
     }
+}
+
+// Accept-Language is a list such as "fr-CH, fr;q=0.9, en;q=0.8, *;q=0.5": an entry without a q
+// counts as 1, one of q=0 is refused, and one whose q cannot be read is left out. Entries of the
+// same q keep their order.
+QString WebRemote::PageLanguage(const QString& query, const QByteArray& acceptLanguage,
+                                const QString& programLanguage) {
+    const QString asked =
+        Language::FirstKnown({QUrlQuery(query).queryItemValue(QStringLiteral("lang"))});
+    if (!asked.isEmpty()) {
+        return asked;
+    }
+    QList<std::pair<double, QString>> entries;
+    for (const QByteArray& entry : acceptLanguage.split(',')) {
+        const QList<QByteArray> parts = entry.split(';');
+        double quality = 1;
+        bool readable = true;
+        for (const QByteArray& parameter : parts.mid(1)) {
+            const QByteArray trimmed = parameter.trimmed().toLower();
+            if (trimmed.startsWith("q=")) {
+                quality = trimmed.mid(2).toDouble(&readable);
+            }
+        }
+        if (readable && quality > 0 && quality <= 1) {
+            entries.append({quality, QString::fromLatin1(parts.first().trimmed())});
+        }
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    QStringList wanted;
+    for (const auto& [quality, name] : entries) {
+        wanted.append(name);
+    }
+    const QString found = Language::FirstKnown(wanted);
+    return found.isEmpty() ? programLanguage : found;
+}
+
+// A "<" can only be within a string of the JSON, where \u003c reads as the same character.
+QByteArray WebRemote::ScriptJson(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).replace("<", "\\u003c");
 }
 
 WebRemote::WebRemote(Player& player, QObject* parent) : QObject(parent), player_(player) {
@@ -303,7 +372,7 @@ void WebRemote::Handle(const QHttpServerRequest& request, QTcpSocket* socket) {
             QStringLiteral("this path takes ") + QString::fromLatin1(MethodName(route->method)),
             {{"Allow", MethodName(route->method)}});
     }
-    route->serve(player_, responder, request.body());
+    route->serve(player_, responder, request);
 }
 
 // The checks come in a fixed order, each before anything later could be learnt: the size, the

@@ -15,6 +15,7 @@
 class Player;
 class QHostAddress;
 class QHttpServerRequest;
+class QJsonObject;
 class QTcpSocket;
 class QWebSocket;
 
@@ -42,6 +43,14 @@ public:
     static void StoreConfig(const Config& config);
     // A settings file that holds a key is readable by its owner only.
     static void KeepKeyPrivate(const Config& config);
+
+    // The language the page is sent in: the `lang` of the request's query when the program has
+    // it; else the first the program has of the browser's Accept-Language, best first; else the
+    // program's own.
+    static QString PageLanguage(const QString& query, const QByteArray& acceptLanguage,
+                                const QString& programLanguage);
+    // `object` as JSON that can sit inside a <script> element: no "<" in it can end the element.
+    static QByteArray ScriptJson(const QJsonObject& object);
 
     explicit WebRemote(Player& player, QObject* parent = nullptr);
     ~WebRemote() override;

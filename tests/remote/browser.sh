@@ -2,7 +2,9 @@
 # The web remote in a real browser: headless Chromium driven by Selenium loads the page from the
 # running program, is refused a wrong key, takes the right one, and moves the music slider; the
 # program's status shows the new level, it is heard, and it is in the settings file. A change made
-# elsewhere reaches the open page over its live connection.
+# elsewhere reaches the open page over its live connection. A browser that asks for German, then
+# one that asks for French, gets the page in its language: every text the program has a
+# translation of is shown translated.
 # Usage (under dbus-run-session): [SERVER=pulseaudio|pipewire] [SHOTS=folder] browser.sh PROGRAM
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -64,12 +66,57 @@ def heard(a, b):
     assert part, "nothing recorded %s s to %s s on" % (a, b)
     return math.sqrt(sum(s * s for s in part) / len(part))
 
-options = webdriver.ChromeOptions()
-for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage"):
-    options.add_argument(argument)
-# A phone's screen, touch and all.
-options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 2}})
-browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+# A phone's screen, touch and all, in a profile of its own; `language` the one it asks pages in.
+def chromium(width, language=None):
+    options = webdriver.ChromeOptions()
+    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage"):
+        options.add_argument(argument)
+    if language:
+        options.add_argument("--lang=" + language)
+        options.add_experimental_option("prefs", {"intl.accept_languages": language})
+    options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": width, "height": 844, "pixelRatio": 2}})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+# The page's texts as it shows them, in the order of the page: its elements' own (data-t), then
+# the attributes it translates (data-t-name).
+WRITTEN = """
+const texts = [...document.querySelectorAll("[data-t]")]
+    .map((e) => e.textContent.replace(/\\s+/g, " ").trim());
+for (const e of document.querySelectorAll("*"))
+  for (const a of e.attributes)
+    if (a.name.startsWith("data-t-")) texts.push(e.getAttribute(a.name.slice(7)));
+return texts;"""
+
+def speaks(language):
+    global browser, wait
+    browser.quit()
+    browser = chromium(412, language)
+    wait = WebDriverWait(browser, 10)
+    browser.get(base + "/?lang=en")
+    english = browser.execute_script(WRITTEN)
+    browser.get(base + "/")
+    lang = browser.find_element(By.TAG_NAME, "html").get_attribute("lang")
+    assert lang == language, "asked for %s, the page is in %s" % (language, lang)
+    texts = json.loads(browser.find_element(By.ID, "texts").get_attribute("textContent"))
+    visible("key")
+    browser.find_element(By.ID, "key").send_keys(key + Keys.ENTER)
+    visible("remote")
+    says("music", "tone.wav")
+    says("MessageIntervalShown", texts.get("never", "never"))
+    showing = browser.execute_script(WRITTEN)
+    assert len(showing) == len(english), (english, showing)
+    pairs = list(zip(english, showing))
+    # What the page's script writes, a button among them.
+    for element, text in (("pause", "Pause"), ("next", "No message is due."), ("MessageIntervalShown", "never")):
+        pairs.append((text, browser.find_element(By.ID, element).text))
+    pairs.append(("Next in turn", browser.find_element(By.CSS_SELECTOR, "#messageFile option").text))
+    wrong = ["%r, not %r, for %r" % (s, texts.get(e, e), e) for e, s in pairs if s != texts.get(e, e)]
+    assert not wrong, "in %s: %s" % (language, "; ".join(wrong))
+    shot("remote-%s.png" % language)
+    translated = sum(e in texts for e in english)
+    print("page in %s: %d of %d written texts translated" % (language, translated, len(english)))
+
+browser = chromium(390)
 wait = WebDriverWait(browser, 10)
 def visible(element):
     wait.until(shown.visibility_of_element_located((By.ID, element)))
@@ -117,6 +164,8 @@ try:
         wait.until(lambda _: api("GET", "/api/v1/status")["paused"] == paused, "paused not %s" % paused)
         says("pause", "Resume" if paused else "Pause")
     print("page: level %d heard at %.3f of %d" % (want, ratio, start))
+    for language in ("de", "fr"):
+        speaks(language)
 finally:
     browser.quit()
 PY

@@ -1,5 +1,6 @@
 // The web remote through real HTTP and a real WebSocket on a free port, against a scripted media
-// service: the order of the checks, the key, the limit on failures, the Host check, every route.
+// service: the order of the checks, the key, the limit on failures, the Host check, every route,
+// the page in the browser's language.
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,9 +14,11 @@
 
 #include "PlayerRig.h"
 #include "player/Player.h"
+#include "remote/PageTexts.h"
 #include "remote/RemoteApi.h"
 #include "remote/WebRemote.h"
 #include "settings/Mod_INI.h"
+#include "support/Language.h"
 
 namespace {
 
@@ -66,7 +69,26 @@ Answer Send(quint16 port, const QByteArray& method, const QByteArray& path,
 // said: in the error's text, or a key of the status; header: a line the answer's head must hold.
 // clang-format off
 struct RequestRow { const char* name; QByteArray method, path, headers, body; int status; const char* said; QByteArray header = {}; };
+struct LanguageRow { const char* name; QString query; QByteArray acceptLanguage; QString program, chosen; };
+struct PageRow { const char* name; QByteArray path, headers; QString language; };
 // clang-format on
+
+const QByteArray kTextsElement = R"(<script id="texts" type="application/json">)";
+
+// The page as the program has it, before any language is put in.
+QByteArray PageFile() {
+    QFile file(":/remote/remote.html");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What a browser shows of the page's markup for `text`: entities read, white space as one space.
+QString Shown(QString text) {
+    return text.replace("&lt;", "<")
+        .replace("&gt;", ">")
+        .replace("&quot;", "\"")
+        .replace("&amp;", "&")
+        .simplified();
+}
 
 }  // namespace
 
@@ -240,6 +262,122 @@ private slots:
                                         key.toUpper().toLatin1(), QByteArray()})
             QVERIFY2(!RemoteApi::KeyMatches(wrong, key), wrong);
         QVERIFY(!RemoteApi::KeyMatches({}, {}));
+    }
+
+    void pageLanguage_data() {
+        QTest::addColumn<LanguageRow>("r");
+        // clang-format off
+        const LanguageRow rows[] = {
+            {"the query before the header", "lang=fr", "de", "it", "fr"},
+            {"the query in English", "x=1&lang=en", "de", "de", "en"},
+            {"a query of a locale name", "lang=nl_BE", "", "en", "nl"},
+            {"a query the program lacks", "lang=ja", "es", "en", "es"},
+            {"by q, the equal in order", "", "de;q=0.5, it ;Q=0.8,es;q=0.8 ,fr;q=0.7", "en", "it"},
+            {"no q is 1", "", "it;q=0.999, es-MX", "en", "es"},
+            {"q=0 refused", "", "fr;q=0, de-AT;q=0.001", "en", "de"},
+            {"the unknown passed over", "", "ja, zh-CN;q=0.9, nl;q=0.1", "en", "nl"},
+            {"nothing known", "", "ja, *;q=0.5", "de", "de"},
+            {"q unreadable or above 1", "", "fr;q=high, it;q=2, de;q=, es;q=0.3", "en", "es"},
+            {"malformed", "lang", ";;, ,q=1;de", "fr", "fr"},
+            {"English asked of a German program", "", "en-US,en;q=0.9,de;q=0.8", "de", "en"},
+        };
+        // clang-format on
+        for (const LanguageRow& row : rows)
+            QTest::newRow(row.name) << row;
+    }
+    void pageLanguage() {
+        QFETCH(LanguageRow, r);
+        QCOMPARE(WebRemote::PageLanguage(r.query, r.acceptLanguage, r.program), r.chosen);
+    }
+
+    // Every text the page shows, in its markup or from its script, is one the program has
+    // translations of; and the page asks for every one of them.
+    void pageTexts() {
+        Rig rig;
+        const QString page = QString::fromUtf8(rig.Get("/?lang=en").body);
+        const qsizetype script = page.lastIndexOf("<script>");
+        QVERIFY(script > 0);
+        const QString markup = page.left(script), code = page.mid(script);
+        QSet<QString> asked;
+        static const QRegularExpression tag(R"(<[a-z][^>]*>)");
+        static const QRegularExpression own(R"(\sdata-t(?=[\s>]))");
+        static const QRegularExpression attribute(R"(\sdata-t-([a-z-]+))");
+        for (const auto& found : tag.globalMatch(markup)) {
+            const QString element = found.captured();
+            if (own.match(element).hasMatch())
+                asked << Shown(markup.mid(found.capturedEnd()).section('<', 0, 0));
+            for (const auto& named : attribute.globalMatch(element)) {
+                const QRegularExpression value("\\s" + named.captured(1) + "=\"([^\"]*)\"");
+                const QString text = value.match(element).captured(1);
+                QVERIFY2(!text.isEmpty(), qPrintable(element));
+                asked << Shown(text);
+            }
+        }
+        // Only a text written out can be found by the translators.
+        static const QRegularExpression unwritten("\\bT\\((?!\")[^\n]*");
+        QCOMPARE(unwritten.match(code).captured(), QString());
+        static const QRegularExpression call("\\bT\\(\"((?:[^\"\\\\]|\\\\.)*)\"");
+        for (const auto& found : call.globalMatch(code))
+            asked << found.captured(1);
+        QStringList listed;
+        for (const char* text : kPageTexts)
+            listed << QString::fromUtf8(text);
+        QStringList shown = asked.values();
+        shown.sort();
+        listed.sort();
+        QCOMPARE(shown, listed);
+    }
+
+    void pageInLanguage_data() {
+        QTest::addColumn<PageRow>("r");
+        // clang-format off
+        const PageRow rows[] = {
+            {"asked in the query", "/?lang=de", "Accept-Language: fr\r\n", "de"},
+            {"the browser's", "/", "Accept-Language: fr-CH, fr;q=0.9, de;q=0.8\r\n", "fr"},
+            {"the program's, English", "/", "", "en"},
+        };
+        // clang-format on
+        for (const PageRow& row : rows)
+            QTest::newRow(row.name) << row;
+    }
+    // The page in a language says so and carries that language's translations of its texts, those
+    // that have one; otherwise it is the page as written.
+    void pageInLanguage() {
+        QFETCH(PageRow, r);
+        Rig rig;
+        const Answer answer = rig.Get(r.path, r.headers);
+        QVERIFY2(answer.status == 200 && answer.head.contains("\r\nVary: Accept-Language"),
+                 answer.head);
+        QByteArray page = answer.body;
+        const qsizetype start = page.indexOf(kTextsElement) + kTextsElement.size();
+        const qsizetype end = page.indexOf("</script>", start);
+        QVERIFY(start >= kTextsElement.size() && end > start);
+        QJsonObject expected;
+        for (const char* text : kPageTexts) {
+            const QString translation = Language::Translate(r.language, "WebRemote", text);
+            if (translation != QString::fromUtf8(text))
+                expected.insert(QString::fromUtf8(text), translation);
+        }
+        QCOMPARE(QJsonDocument::fromJson(page.mid(start, end - start)).object(), expected);
+        const QByteArray lang = "<html lang=\"" + r.language.toLatin1() + "\">";
+        QVERIFY2(page.contains(lang), page.left(100));
+        page.replace(start, end - start, "{}").replace(lang, R"(<html lang="en">)");
+        QCOMPARE(page, PageFile());
+    }
+
+    // Whatever a translation holds, the texts' element ends where the program ends it.
+    void scriptJson_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("the element's end") << "</script><script>alert(1)</script>";
+        QTest::newRow("in capitals, as a comment") << "<!-- </SCRIPT >";
+        QTest::newRow("quotes, slashes, umlauts") << R"(Nächster "Titel" \ <\/script>)";
+    }
+    void scriptJson() {
+        QFETCH(QString, text);
+        const QJsonObject texts{{text, text}, {"Pause", "Pause <" + text}};
+        const QByteArray json = WebRemote::ScriptJson(texts);
+        QVERIFY2(!json.contains('<'), json);
+        QCOMPARE(QJsonDocument::fromJson(json).object(), texts);
     }
 
     // On the local network, the machine's own names and addresses; never a name of elsewhere.
