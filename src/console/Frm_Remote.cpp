@@ -70,7 +70,10 @@ QFormLayout* Frm_Remote::BuildRemoteForm(const WebRemote::Config& config) {
     auto* form = new QFormLayout;
     form->addRow(tr("&Port:"), Txt_Port);
     form->addRow(tr("From:"), whoRow);
-    form->addRow(tr("&Key:"), keyRow);
+    // A row of a layout gets no buddy by itself, and without one the & would show.
+    auto* keyLabel = new QLabel(tr("&Key:"), this);
+    keyLabel->setBuddy(Txt_Key);
+    form->addRow(keyLabel, keyRow);
     form->addRow(tr("Address:"), Lbl_Address);
     return form;
 }

@@ -100,6 +100,11 @@ QStringList CutTexts(QWidget* window) {
     for (QWidget* widget : window->findChildren<QWidget*>()) {
         const QFontMetrics metrics = widget->fontMetrics();
         if (auto* label = qobject_cast<QLabel*>(widget)) {
+            // A shortcut's & shows as itself on a label with no field to go to.
+            if (label->buddy() == nullptr && Drawn(label->text()) != label->text() &&
+                label->textFormat() != Qt::RichText) {
+                cut << QStringLiteral("\"%1\" shows its &").arg(label->text());
+            }
             const QRect room = label->contentsRect();
             if (label->wordWrap()) {
                 check(label->text(), label->heightForWidth(room.width()), room.height());
