@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QMenuBar>
+#include <functional>
 
 #include "about/Frm_About.h"
 #include "console/Frm_Messages.h"
@@ -27,6 +28,16 @@ QAction* AddCheckable(QMenu* menu, const QString& text, Frm_Messages* window,
     action->setCheckable(true);
     QObject::connect(action, &QAction::triggered, window, click);
     return action;
+}
+
+// One of the exclusive choices of the menu that holds `group`, checked when it is the one chosen.
+void AddChoice(QMenu* menu, QActionGroup* group, const QString& text, bool chosen,
+               const std::function<void()>& pick) {
+    QAction* action = menu->addAction(text);
+    action->setCheckable(true);
+    action->setChecked(chosen);
+    group->addAction(action);
+    QObject::connect(action, &QAction::triggered, group, pick);
 }
 
 }  // namespace
@@ -114,12 +125,8 @@ void Frm_Messages::BuildLanguageMenu() {
     const QString chosen = Language::FirstKnown({Mod_INI::GetIniValue({}, key, {}, section)});
     auto* group = new QActionGroup(Mnu_File_Language);
     const auto add = [&](const QString& text, const QString& code) {
-        QAction* action = Mnu_File_Language->addAction(text);
-        action->setCheckable(true);
-        action->setChecked(code == chosen);
-        group->addAction(action);
-        connect(action, &QAction::triggered, this,
-                [key, section, code] { Mod_INI::PutIniValue({}, key, code, section); });
+        AddChoice(Mnu_File_Language, group, text, code == chosen,
+                  [key, section, code] { Mod_INI::PutIniValue({}, key, code, section); });
     };
     add(tr("The System's"), QString());
     for (const QString& code : QStringList{QStringLiteral("en")} + Language::Translated()) {
@@ -157,11 +164,8 @@ void Frm_Messages::FillOutputMenu() {
     Mnu_File_Output->clear();
     auto* group = new QActionGroup(Mnu_File_Output);
     const auto add = [&](const QString& text, const QString& name) {
-        QAction* action = Mnu_File_Output->addAction(text);
-        action->setCheckable(true);
-        action->setChecked(name == chosen);
-        group->addAction(action);
-        connect(action, &QAction::triggered, this, [this, name] { Mnu_File_Output_Click(name); });
+        AddChoice(Mnu_File_Output, group, text, name == chosen,
+                  [this, name] { Mnu_File_Output_Click(name); });
     };
     add(tr("System default"), QString());
     bool listed = chosen.isEmpty();

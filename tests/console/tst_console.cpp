@@ -12,6 +12,7 @@
 #include "desktop/Autostart.h"
 #include "desktop/Mod_SystemTray.h"
 #include "settings/Mod_INI.h"
+#include "support/Language.h"
 #include "support/Mod_Version.h"
 #include "support/ProgramLocation.h"
 
@@ -273,6 +274,24 @@ private slots:
         menu->actions().at(r.shown.indexOf(r.pick))->trigger();
         QCOMPARE(c->fake->outputs, (std::vector{r.chosen.toStdString(), r.told.toStdString()}));
         QCOMPARE(Texts(menu, true), QStringList{r.pick});
+    }
+
+    // File > Language keeps the choice for the next start, where the menu shows it chosen; the
+    // system's (the first choice) is kept as none.
+    void language() {
+        QMenu* menu = c->w.Mnu_File_Language;
+        const auto choose = [menu](qsizetype index) {
+            menu->actions().at(index)->trigger();
+            return Language::Choose(Mod_INI::GetIniValue({}, "Language", {}, "Options"),
+                                    QLocale(QLocale::French));
+        };
+        const QStringList texts = Texts(menu, false);
+        const qsizetype system = 2;  // after the note and a separator
+        QCOMPARE(choose(texts.indexOf("Deutsch")), "de");
+        QCOMPARE(choose(system), "fr");
+        QCOMPARE(choose(texts.indexOf("English")), "en");
+        Console next;
+        QCOMPARE(Texts(next.w.Mnu_File_Language, true), QStringList{"English"});
     }
 
     void daypart_data() {
