@@ -94,7 +94,9 @@ shows music.file tone.wav || fail "the state names no tone.wav: $(state music)"
 heard 0.7 1.5; rms_full=$rms
 pub -t "$topic/set" -m '{"MusicVolumeHigh":40}'
 shows MusicVolumeHigh 40 || fail "the state shows MusicVolumeHigh $(state MusicVolumeHigh), not 40"
-heard 0.4 1.1; ratio=$(calc "$rms / $rms_full")
+# From 0.9 s on: the level is placed a lead past what is mixed and the recording lags the sink,
+# both longer in a sanitized build; what counts here is the level, not how soon.
+heard 0.9 1.6; ratio=$(calc "$rms / $rms_full")
 holds "$ratio > 0.33 && $ratio < 0.47" || fail "MusicVolumeHigh 40 heard at $ratio of 100"
 
 # Messages every 2 s, through a broker that stops and comes back.
