@@ -183,22 +183,22 @@ void UseLanguage(QApplication& app) {
                                             QLocale::system()));
 }
 
+// The command line is answered before the settings are known: in the system's language, with an
+// application of its own to carry the translators. Its name alone, so that the help says
+// "corvane" however the program was started.
+std::optional<int> AnswerCommandLine(int argc, char* argv[]) {
+    int nameOnlyCount = 1;
+    char name[] = "corvane";
+    char* nameOnly[] = {name, nullptr};
+    QCoreApplication commandLine(nameOnlyCount, nameOnly);
+    Language::Install(commandLine, Language::Choose({}, QLocale::system()));
+    return ReadCommandLine(argc, argv);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    std::optional<int> status;
-    {
-        // The command line is answered before the settings are known: in the system's language,
-        // with an application of its own to carry the translators. Its name alone, so that the
-        // help says "corvane" however the program was started.
-        int nameOnlyCount = 1;
-        char name[] = "corvane";
-        char* nameOnly[] = {name, nullptr};
-        QCoreApplication commandLine(nameOnlyCount, nameOnly);
-        Language::Install(commandLine, Language::Choose({}, QLocale::system()));
-        status = ReadCommandLine(argc, argv);
-    }
-    if (status) {
+    if (const std::optional<int> status = AnswerCommandLine(argc, argv)) {
         return *status;
     }
     CatchEndingSignals();

@@ -8,13 +8,11 @@
 #include <QLoggingCategory>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUrlQuery>
 #include <QWebSocket>
 #include <algorithm>
 #include <optional>
 
 #include "player/Player.h"
-#include "remote/PageTexts.h"
 #include "settings/Mod_INI.h"
 #include "support/Language.h"
 
@@ -77,26 +75,6 @@ bool IsUpgrade(const QHttpServerRequest& request) {
            request.value("Connection").toLower().contains("upgrade");
 }
 
-// The page as written is English; in another language its texts' translations go with it, in the
-// element the page reads them from, and it says its language.
-QByteArray PageIn(const QString& language) {
-    QFile file(QStringLiteral(":/remote/remote.html"));
-    QByteArray html = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    QJsonObject texts;
-    for (const char* text : kPageTexts) {
-        const QString source = QString::fromUtf8(text);
-        const QString translation = Language::Translate(language, "WebRemote", text);
-        if (translation != source) {
-            texts.insert(source, translation);
-        }
-    }
-    const QByteArray textsElement = R"(<script id="texts" type="application/json">)";
-    html.replace(textsElement + "{}</script>",
-                 textsElement + WebRemote::ScriptJson(texts) + "</script>");
-    html.replace(R"(<html lang="en">)", R"(<html lang=")" + language.toLatin1() + R"(">)");
-    return html;
-}
-
 // What each path does, once the request has passed every check.
 void ReplyStatus(Player& player, QHttpServerResponder& responder,
                  const QHttpServerRequest& /*request*/) {
@@ -107,7 +85,7 @@ void ServePage(Player& /*player*/, QHttpServerResponder& responder,
                const QHttpServerRequest& request) {
     const QString language = WebRemote::PageLanguage(
         request.url().query(), request.value("Accept-Language"), Language::Current());
-    Reply(responder, Status::Ok, PageIn(language), "text/html; charset=utf-8",
+    Reply(responder, Status::Ok, WebRemote::Page(language), "text/html; charset=utf-8",
           {{"Content-Security-Policy",
             "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
             "connect-src 'self'; img-src data:; frame-ancestors 'none'"},
@@ -249,46 +227,6 @@ void WebRemote::KeepKeyPrivate(const Config& config) {
     if (!config.key.isEmpty()) {
         QFile::setPermissions(Mod_INI::IniFilePath(), QFile::ReadOwner | QFile::WriteOwner);
     }
-}
-
-// Accept-Language is a list such as "fr-CH, fr;q=0.9, en;q=0.8, *;q=0.5": an entry without a q
-// counts as 1, one of q=0 is refused, and one whose q cannot be read is left out. Entries of the
-// same q keep their order.
-QString WebRemote::PageLanguage(const QString& query, const QByteArray& acceptLanguage,
-                                const QString& programLanguage) {
-    const QString asked =
-        Language::FirstKnown({QUrlQuery(query).queryItemValue(QStringLiteral("lang"))});
-    if (!asked.isEmpty()) {
-        return asked;
-    }
-    QList<std::pair<double, QString>> entries;
-    for (const QByteArray& entry : acceptLanguage.split(',')) {
-        const QList<QByteArray> parts = entry.split(';');
-        double quality = 1;
-        bool readable = true;
-        for (const QByteArray& parameter : parts.mid(1)) {
-            const QByteArray trimmed = parameter.trimmed().toLower();
-            if (trimmed.startsWith("q=")) {
-                quality = trimmed.mid(2).toDouble(&readable);
-            }
-        }
-        if (readable && quality > 0 && quality <= 1) {
-            entries.append({quality, QString::fromLatin1(parts.first().trimmed())});
-        }
-    }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
-    QStringList wanted;
-    for (const auto& [quality, name] : entries) {
-        wanted.append(name);
-    }
-    const QString found = Language::FirstKnown(wanted);
-    return found.isEmpty() ? programLanguage : found;
-}
-
-// A "<" can only be within a string of the JSON, where \u003c reads as the same character.
-QByteArray WebRemote::ScriptJson(const QJsonObject& object) {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).replace("<", "\\u003c");
 }
 
 WebRemote::WebRemote(Player& player, QObject* parent) : QObject(parent), player_(player) {

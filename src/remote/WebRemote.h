@@ -51,6 +51,8 @@ public:
                                 const QString& programLanguage);
     // `object` as JSON that can sit inside a <script> element: no "<" in it can end the element.
     static QByteArray ScriptJson(const QJsonObject& object);
+    // The page in `language`.
+    static QByteArray Page(const QString& language);
 
     explicit WebRemote(Player& player, QObject* parent = nullptr);
     ~WebRemote() override;

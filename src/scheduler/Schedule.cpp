@@ -7,16 +7,12 @@
 
 #include "platform/mci/playlist.h"
 
-#include <QCoreApplication>
-
 namespace Schedule {
 
 using Language::Text;
 
 namespace {
 
-constexpr std::array<const char*, 7> kDayNames{"Monday", "Tuesday",  "Wednesday", "Thursday",
-                                               "Friday", "Saturday", "Sunday"};
 const char* const kDateFormat = "yyyy-MM-dd";
 
 // What is wrong with a value, for the warning that names its line.
@@ -28,21 +24,6 @@ template <typename T>
 using Read = std::variant<T, Wrong>;
 
 }  // namespace
-
-QString DayName(int index) {
-    return QString::fromLatin1(kDayNames[static_cast<std::size_t>(index)]);
-}
-
-int DayIndex(const QString& word) {
-    for (int i = 0; i < 7; ++i) {
-        const QString name = QString::fromLatin1(kDayNames[i]);
-        if (word.compare(name, Qt::CaseInsensitive) == 0 ||
-            word.compare(name.left(3), Qt::CaseInsensitive) == 0) {
-            return i;
-        }
-    }
-    return -1;
-}
 
 namespace {
 

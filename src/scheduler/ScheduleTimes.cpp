@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <algorithm>
+#include <array>
 
 #include "scheduler/Schedule.h"
 #include "support/Language.h"
@@ -10,6 +11,9 @@
 namespace Schedule {
 
 namespace {
+
+constexpr std::array<const char*, 7> kDayNames{"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                               "Friday", "Saturday", "Sunday"};
 
 bool RangeCovers(const Range& range, int minute, bool fromTheDayBefore) {
     const bool pastMidnight = range.end <= range.start;
@@ -25,6 +29,21 @@ int MinuteOf(const QDateTime& at) {
 }
 
 }  // namespace
+
+QString DayName(int index) {
+    return QString::fromLatin1(kDayNames[static_cast<std::size_t>(index)]);
+}
+
+int DayIndex(const QString& word) {
+    for (int i = 0; i < 7; ++i) {
+        const QString name = QString::fromLatin1(kDayNames[i]);
+        if (word.compare(name, Qt::CaseInsensitive) == 0 ||
+            word.compare(name.left(3), Qt::CaseInsensitive) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
 
 bool Hours::AlwaysOpen() const {
     return closed.isEmpty() &&
@@ -131,14 +150,16 @@ QString ClosedText(const QDateTime& now, const std::optional<QDateTime>& opening
     }
     const bool far = now.date().daysTo(opening->date()) >= 7;
     // English keeps the program's own format; another language its locale's.
-    const QLocale locale = Language::IsEnglish() ? QLocale::c() : QLocale();
-    const QString time =
-        Language::IsEnglish() ? QStringLiteral("HH:mm") : locale.timeFormat(QLocale::ShortFormat);
-    const QString date = Language::IsEnglish() ? QStringLiteral("yyyy-MM-dd")
-                                               : locale.dateFormat(QLocale::ShortFormat);
+    const bool english = Language::IsEnglish();
+    const QLocale locale = english ? QLocale::c() : QLocale();
+    QString format = english ? QStringLiteral("HH:mm") : locale.timeFormat(QLocale::ShortFormat);
+    if (far) {
+        format.prepend(
+            (english ? QStringLiteral("yyyy-MM-dd") : locale.dateFormat(QLocale::ShortFormat)) +
+            u' ');
+    }
     return QCoreApplication::translate("Schedule", "Closed until %1")
-        .arg(locale.toString(*opening, far ? QStringLiteral("ddd %1 %2").arg(date, time)
-                                           : QStringLiteral("ddd %1").arg(time)));
+        .arg(locale.toString(*opening, QStringLiteral("ddd ") + format));
 }
 
 QDateTime At(QDate date, int minute, const QTimeZone& zone) {
