@@ -1,4 +1,7 @@
 #include <gst/app/gstappsink.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -635,6 +638,39 @@ private slots:
         const auto [first, end] = Heard(left);
         const double heard = end > first ? static_cast<double>(end - first) : 0;
         QVERIFY2(std::abs(heard - r.heardSamples) < 44, qPrintable(QString::number(heard)));
+    }
+
+    // A sound server that takes the connection and does not answer: the open and the play are
+    // taken at once and the device reads "playing" meanwhile, and the devices can be let go;
+    // once the server goes, the device fails by a notice, and the next open is told there is no
+    // output.
+    void slowSoundServer() {
+        const QByteArray path = QDir(dir_.path()).filePath("pulse-native").toUtf8();
+        const int server = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QVERIFY(server >= 0 &&
+                bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                listen(server, 8) == 0);
+        qputenv("PULSE_SERVER", "unix:" + path);
+        const auto restore = qScopeGuard([] { qunsetenv("PULSE_SERVER"); });
+        {
+            GstDevices gone;
+            QCOMPARE(Ask(gone, "open tone.wav alias a"), QString());
+        }
+        GstDevices d;
+        QStringList notices;
+        SetNoticeHandler([&](const std::string& alias, Notice n) {
+            notices << QString::fromStdString(alias) + (n == Notice::Failed ? " failed" : " other");
+        });
+        QCOMPARE(Ask(d, "open tone.wav alias a"), QString());
+        QCOMPARE(Ask(d, "play a"), QString());
+        QCOMPARE(Ask(d, "status a mode"), QString("playing"));
+        ::close(server);  // unanswered connections are reset
+        QTRY_VERIFY_WITH_TIMEOUT(notices.contains("a failed"), 10000);
+        QCOMPARE(Ask(d, "open tone.wav alias b"), Refused(kErrNoOutput));
+        SetNoticeHandler({});
     }
 
     // Opening and closing for days, as the console does, keeps no descriptors, refused or not.

@@ -162,6 +162,7 @@ private:
 
     // The output and what it tells (outputkeeper.cpp).
     MciError StartOutput();
+    void NoteNoOutput();
     void OnOutputStarted(bool playing);
     void Poll();
     void OnMessage(GstMessage* message);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
@@ -46,18 +47,19 @@ public:
     // Makes the audio sink; null means the desktop's sound output.
     using SinkFactory = std::function<GstElement*()>;
 
-    // Null when there is no sound output (no sound server, or it refuses us). Without a sink
-    // factory, it plays to the sound server's `device`, or to the desktop's output when empty.
-    // It starts playing on a thread of its own, for a sound server may take seconds to take a new
-    // stream: Started() once it plays, and a "corvane" event "output" on the bus, with "playing"
-    // true or false, once that thread is done. The mix is measured into `meter`, when given,
-    // while that is on.
+    // Null when there is no sound output (no sound server, or it refuses us at once). Without a
+    // sink factory, it plays to the sound server's `device`, or to the desktop's output when
+    // empty. It connects and starts playing on a thread of its own, for a sound server may take
+    // seconds to take a new stream: Started() once it plays, and a "corvane" event "output" on
+    // the bus, with "playing" true or false, once that thread is done. The mix is measured into
+    // `meter`, when given, while that is on.
     static std::unique_ptr<Output> Start(const SinkFactory& sinkFactory,
                                          const std::string& device = {},
                                          QuietMeter* meter = nullptr);
     ~Output();
     bool Started() const { return started_.load(); }
-    // Stops it for good, at once also while it is still starting.
+    // Stops it for good, at once also while it is still starting: a sound server that has not
+    // answered yet is left to the starting thread.
     void Stop();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -105,6 +107,10 @@ private:
     void WatchMixed();
     void NoteMixed(GstClockTime end);
     void RemoveStarter(const Starter& starter);
+    // Connects our own sink to the sound server, with the buffer we want; false when refused.
+    static bool ConnectSink(GstElement* sink);
+    // Lets the starting thread go on alone while it still waits on the sound server: true if so.
+    bool Abandon();
     // Plays on the system clock, then again on the card's once the sink offers it.
     bool PlayOnCardClock();
     void AskLatency();
@@ -116,6 +122,14 @@ private:
     GstClock* clock_ = nullptr;
     QuietMeter* meter_ = nullptr;
     std::atomic<GstClockTime> latency_{0};
+    // Between the starting thread and Stop(): whether the sound server has answered, and whether
+    // the output went before it did.
+    struct Connection {
+        std::mutex lock;
+        bool done = false;
+        bool abandoned = false;
+    };
+    std::shared_ptr<Connection> connection_;
     std::thread starting_;
     std::atomic<bool> started_{false};
     std::atomic<bool> stopping_{false};

@@ -36,10 +36,7 @@ MciError GstDevices::StartOutput() {
     output_ = Output::Start(sinkFactory_, device, &meter_);
     outputDevice_ = device;
     if (output_ == nullptr) {
-        if (!outputLost_) {
-            qCWarning(lcMedia, "no sound output: the sound server is gone or refuses us");
-        }
-        outputLost_ = true;
+        NoteNoOutput();
         return kErrNoOutput;
     }
     GPollFD poll{};
@@ -51,10 +48,17 @@ MciError GstDevices::StartOutput() {
     return kNoError;
 }
 
+// Said once until the output is back: the retries come every 200 ms.
+void GstDevices::NoteNoOutput() {
+    if (!std::exchange(outputLost_, true)) {
+        qCWarning(lcMedia, "no sound output: the sound server is gone or refuses us");
+    }
+}
+
 // The output's own thread is done starting it: what waited for it goes on, or it is lost.
 void GstDevices::OnOutputStarted(bool playing) {
     if (!playing) {
-        outputLost_ = true;
+        NoteNoOutput();
         DropOutput(true);
         return;
     }
