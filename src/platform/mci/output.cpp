@@ -1,9 +1,6 @@
 #include "platform/mci/output.h"
 
-#include <future>
-
-#include <gst/audio/gstaudiobasesink.h>
-
+#include "platform/mci/card.h"
 #include "platform/mci/elements.h"
 #include "platform/mci/log.h"
 
@@ -11,64 +8,11 @@ namespace Platform::Mci {
 
 namespace {
 
-// The sound server's buffer, and the periods it is fed in. The order of what is heard is set on
-// the mix's timeline, so nothing needs a short buffer, and a short one costs wake-ups and
-// dropouts. Measured from a null sink's monitor beside gst-play-1.0 (200 ms in 10 ms periods):
-// 150 ms in 20 ms periods has no more dropouts than it, on PulseAudio and PipeWire, at two
-// thirds of its wake-ups, and a level change heard 180 to 200 ms after it is sent. Not 200 ms:
-// with the pace below that dropped out hundreds of times a minute on both servers.
-constexpr gint64 kOutputBufferMicroseconds = 150'000;
-constexpr gint64 kOutputPeriodMicroseconds = 20'000;
-
 // How long a new output's caller waits for the sound server to take or refuse it.
 constexpr std::chrono::milliseconds kRefusedWithin{80};
 
 // The starting input's buffers.
 constexpr int kSilenceSamplesPerBuffer = 44'100 * kMixBuffer.count() / 1000;
-
-// The sound card's sink: the element itself, or the first one inside a bin (autoaudiosink's
-// choice); null when there is none. Not a reference of the caller's.
-GstElement* AudioBaseSink(GstElement* sink) {
-    if (!GST_IS_BIN(sink)) {
-        return GST_IS_AUDIO_BASE_SINK(sink) ? sink : nullptr;
-    }
-    GstElement* found = nullptr;
-    GstIterator* children = gst_bin_iterate_recurse(GST_BIN(sink));
-    GValue item = G_VALUE_INIT;
-    while (found == nullptr && gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
-        auto* child = GST_ELEMENT(g_value_get_object(&item));
-        found = GST_IS_AUDIO_BASE_SINK(child) ? child : nullptr;
-        g_value_reset(&item);
-    }
-    g_value_unset(&item);
-    gst_iterator_free(children);
-    return found;
-}
-
-// The desktop's output, or the sound server's output of that name; not yet connected.
-GstElement* MakeOutputSink(const std::string& device) {
-    GstElement* sink =
-        gst_element_factory_make(device.empty() ? "autoaudiosink" : "pulsesink", nullptr);
-    if (sink != nullptr && !device.empty()) {
-        g_object_set(sink, "device", device.c_str(), nullptr);
-    }
-    return sink;
-}
-
-// The clock of the sound card `card` behind the sink (AudioBaseSink's), once the sink has its
-// format; null for a sink that has none (a fake one, say).
-GstClock* CardClock(GstElement* sink, GstElement* card) {
-    if (card == nullptr) {
-        return gst_element_provide_clock(sink);
-    }
-    // Not asked of the sink: that holds the sink's lock while it waits for its ring buffer's, and
-    // the streaming thread starting the ring buffer holds that one while it posts through the
-    // sink, so the two could wait for each other for good. The same check, on the buffer alone.
-    GstAudioBaseSink* audio = GST_AUDIO_BASE_SINK(card);
-    return audio->ringbuffer != nullptr && gst_audio_ring_buffer_is_acquired(audio->ringbuffer)
-               ? GST_CLOCK(gst_object_ref(audio->provided_clock))
-               : nullptr;
-}
 
 gint64 SteadyNs() {
     return g_get_monotonic_time() * 1000;
@@ -123,36 +67,9 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     auto answer = std::make_shared<std::promise<bool>>();
     std::future<bool> connected = answer->get_future();
     output->connection_ = std::make_shared<Connection>();
-    output->starting_ = std::thread([self = output.get(), starter, answer,
-                                     connection = output->connection_, own = !sinkFactory,
-                                     sink = GST_ELEMENT(gst_object_ref(output->sink_))] {
-        // Until the sound server answers, only the sink and the connection are used: an output
-        // stopped meanwhile may be gone when it does.
-        const bool ready = !own || ConnectSink(sink);
-        answer->set_value(ready);
-        {
-            const std::lock_guard<std::mutex> hold(connection->lock);
-            if (connection->abandoned) {
-                gst_element_set_state(sink, GST_STATE_NULL);
-                gst_object_unref(sink);
-                return;
-            }
-            connection->done = true;
-        }
-        gst_object_unref(sink);
-        const bool playing = ready && self->PlayOnCardClock();
-        self->RemoveStarter(starter);
-        if (playing) {
-            self->clock_ = gst_element_get_clock(self->pipeline_);
-            self->AskLatency();
-            self->started_ = true;
-        }
-        gst_element_post_message(
-            self->pipeline_, gst_message_new_application(
-                                 GST_OBJECT(self->pipeline_),
-                                 gst_structure_new("corvane", "event", G_TYPE_STRING, "output",
-                                                   "playing", G_TYPE_BOOLEAN, playing, nullptr)));
-    });
+    output->starting_ =
+        std::thread(&Output::Starting, output.get(), starter, answer, output->connection_,
+                    sinkFactory ? nullptr : GST_ELEMENT(gst_object_ref(output->sink_)));
     // No sound server refuses at once, and is told so by the caller's answer; a slow one is
     // waited for on the output's thread, and a refusal from it comes as the event.
     if (connected.wait_for(kRefusedWithin) == std::future_status::ready && !connected.get()) {
@@ -161,18 +78,39 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     return output;
 }
 
-bool Output::ConnectSink(GstElement* sink) {
-    // With no sound server (one restarting, say) autoaudiosink settles on a sink that plays into
-    // nothing: the output must fail instead of playing silently.
-    GstElement* card = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE
-                           ? AudioBaseSink(sink)
-                           : nullptr;
-    if (card == nullptr) {
-        return false;
+// Until the sound server answers, only `sink`, the answer and the connection are used: an output
+// stopped meanwhile may be gone when it does. `sink`: a reference of its own, or null for a sink
+// that needs no connecting.
+void Output::Starting(Output* self, Starter starter, std::shared_ptr<std::promise<bool>> answer,
+                      std::shared_ptr<Connection> connection, GstElement* sink) {
+    const bool ready = sink == nullptr || ConnectCard(sink);
+    answer->set_value(ready);
+    {
+        const std::lock_guard<std::mutex> hold(connection->lock);
+        if (connection->abandoned) {
+            if (sink != nullptr) {
+                gst_element_set_state(sink, GST_STATE_NULL);
+                gst_object_unref(sink);
+            }
+            return;
+        }
+        connection->done = true;
     }
-    g_object_set(card, "buffer-time", kOutputBufferMicroseconds, "latency-time",
-                 kOutputPeriodMicroseconds, nullptr);
-    return true;
+    if (sink != nullptr) {
+        gst_object_unref(sink);
+    }
+    const bool playing = ready && self->PlayOnCardClock();
+    self->RemoveStarter(starter);
+    if (playing) {
+        self->clock_ = gst_element_get_clock(self->pipeline_);
+        self->AskLatency();
+        self->started_ = true;
+    }
+    gst_element_post_message(self->pipeline_,
+                             gst_message_new_application(
+                                 GST_OBJECT(self->pipeline_),
+                                 gst_structure_new("corvane", "event", G_TYPE_STRING, "output",
+                                                   "playing", G_TYPE_BOOLEAN, playing, nullptr)));
 }
 
 bool Output::BuildMix() {
@@ -366,6 +304,11 @@ bool Output::Abandon() {
 
 Output::~Output() {
     Stop();
+    // What is still on the bus goes: a message holds the pipeline, and the pipeline its bus, so
+    // an output refused before it ever played (its "output" event unread) was never freed.
+    if (bus_ != nullptr) {
+        gst_bus_set_flushing(bus_, TRUE);
+    }
     if (pipeline_ != nullptr) {
         gst_object_unref(pipeline_);
     }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -107,10 +108,12 @@ private:
     void WatchMixed();
     void NoteMixed(GstClockTime end);
     void RemoveStarter(const Starter& starter);
-    // Connects our own sink to the sound server, with the buffer we want; false when refused.
-    static bool ConnectSink(GstElement* sink);
     // Lets the starting thread go on alone while it still waits on the sound server: true if so.
     bool Abandon();
+    struct Connection;
+    // The starting thread: connects the sink, plays, and posts the "output" event.
+    static void Starting(Output* self, Starter starter, std::shared_ptr<std::promise<bool>> answer,
+                         std::shared_ptr<Connection> connection, GstElement* sink);
     // Plays on the system clock, then again on the card's once the sink offers it.
     bool PlayOnCardClock();
     void AskLatency();
