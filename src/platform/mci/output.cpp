@@ -60,15 +60,15 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     // pace wait on a clock that runs only while the card is fed, and now and then (two starts in
     // a thousand) neither fed it first, so the output never played. The input's own thread feeds
     // the card whatever the clock does.
-    const Starter starter = output->AddStarter();
-    if (starter.source == nullptr) {
+    output->starter_ = output->AddStarter();
+    if (output->starter_.source == nullptr) {
         return nullptr;
     }
     auto answer = std::make_shared<std::promise<bool>>();
     std::future<bool> connected = answer->get_future();
     output->connection_ = std::make_shared<Connection>();
     output->starting_ =
-        std::thread(&Output::Starting, output.get(), starter, answer, output->connection_,
+        std::thread(&Output::Starting, output.get(), answer, output->connection_,
                     sinkFactory ? nullptr : GST_ELEMENT(gst_object_ref(output->sink_)));
     // No sound server refuses at once, and is told so by the caller's answer; a slow one is
     // waited for on the output's thread, and a refusal from it comes as the event.
@@ -81,7 +81,7 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
 // Until the sound server answers, only `sink`, the answer and the connection are used: an output
 // stopped meanwhile may be gone when it does. `sink`: a reference of its own, or null for a sink
 // that needs no connecting.
-void Output::Starting(Output* self, Starter starter, std::shared_ptr<std::promise<bool>> answer,
+void Output::Starting(Output* self, std::shared_ptr<std::promise<bool>> answer,
                       std::shared_ptr<Connection> connection, GstElement* sink) {
     const bool ready = sink == nullptr || ConnectCard(sink);
     answer->set_value(ready);
@@ -100,7 +100,7 @@ void Output::Starting(Output* self, Starter starter, std::shared_ptr<std::promis
         gst_object_unref(sink);
     }
     const bool playing = ready && self->PlayOnCardClock();
-    self->RemoveStarter(starter);
+    self->RemoveStarter(self->starter_);
     if (playing) {
         self->clock_ = gst_element_get_clock(self->pipeline_);
         self->AskLatency();
@@ -299,6 +299,7 @@ bool Output::Abandon() {
     // thread lets it go once the server answers, if ever.
     gst_bin_remove(GST_BIN(pipeline_), sink_);
     sink_ = nullptr;
+    RemoveStarter(starter_);  // which that thread would have done
     return true;
 }
 

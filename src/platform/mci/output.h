@@ -112,7 +112,7 @@ private:
     bool Abandon();
     struct Connection;
     // The starting thread: connects the sink, plays, and posts the "output" event.
-    static void Starting(Output* self, Starter starter, std::shared_ptr<std::promise<bool>> answer,
+    static void Starting(Output* self, std::shared_ptr<std::promise<bool>> answer,
                          std::shared_ptr<Connection> connection, GstElement* sink);
     // Plays on the system clock, then again on the card's once the sink offers it.
     bool PlayOnCardClock();
@@ -133,6 +133,7 @@ private:
         bool abandoned = false;
     };
     std::shared_ptr<Connection> connection_;
+    Starter starter_;  // while the output starts
     std::thread starting_;
     std::atomic<bool> started_{false};
     std::atomic<bool> stopping_{false};
