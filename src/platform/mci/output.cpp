@@ -64,11 +64,10 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     if (output->starter_.source == nullptr) {
         return nullptr;
     }
-    auto answer = std::make_shared<std::promise<bool>>();
-    std::future<bool> connected = answer->get_future();
     output->connection_ = std::make_shared<Connection>();
+    std::future<bool> connected = output->connection_->answer.get_future();
     output->starting_ =
-        std::thread(&Output::Starting, output.get(), answer, output->connection_,
+        std::thread(&Output::Starting, output.get(), output->connection_,
                     sinkFactory ? nullptr : GST_ELEMENT(gst_object_ref(output->sink_)));
     // No sound server refuses at once, and is told so by the caller's answer; a slow one is
     // waited for on the output's thread, and a refusal from it comes as the event.
@@ -78,13 +77,12 @@ std::unique_ptr<Output> Output::Start(const SinkFactory& sinkFactory, const std:
     return output;
 }
 
-// Until the sound server answers, only `sink`, the answer and the connection are used: an output
-// stopped meanwhile may be gone when it does. `sink`: a reference of its own, or null for a sink
-// that needs no connecting.
-void Output::Starting(Output* self, std::shared_ptr<std::promise<bool>> answer,
-                      std::shared_ptr<Connection> connection, GstElement* sink) {
+// Until the sound server answers, only `sink` and the connection are used: an output stopped
+// meanwhile may be gone when it does. `sink`: a reference of its own, or null for a sink that
+// needs no connecting.
+void Output::Starting(Output* self, std::shared_ptr<Connection> connection, GstElement* sink) {
     const bool ready = sink == nullptr || ConnectCard(sink);
-    answer->set_value(ready);
+    connection->answer.set_value(ready);
     {
         const std::lock_guard<std::mutex> hold(connection->lock);
         if (connection->abandoned) {

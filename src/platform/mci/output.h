@@ -112,8 +112,7 @@ private:
     bool Abandon();
     struct Connection;
     // The starting thread: connects the sink, plays, and posts the "output" event.
-    static void Starting(Output* self, std::shared_ptr<std::promise<bool>> answer,
-                         std::shared_ptr<Connection> connection, GstElement* sink);
+    static void Starting(Output* self, std::shared_ptr<Connection> connection, GstElement* sink);
     // Plays on the system clock, then again on the card's once the sink offers it.
     bool PlayOnCardClock();
     void AskLatency();
@@ -128,6 +127,7 @@ private:
     // Between the starting thread and Stop(): whether the sound server has answered, and whether
     // the output went before it did.
     struct Connection {
+        std::promise<bool> answer;  // whether the sound server took the sink
         std::mutex lock;
         bool done = false;
         bool abandoned = false;
